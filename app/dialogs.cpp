@@ -1,0 +1,70 @@
+// The Options dialog and the About box. Options shows the cache in megabytes and stores the
+// new size as a tile count, in the tileset file at once.
+#include "app/dialogs.h"
+
+#include <cstdio>
+
+#include "app/options_math.h"
+#include "app/tileset.h"
+#include "res/resource_ids.h"
+
+namespace {
+
+void options_accept(HWND dialog) {
+    BOOL readable = FALSE;
+    const int32_t megabytes =
+        static_cast<int32_t>(GetDlgItemInt(dialog, CACHE_EDIT_ID, &readable, TRUE));
+    const int32_t tiles = readable ? cache_tiles_for_megabytes(megabytes, tileset.tile_width,
+                                                               tileset.tile_height)
+                                   : 0;
+    if (tiles == 0) {
+        EndDialog(dialog, 0);
+        return;
+    }
+    tileset.cache_limit = tiles;
+    char value[100];
+    std::snprintf(value, sizeof value, "%d", tiles);
+    WritePrivateProfileStringA(TILESET_SECTION, "MaxCache", value, tileset.file_path);
+    EndDialog(dialog, 1);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK options_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        SendDlgItemMessageA(dialog, CACHE_EDIT_ID, EM_LIMITTEXT, 4, 0);
+        SetDlgItemInt(dialog, CACHE_EDIT_ID,
+                      static_cast<UINT>(cache_megabytes(tileset.tile_width, tileset.tile_height,
+                                                        tileset.cache_limit)),
+                      TRUE);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK) {
+            options_accept(dialog);
+            return TRUE;
+        }
+        if (LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, 2);
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK || LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, LOWORD(wparam));
+            return TRUE;
+        }
+        return FALSE;
+    default:
+        return FALSE;
+    }
+}

@@ -1,0 +1,23 @@
+// Where labels go on screen: the visibility margins around the view and the nine text
+// positions (eight black outline draws, then white) of one label. Platform-free.
+#pragma once
+#include <cstdint>
+
+// True when a label at world (x, y) is drawn for a view at (scroll_x, scroll_y) of
+// width x height: within one view before it and a whole extra view after it, strictly.
+bool label_in_drawing_margin(int32_t x, int32_t y, int32_t scroll_x, int32_t scroll_y,
+                             int32_t width, int32_t height);
+
+struct TextOffset {
+    int32_t dx;
+    int32_t dy;
+};
+
+// Offsets from the label point of the eight black draws, in drawing order; the white draw
+// follows at LABEL_TEXT_OFFSET.
+constexpr TextOffset LABEL_OUTLINE_OFFSETS[8] = {
+    {0, -10}, {0, -8}, {-1, -9}, {1, -9}, {-1, -10}, {-1, -8}, {1, -10}, {1, -8}};
+constexpr TextOffset LABEL_TEXT_OFFSET = {0, -9};
+
+// The scroll position that centres a label in a view of width x height, before clamping.
+int32_t centred_scroll(int32_t label_coordinate, int32_t view_extent);

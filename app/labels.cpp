@@ -1,0 +1,223 @@
+// Labels on screen and in the list box: the outlined overlay, adding with a right click,
+// the text-input dialog, the list box with goto and delete. The list box's items point at
+// Label records, so it is closed whenever a tileset load replaces them.
+#include "app/labels.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/label_math.h"
+#include "app/main_window.h"
+#include "app/tileset.h"
+#include "app/viewport.h"
+#include "res/resource_ids.h"
+
+int labels_visible = 1;
+HWND label_list = nullptr;
+int label_list_open = 0;
+int32_t label_list_width = 120;
+WNDPROC label_list_base_proc = nullptr;
+const char* input_caption = "";
+char* input_text = nullptr;
+
+namespace {
+
+void draw_label(HDC dc, const Label& label) {
+    const int sx = label.x - scroll_x;
+    const int sy = label.y - scroll_y;
+    const int length = static_cast<int>(std::strlen(label.text));
+    SetTextColor(dc, RGB(0, 0, 0));
+    for (const TextOffset& offset : LABEL_OUTLINE_OFFSETS)
+        TextOutA(dc, sx + offset.dx, sy + offset.dy, label.text, length);
+    SetTextColor(dc, RGB(255, 255, 255));
+    TextOutA(dc, sx + LABEL_TEXT_OFFSET.dx, sy + LABEL_TEXT_OFFSET.dy, label.text, length);
+}
+
+Label* selected_label(HWND list) {
+    const LRESULT selection = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    if (selection == LB_ERR) return nullptr;
+    const LRESULT data = SendMessageA(list, LB_GETITEMDATA, static_cast<WPARAM>(selection), 0);
+    if (data == LB_ERR || data == 0) return nullptr;
+    return reinterpret_cast<Label*>(data);
+}
+
+// True when `label` is still a record of the current list (a list item never outlives it,
+// but the check keeps a stale item from reaching freed memory).
+bool label_is_current(const Label* label) {
+    for (const Label* l = tileset.labels; l != nullptr; l = l->next)
+        if (l == label) return true;
+    return false;
+}
+
+void close_label_list_before_reload() {
+    if (label_list_open) toggle_label_list(main_window);
+}
+
+struct RegisterReloadHook {
+    RegisterReloadHook() { before_labels_replaced = close_label_list_before_reload; }
+} register_reload_hook;
+
+}  // namespace
+
+void draw_label_overlay(HDC dc, const RECT& rectangle) {
+    if (!labels_visible) return;
+    SetBkMode(dc, TRANSPARENT);
+    SetTextAlign(dc, TA_CENTER);
+    const int32_t width = rectangle.right;
+    const int32_t height = rectangle.bottom;
+    for (const Label* label = tileset.labels; label != nullptr; label = label->next)
+        if (label_in_drawing_margin(label->x, label->y, scroll_x, scroll_y, width, height))
+            draw_label(dc, *label);
+}
+
+void on_add_label(HWND window, LPARAM click_point) {
+    const int32_t click_x = LOWORD(click_point);   // unsigned 16-bit, as the message carries it
+    const int32_t click_y = HIWORD(click_point);
+    input_caption = "Add new label:";
+    input_text = nullptr;
+    const INT_PTR result = DialogBoxParamA(app_instance, MAKEINTRESOURCEA(TEXT_INPUT_DIALOG),
+                                           window, text_input_dialog_proc, 0);
+    if (result == 1) {
+        Label* label = static_cast<Label*>(std::calloc(1, sizeof(Label)));
+        if (label == nullptr) {
+            std::free(input_text);
+            input_text = nullptr;
+            return;
+        }
+        label->text = input_text;
+        label->x = scroll_x + click_x;
+        label->y = scroll_y + click_y;
+        label->next = tileset.labels;
+        if (tileset.labels != nullptr) tileset.labels->prev = label;
+        tileset.labels = label;
+        input_text = nullptr;
+    }
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+void on_toggle_labels_visible(HWND window) {
+    labels_visible = !labels_visible;
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+INT_PTR CALLBACK text_input_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        HWND edit = GetDlgItem(dialog, INPUT_EDIT_ID);
+        SetFocus(edit);
+        SetWindowTextA(dialog, input_caption);
+        if (input_text != nullptr) {
+            SetWindowTextA(edit, input_text);
+            SendMessageA(edit, EM_SETSEL, 0, static_cast<LPARAM>(std::strlen(input_text)));
+        }
+        return FALSE;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wparam) == IDOK) {
+            HWND edit = GetDlgItem(dialog, INPUT_EDIT_ID);
+            const int length = GetWindowTextLengthA(edit);
+            char* text = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 1));
+            if (text == nullptr) return FALSE;
+            text[0] = '\0';
+            GetWindowTextA(edit, text, length + 1);
+            input_text = text;
+            EndDialog(dialog, 1);
+            return TRUE;
+        }
+        if (LOWORD(wparam) == IDCANCEL) {
+            EndDialog(dialog, 0);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_CLOSE:
+        EndDialog(dialog, 0);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+void toggle_label_list(HWND parent) {
+    if (label_list_open) {
+        HWND closing = label_list;
+        label_list_open = 0;
+        label_list = nullptr;
+        DestroyWindow(closing);
+        return;
+    }
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(parent, &client);
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE));
+    HWND list = CreateWindowExA(0, "LISTBOX", nullptr,
+                                WS_CHILD | WS_VSCROLL | WS_THICKFRAME | LBS_NOINTEGRALHEIGHT |
+                                    LBS_SORT | LBS_NOTIFY,
+                                0, 0, label_list_width, client.bottom, parent,
+                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(LABEL_LIST_ID)),
+                                instance, nullptr);
+    if (list == nullptr) return;
+    label_list = list;
+    SetWindowLongPtrA(list, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(parent));
+    label_list_base_proc = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(label_list_proc)));
+    SendMessageA(list, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT)), FALSE);
+    for (Label* label = tileset.labels; label != nullptr; label = label->next) {
+        const LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label->text));
+        if (index >= 0)
+            SendMessageA(list, LB_SETITEMDATA, static_cast<WPARAM>(index),
+                         reinterpret_cast<LPARAM>(label));
+    }
+    ShowWindow(list, SW_SHOW);
+    SetFocus(list);
+    label_list_open = 1;
+}
+
+LRESULT CALLBACK label_list_proc(HWND list, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_SIZE: {
+        RECT frame;
+        GetWindowRect(list, &frame);
+        label_list_width = frame.right - frame.left;
+        break;
+    }
+    case WM_KEYDOWN:
+        if (wparam == VK_RETURN || wparam == VK_ESCAPE) {
+            toggle_label_list(reinterpret_cast<HWND>(GetWindowLongPtrA(list, GWLP_USERDATA)));
+            return 0;
+        }
+        if (wparam == VK_DELETE) {
+            delete_selected_label(list);
+            return 0;
+        }
+        break;
+    default:
+        break;
+    }
+    return CallWindowProcA(label_list_base_proc, list, message, wparam, lparam);
+}
+
+void delete_selected_label(HWND list) {
+    const LRESULT selection = SendMessageA(list, LB_GETCURSEL, 0, 0);
+    if (selection == LB_ERR) return;
+    Label* label = selected_label(list);
+    if (label == nullptr || !label_is_current(label)) return;
+    if (label->next != nullptr) label->next->prev = label->prev;
+    if (label->prev != nullptr) label->prev->next = label->next;
+    if (tileset.labels == label) tileset.labels = label->next;
+    free_label(label);
+    SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(selection), 0);
+    InvalidateRect(reinterpret_cast<HWND>(GetWindowLongPtrA(list, GWLP_USERDATA)), nullptr, TRUE);
+}
+
+void goto_selected_label() {
+    if (!label_list_open || label_list == nullptr) return;
+    const Label* label = selected_label(label_list);
+    if (label == nullptr || !label_is_current(label)) return;
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(main_window, &client);
+    scroll_x = centred_scroll(label->x, client.right);
+    scroll_y = centred_scroll(label->y, client.bottom);
+    clamp_scroll(client.right, client.bottom);
+    update_status_panes();
+    update_scroll_bars();
+    InvalidateRect(main_window, nullptr, TRUE);
+}

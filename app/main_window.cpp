@@ -1,0 +1,186 @@
+// The main window and everything around it: class registration, creation with the status
+// panes, the command line, the window procedure (one handler per message, one function per
+// command) and the message loop.
+#include "app/main_window.h"
+
+#include "app/command_line.h"
+#include "app/dialogs.h"
+#include "app/labels.h"
+#include "app/pane_text.h"
+#include "app/tileset.h"
+#include "app/viewport.h"
+#include "res/resource_ids.h"
+#include "tiles/tile_cache.h"
+#include "tiles/tile_loader.h"
+
+HINSTANCE app_instance = nullptr;
+char window_title[100] = "";
+char class_name[100] = "";
+HWND main_window = nullptr;
+HWND x_pane = nullptr;
+HWND y_pane = nullptr;
+HWND tile_pane = nullptr;
+
+void load_window_strings(HINSTANCE instance) {
+    LoadStringA(instance, IDS_WINDOW_TITLE, window_title, sizeof window_title);
+    LoadStringA(instance, IDS_CLASS_NAME, class_name, sizeof class_name);
+}
+
+ATOM register_main_class(HINSTANCE instance) {
+    WNDCLASSEXA window_class;
+    window_class.cbSize = sizeof window_class;
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = main_window_proc;
+    window_class.cbClsExtra = 0;
+    window_class.cbWndExtra = 0;
+    window_class.hInstance = instance;
+    window_class.hIcon = LoadIconA(instance, MAKEINTRESOURCEA(APP_ICON));
+    window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+    window_class.lpszMenuName = MAKEINTRESOURCEA(MAIN_MENU);
+    window_class.lpszClassName = class_name;
+    window_class.hIconSm = LoadIconA(instance, MAKEINTRESOURCEA(108));   // none: derived
+    return RegisterClassExA(&window_class);
+}
+
+namespace {
+
+HWND create_status_pane(DWORD alignment, int left, int width, int height) {
+    HWND pane = CreateWindowExA(WS_EX_STATICEDGE, "STATIC", "0",
+                                WS_POPUP | WS_VISIBLE | alignment, left, 0, width, height,
+                                main_window, nullptr, app_instance, nullptr);
+    if (pane != nullptr)
+        SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT)),
+                     TRUE);
+    return pane;
+}
+
+// ---- commands ----
+
+void command_load_tileset(HWND window) {
+    load_tileset(window, nullptr);
+    InvalidateRect(window, nullptr, TRUE);
+}
+
+void command_save_tileset() {
+    if (tileset.loaded) save_labels(tileset.file_path);
+}
+
+void command_options(HWND window) {
+    if (tileset.loaded)
+        DialogBoxParamA(app_instance, MAKEINTRESOURCEA(OPTIONS_DIALOG), window,
+                        options_dialog_proc, 0);
+}
+
+void command_about(HWND window) {
+    DialogBoxParamA(app_instance, MAKEINTRESOURCEA(ABOUT_DIALOG), window, about_dialog_proc, 0);
+}
+
+void command_exit(HWND window) { DestroyWindow(window); }
+
+LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (LOWORD(wparam)) {
+    case CMD_ABOUT: command_about(window); return 0;
+    case CMD_EXIT: command_exit(window); return 0;
+    case LABEL_LIST_ID: goto_selected_label(); return 0;
+    case CMD_LOAD_TILESET: command_load_tileset(window); return 0;
+    case CMD_SAVE_TILESET: command_save_tileset(); return 0;
+    case CMD_OPTIONS: command_options(window); return 0;
+    default: return DefWindowProcA(window, message, wparam, lparam);
+    }
+}
+
+// ---- messages ----
+
+void on_key_down(HWND window, WPARAM key) {
+    switch (key) {
+    case 'G':
+        if (tileset.loaded) toggle_label_list(window);
+        else run_key_tail(window);
+        return;
+    case 'L': on_toggle_labels_visible(window); return;
+    case 'O': command_load_tileset(window); return;
+    case 'S': command_save_tileset(); return;
+    default: on_navigation_key_down(window, key); return;
+    }
+}
+
+void on_mouse_move(HWND window) {
+    if (dragging) on_drag_move(window);
+    else update_status_panes();
+}
+
+}  // namespace
+
+BOOL create_main_window(HINSTANCE instance, int show_command) {
+    app_instance = instance;
+    start_tile_loader();
+    const int screen_width = GetSystemMetrics(SM_CXSCREEN);
+    const int screen_height = GetSystemMetrics(SM_CYSCREEN);
+    main_window = CreateWindowExA(0, class_name, window_title,
+                                  WS_OVERLAPPEDWINDOW | WS_HSCROLL | WS_VSCROLL | WS_CLIPCHILDREN,
+                                  0, 0, screen_width, screen_height, nullptr, nullptr, instance,
+                                  nullptr);
+    if (main_window == nullptr) return FALSE;
+
+    const int pane_height = GetSystemMetrics(SM_CYCAPTION) - 1;
+    x_pane = create_status_pane(SS_RIGHT, screen_width - 250, 50, pane_height);
+    y_pane = create_status_pane(SS_RIGHT, screen_width - 200, 50, pane_height);
+    tile_pane = create_status_pane(SS_CENTER, screen_width - 400, 150, pane_height);
+
+    ShowWindow(main_window, show_command);
+    UpdateWindow(main_window);
+    return TRUE;
+}
+
+void parse_command_line(const char* command_line_tail) {
+    char path[FILE_PATH_CAPACITY];
+    const CommandLineScan scan = scan_command_line(command_line_tail, path, sizeof path);
+    if (scan.maximise) ShowWindow(main_window, SW_SHOWMAXIMIZED);
+    if (path[0] != '\0') {
+        load_tileset(main_window, path);
+        InvalidateRect(main_window, nullptr, TRUE);
+    }
+}
+
+void update_status_panes() {
+    POINT cursor = {0, 0};
+    GetCursorPos(&cursor);
+    ScreenToClient(main_window, &cursor);
+    const PaneTexts texts = format_pane_texts(cursor.x, cursor.y, scroll_x, scroll_y,
+                                              tileset.loaded != 0, tileset.tile_width,
+                                              tileset.tile_height);
+    SendMessageA(x_pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(texts.x_text));
+    SendMessageA(y_pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(texts.y_text));
+    SendMessageA(tile_pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(texts.tile_text));
+}
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_SIZE: on_size(window); return 0;
+    case WM_PAINT: on_paint(window); return 0;
+    case WM_KEYDOWN: on_key_down(window, wparam); return 0;
+    case WM_KEYUP: on_key_up(wparam); return 0;
+    case WM_COMMAND: return on_command(window, message, wparam, lparam);
+    case WM_HSCROLL: on_scroll_request(window, SB_HORZ, wparam); return 0;
+    case WM_VSCROLL: on_scroll_request(window, SB_VERT, wparam); return 0;
+    case WM_MOUSEMOVE: on_mouse_move(window); return 0;
+    case WM_LBUTTONDOWN: on_drag_begin(window); return 0;
+    case WM_LBUTTONUP: on_drag_end(); return 0;
+    case WM_RBUTTONUP: on_add_label(window, lparam); return 0;
+    case WM_TILE_LOADED: return on_tile_loaded(reinterpret_cast<CachedTile*>(lparam));
+    default: return DefWindowProcA(window, message, wparam, lparam);
+    }
+}
+
+int run_message_loop(HACCEL accelerators) {
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0)) {
+        if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
+            TranslateMessage(&message);
+            DispatchMessageA(&message);
+        }
+    }
+    return static_cast<int>(message.wParam);
+}

@@ -1,0 +1,23 @@
+// The viewer's frame: window class, main window and its three status panes, the command
+// line, the main window procedure and the message loop.
+#pragma once
+#include <windows.h>
+
+// Frame state (main thread): the module instance, the title and class name from the string
+// table, the main window and the three status panes over its caption bar.
+extern HINSTANCE app_instance;
+extern char window_title[100];
+extern char class_name[100];
+extern HWND main_window;
+extern HWND x_pane;
+extern HWND y_pane;
+extern HWND tile_pane;
+
+void load_window_strings(HINSTANCE instance);
+ATOM register_main_class(HINSTANCE instance);
+BOOL create_main_window(HINSTANCE instance, int show_command);
+void parse_command_line(const char* command_line_tail);
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
+void update_status_panes();
+// Runs the message loop with the accelerator table; returns the quit message's code.
+int run_message_loop(HACCEL accelerators);

@@ -1,0 +1,62 @@
+// The viewport's arithmetic: clamping the scroll position, scroll-bar requests, the grid of
+// cells a paint walks, tile file paths and the tileset geometry check. Values in, values out;
+// the Win32 handlers in viewport.cpp call these.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// The mosaic's geometry as far as the view needs it.
+struct TileGeometry {
+    int32_t tile_width;
+    int32_t tile_height;
+    int32_t tile_columns;
+    int32_t tile_rows;
+};
+
+// True when every product the viewer forms from the geometry is defined: sizes and counts
+// above zero, world width and height and one tile's 32-bit pixel buffer within signed 32 bits.
+bool tile_geometry_is_usable(const TileGeometry& geometry);
+
+// World width and height (count x size); 0 before any tileset is loaded.
+int32_t world_width(const TileGeometry& geometry);
+int32_t world_height(const TileGeometry& geometry);
+
+// One axis of the clamp: the far limit (world extent - view extent) first, then 0.
+int32_t clamp_scroll_axis(int32_t position, int32_t world_extent, int32_t view_extent);
+
+// a + b without signed overflow (saturating); used where positions move unbounded (drag).
+int32_t add_saturating(int32_t a, int32_t b);
+
+// Scroll-bar request codes, as in the low word of WM_HSCROLL / WM_VSCROLL.
+enum ScrollRequest : int {
+    SCROLL_LINE_BACK = 0,
+    SCROLL_LINE_FORWARD = 1,
+    SCROLL_PAGE_BACK = 2,
+    SCROLL_PAGE_FORWARD = 3,
+    SCROLL_THUMB_POSITION = 4,
+    SCROLL_THUMB_TRACK = 5,
+    SCROLL_TO_START = 6,
+    SCROLL_TO_END = 7,
+};
+
+constexpr int32_t SCROLL_LINE_STEP = 10;
+constexpr int32_t SCROLL_PAGE_STEP = 50;
+
+// The new coordinate for one scroll-bar request, before clamping. `track_position` is the
+// bar's tracking position (only read for SCROLL_THUMB_TRACK); `world_extent` and
+// `view_extent` give the far end for SCROLL_TO_END.
+int32_t scroll_request_target(int request, int32_t current, int32_t track_position,
+                              int32_t world_extent, int32_t view_extent);
+
+// Where a paint's grid starts along one axis: the first tile index and the client coordinate
+// of its leading edge (zero or negative when the scroll is positive).
+struct GridStart {
+    int32_t first_index;
+    int32_t first_offset;
+};
+GridStart grid_start(int32_t scroll, int32_t tile_extent);
+
+// Formats the tile file path "dir\RRR\CCC.jpg" into `buffer`. Returns false, leaving the
+// buffer's content unspecified, when the path does not fit `capacity` characters with its NUL.
+bool format_tile_path(char* buffer, size_t capacity, const char* tile_dir, int32_t row,
+                      int32_t column);

@@ -1,0 +1,176 @@
+// Navigation and painting of the main window's client area. The arithmetic lives in
+// view_math; this file reads the client rectangle, the cursor and the scroll bars and talks
+// to GDI and the tile cache.
+#include "app/viewport.h"
+
+#include "app/labels.h"
+#include "app/main_window.h"
+#include "app/tileset.h"
+#include "app/view_math.h"
+#include "tiles/tile_cache.h"
+
+int32_t scroll_x = 0;
+int32_t scroll_y = 0;
+int32_t scroll_step = SCROLL_STEP_NORMAL;
+int dragging = 0;
+POINT drag_anchor = {0, 0};
+
+namespace {
+
+TileGeometry current_geometry() {
+    return TileGeometry{tileset.tile_width, tileset.tile_height, tileset.tile_columns,
+                        tileset.tile_rows};
+}
+
+RECT client_rect_of(HWND window) {
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(window, &client);
+    return client;
+}
+
+}  // namespace
+
+void clamp_scroll(int32_t width, int32_t height) {
+    const TileGeometry geometry = current_geometry();
+    scroll_x = clamp_scroll_axis(scroll_x, world_width(geometry), width);
+    scroll_y = clamp_scroll_axis(scroll_y, world_height(geometry), height);
+}
+
+void update_scroll_bars() {
+    const RECT client = client_rect_of(main_window);
+    const TileGeometry geometry = current_geometry();
+    SCROLLINFO info;
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    info.nMin = 0;
+    info.nMax = world_width(geometry);
+    info.nPage = static_cast<UINT>(client.right);
+    info.nPos = scroll_x;
+    info.nTrackPos = 0;
+    SetScrollInfo(main_window, SB_HORZ, &info, TRUE);
+    info.nMax = world_height(geometry);
+    info.nPage = static_cast<UINT>(client.bottom);
+    info.nPos = scroll_y;
+    SetScrollInfo(main_window, SB_VERT, &info, TRUE);
+}
+
+void run_key_tail(HWND window) {
+    const RECT client = client_rect_of(window);
+    clamp_scroll(client.right, client.bottom);
+    update_status_panes();
+    update_scroll_bars();
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+void on_size(HWND window) {
+    const RECT client = client_rect_of(window);
+    clamp_scroll(client.right, client.bottom);
+    update_status_panes();
+    update_scroll_bars();
+}
+
+void on_paint(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    const RECT client = client_rect_of(window);
+    paint_view(dc, client);
+    EndPaint(window, &paint);
+}
+
+void on_navigation_key_down(HWND window, WPARAM key) {
+    switch (key) {
+    case VK_SHIFT: scroll_step = SCROLL_STEP_SHIFT; return;
+    case VK_CONTROL: scroll_step = SCROLL_STEP_CONTROL; return;
+    case VK_LEFT: scroll_x = add_saturating(scroll_x, -scroll_step); break;
+    case VK_RIGHT: scroll_x = add_saturating(scroll_x, scroll_step); break;
+    case VK_UP: scroll_y = add_saturating(scroll_y, -scroll_step); break;
+    case VK_DOWN: scroll_y = add_saturating(scroll_y, scroll_step); break;
+    default: break;
+    }
+    run_key_tail(window);
+}
+
+void on_key_up(WPARAM key) {
+    if (key == VK_SHIFT || key == VK_CONTROL) scroll_step = SCROLL_STEP_NORMAL;
+}
+
+void on_scroll_request(HWND window, int bar, WPARAM request) {
+    const RECT client = client_rect_of(window);
+    const TileGeometry geometry = current_geometry();
+    const bool horizontal = bar == SB_HORZ;
+    int32_t& position = horizontal ? scroll_x : scroll_y;
+    const int32_t world = horizontal ? world_width(geometry) : world_height(geometry);
+    const int32_t view = horizontal ? client.right : client.bottom;
+    const int code = LOWORD(request);
+
+    int32_t track_position = 0;
+    if (code == SCROLL_THUMB_TRACK) {
+        SCROLLINFO info;
+        info.cbSize = sizeof info;
+        info.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_TRACKPOS;
+        GetScrollInfo(window, bar, &info);
+        track_position = info.nTrackPos;
+    }
+    position = scroll_request_target(code, position, track_position, world, view);
+    position = clamp_scroll_axis(position, world, view);
+    update_status_panes();
+    update_scroll_bars();
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+void on_drag_begin(HWND window) {
+    GetCursorPos(&drag_anchor);
+    dragging = 1;
+    SetCapture(window);
+}
+
+void on_drag_move(HWND window) {
+    POINT cursor;
+    GetCursorPos(&cursor);
+    scroll_x = add_saturating(scroll_x, drag_anchor.x - cursor.x);
+    scroll_y = add_saturating(scroll_y, drag_anchor.y - cursor.y);
+    SetCursorPos(drag_anchor.x, drag_anchor.y);
+    if (cursor.x == drag_anchor.x && cursor.y == drag_anchor.y) return;  // the warp's own echo
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);   // repaint before the next mouse message
+}
+
+void on_drag_end() {
+    dragging = 0;
+    ReleaseCapture();
+}
+
+void paint_view(HDC dc, const RECT& client) {
+    if (!tileset.loaded) {
+        RECT text_rect = client;
+        DrawTextA(dc, "No tileset loaded", 17, &text_rect, DT_CENTER);
+        return;
+    }
+    const GridStart columns = grid_start(scroll_x, tileset.tile_width);
+    const GridStart rows = grid_start(scroll_y, tileset.tile_height);
+    int32_t row = rows.first_index;
+    for (int32_t y = rows.first_offset; y < client.bottom; y += tileset.tile_height, ++row) {
+        int32_t column = columns.first_index;
+        for (int32_t x = columns.first_offset; x < client.right; x += tileset.tile_width, ++column)
+            draw_tile_cell(dc, column, row, x, y);
+    }
+    draw_label_overlay(dc, client);
+}
+
+void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y) {
+    CachedTile* tile = find_cached_tile(column, row);
+    if (tile != nullptr) {
+        SetDIBitsToDevice(dc, x, y, tileset.tile_width, tileset.tile_height, 0, 0, 0,
+                          tileset.tile_height, tile->pixels,
+                          reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
+                          DIB_RGB_COLORS);
+        tile->last_used = GetTickCount();
+        return;
+    }
+    char path[TILE_PATH_CAPACITY];
+    if (format_tile_path(path, sizeof path, tileset.tile_dir, row, column) &&
+        GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        enqueue_tile_request(path, column, row, TILE_PRIORITY_HIGH);
+    RECT cell = {x, y, x + tileset.tile_width, y + tileset.tile_height};
+    FillRect(dc, &cell, GetSysColorBrush(COLOR_WINDOW));
+}

@@ -1,0 +1,37 @@
+// The view onto the mosaic: scroll position and step, keyboard, scroll-bar and drag
+// navigation, the scroll bars, and painting the client area cell by cell.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+// View position: the world point at the client area's top-left corner (main thread).
+extern int32_t scroll_x;
+extern int32_t scroll_y;
+// Distance of one arrow-key move; 10, or 50 / 200 while Shift / Ctrl was last pressed.
+extern int32_t scroll_step;
+// Drag state: set between left button down and up; anchor in screen coordinates.
+extern int dragging;
+extern POINT drag_anchor;
+
+constexpr int32_t SCROLL_STEP_NORMAL = 10;
+constexpr int32_t SCROLL_STEP_SHIFT = 50;
+constexpr int32_t SCROLL_STEP_CONTROL = 200;
+
+void clamp_scroll(int32_t width, int32_t height);
+void update_scroll_bars();
+void paint_view(HDC dc, const RECT& client);
+void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y);
+
+// Message handlers reached from the main window procedure.
+void on_size(HWND window);
+void on_paint(HWND window);
+void on_navigation_key_down(HWND window, WPARAM key);   // arrows, modifiers and the key tail
+void on_key_up(WPARAM key);
+void on_scroll_request(HWND window, int bar, WPARAM request);
+void on_drag_begin(HWND window);
+void on_drag_move(HWND window);
+void on_drag_end();
+
+// The key tail: clamp to the client area, panes, scroll bars, repaint without erasing.
+void run_key_tail(HWND window);

@@ -1,0 +1,30 @@
+/* Numeric identifiers shared by the resource script and the viewer's code:
+   commands, resources and control ids. Plain #defines so windres can read them too. */
+#ifndef TERRAVA_RESOURCE_IDS_H
+#define TERRAVA_RESOURCE_IDS_H
+
+/* Resources */
+#define ABOUT_DIALOG       103
+#define APP_ICON           107
+#define MAIN_MENU          109
+#define TEXT_INPUT_DIALOG  110
+#define OPTIONS_DIALOG     111
+
+/* String table */
+#define IDS_WINDOW_TITLE   103
+#define IDS_CLASS_NAME     109
+
+/* Commands */
+#define CMD_ABOUT          104
+#define CMD_EXIT           105
+#define CMD_LOAD_TILESET   32771
+#define CMD_SAVE_TILESET   32772
+#define CMD_OPTIONS        32773
+
+/* Controls */
+#define INPUT_EDIT_ID      256
+#define CACHE_EDIT_ID      257
+#define GOTO_CHECK_ID      258
+#define LABEL_LIST_ID      0x1003
+
+#endif

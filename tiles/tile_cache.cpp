@@ -1,0 +1,155 @@
+// The tile cache and the load queues. The cache belongs to the main thread: tiles enter it
+// only in on_tile_loaded, which runs inside the loader's synchronous SendMessageA. The
+// queues are shared with the loader and touched only under queue_lock.
+#include "tiles/tile_cache.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "app/labels.h"
+#include "app/main_window.h"
+#include "app/tileset.h"
+#include "app/viewport.h"
+
+CachedTile* tile_cache = nullptr;
+int32_t tile_cache_count = 0;
+
+TileRequest* high_queue = nullptr;
+TileRequest* normal_queue = nullptr;
+CRITICAL_SECTION queue_lock;
+HANDLE loader_wake_event = nullptr;
+
+CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes) {
+    if (pixel_bytes <= 0) return nullptr;
+    CachedTile* tile = static_cast<CachedTile*>(std::malloc(sizeof(CachedTile)));
+    if (tile == nullptr) return nullptr;
+    tile->prev = nullptr;
+    tile->next = nullptr;
+    tile->last_used = 0;
+    // Cleared, so rows and columns that a short or narrow image leaves empty are defined.
+    tile->pixels = static_cast<unsigned char*>(std::calloc(1, static_cast<size_t>(pixel_bytes)));
+    if (tile->pixels == nullptr) {
+        std::free(tile);
+        return nullptr;
+    }
+    tile->column = column;
+    tile->row = row;
+    tile->pixel_bytes = pixel_bytes;
+    return tile;
+}
+
+CachedTile* find_cached_tile(int32_t column, int32_t row) {
+    return find_tile_in_list(tile_cache, column, row);
+}
+
+void enqueue_tile_request(const char* path, int32_t column, int32_t row, int priority) {
+    EnterCriticalSection(&queue_lock);
+    TileRequest* waiting = find_request_in_list(normal_queue, column, row);
+    if (waiting == nullptr) waiting = find_request_in_list(high_queue, column, row);
+    if (waiting != nullptr) {
+        waiting->last_requested = GetTickCount();
+        LeaveCriticalSection(&queue_lock);
+        SetEvent(loader_wake_event);
+        return;
+    }
+    LeaveCriticalSection(&queue_lock);
+
+    if (find_tile_in_list(tile_cache, column, row) != nullptr) return;
+
+    TileRequest* request = static_cast<TileRequest*>(std::malloc(sizeof(TileRequest)));
+    if (request == nullptr) return;
+    const size_t path_bytes = std::strlen(path) + 1;
+    request->path = static_cast<char*>(std::malloc(path_bytes));
+    if (request->path == nullptr) {
+        std::free(request);
+        return;
+    }
+    std::memcpy(request->path, path, path_bytes);
+    request->prev = nullptr;
+    request->tile = nullptr;
+    request->column = column;
+    request->row = row;
+
+    EnterCriticalSection(&queue_lock);
+    push_request(priority == TILE_PRIORITY_HIGH ? high_queue : normal_queue, request);
+    request->last_requested = GetTickCount();
+    LeaveCriticalSection(&queue_lock);
+    SetEvent(loader_wake_event);
+}
+
+LRESULT on_tile_loaded(CachedTile* tile) {
+    if (tile == nullptr) return 0;
+    // A tile made for another tile size (an earlier tileset) would be blitted past its buffer.
+    const int64_t expected_bytes = int64_t{tileset.tile_width} * tileset.tile_height * 4;
+    if (!tileset.loaded || tile->pixel_bytes != expected_bytes) {
+        free_cached_tile(tile);
+        return 0;
+    }
+    tile->prev = nullptr;
+    tile->next = tile_cache;
+    if (tile_cache != nullptr) tile_cache->prev = tile;
+    tile_cache = tile;
+    ++tile_cache_count;
+    if (tile_cache_count > tileset.cache_limit) evict_lru_tile();
+
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(main_window, &client);
+    const int64_t x = int64_t{tile->column} * tileset.tile_width - scroll_x;
+    const int64_t y = int64_t{tile->row} * tileset.tile_height - scroll_y;
+    if (x > client.right || x < -tileset.tile_width || y > client.bottom ||
+        y < -tileset.tile_height)
+        return 0;
+
+    HDC dc = GetDC(main_window);
+    SetDIBitsToDevice(dc, static_cast<int>(x), static_cast<int>(y), tileset.tile_width,
+                      tileset.tile_height, 0, 0, 0, tileset.tile_height, tile->pixels,
+                      reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
+                      DIB_RGB_COLORS);
+    draw_label_overlay(dc, client);
+    ReleaseDC(main_window, dc);
+    tile->last_used = GetTickCount();
+    return 0;
+}
+
+void evict_lru_tile() {
+    CachedTile* victim = choose_tile_to_evict(tile_cache);
+    if (victim == nullptr) return;
+    unlink_tile(tile_cache, victim);
+    free_cached_tile(victim);
+    --tile_cache_count;
+}
+
+void free_cached_tile(CachedTile* tile) {
+    if (tile->prev != nullptr) tile->prev->next = tile->next;
+    if (tile->next != nullptr) tile->next->prev = tile->prev;
+    std::free(tile->pixels);
+    std::free(tile);
+}
+
+void clear_tile_cache() {
+    CachedTile* tile = tile_cache;
+    while (tile != nullptr) {
+        CachedTile* next = tile->next;
+        std::free(tile->pixels);
+        std::free(tile);
+        tile = next;
+    }
+    tile_cache = nullptr;
+    tile_cache_count = 0;
+}
+
+void clear_tile_requests() {
+    EnterCriticalSection(&queue_lock);
+    TileRequest* queues[2] = {high_queue, normal_queue};
+    high_queue = nullptr;
+    normal_queue = nullptr;
+    LeaveCriticalSection(&queue_lock);
+    for (TileRequest* request : queues) {
+        while (request != nullptr) {
+            TileRequest* next = request->next;
+            std::free(request->path);
+            std::free(request);
+            request = next;
+        }
+    }
+}

@@ -1,0 +1,41 @@
+// The records of the tile cache and of the load queues, and the list operations on them that
+// need no platform: lookup, unlinking, and the choice of the tile to evict. Tested natively.
+#pragma once
+#include <cstdint>
+
+// One decoded tile: top-down rows of blue, green, red, unused bytes.
+struct CachedTile {
+    CachedTile* prev;
+    CachedTile* next;
+    int32_t column;
+    int32_t row;
+    uint32_t last_used;     // tick of the last draw (or of the last request, before any draw)
+    int32_t pixel_bytes;    // size of `pixels`, fixed at creation
+    unsigned char* pixels;  // owned
+};
+
+// One pending tile load.
+struct TileRequest {
+    TileRequest* prev;
+    TileRequest* next;
+    CachedTile* tile;        // the decoded tile, once the loader has made it
+    char* path;              // owned
+    int32_t column;
+    int32_t row;
+    uint32_t last_requested; // tick of the latest request for this tile
+};
+
+// First record from `head` with that column and row, or null.
+CachedTile* find_tile_in_list(CachedTile* head, int32_t column, int32_t row);
+TileRequest* find_request_in_list(TileRequest* head, int32_t column, int32_t row);
+
+// The tile to evict: the record after the head with the smallest last_used (unsigned); on a
+// tie the one nearest the head. Null when the list holds fewer than two records.
+CachedTile* choose_tile_to_evict(CachedTile* head);
+
+// Unlinks `tile` from the list whose head is `head`, updating the head when needed.
+void unlink_tile(CachedTile*& head, CachedTile* tile);
+
+// Pushes `request` at the head of a queue, and takes the head off a queue (null when empty).
+void push_request(TileRequest*& head, TileRequest* request);
+TileRequest* pop_request(TileRequest*& head);
