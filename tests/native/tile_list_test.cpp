@@ -1,0 +1,87 @@
+// Tile cache and queue lists: which tile is evicted, lookups from the head, queue order.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "tiles/tile_list.h"
+
+namespace {
+
+// Builds a cache list from `ticks`, head first, with column = position in the list.
+struct CacheList {
+    std::vector<CachedTile> records;
+    CachedTile* head = nullptr;
+    explicit CacheList(const std::vector<uint32_t>& ticks) : records(ticks.size()) {
+        for (size_t i = 0; i < ticks.size(); ++i) {
+            records[i] = CachedTile{};
+            records[i].column = static_cast<int32_t>(i);
+            records[i].last_used = ticks[i];
+            records[i].prev = i > 0 ? &records[i - 1] : nullptr;
+            records[i].next = i + 1 < ticks.size() ? &records[i + 1] : nullptr;
+        }
+        head = records.empty() ? nullptr : &records[0];
+    }
+};
+
+int32_t evicted_column(const std::vector<uint32_t>& ticks) {
+    CacheList list(ticks);
+    CachedTile* victim = choose_tile_to_evict(list.head);
+    return victim == nullptr ? -1 : victim->column;
+}
+
+TEST(Eviction, NeverTheHeadAndNothingBelowTwoRecords) {
+    EXPECT_EQ(evicted_column({}), -1);
+    EXPECT_EQ(evicted_column({5}), -1) << "one record is never evicted";
+    EXPECT_EQ(evicted_column({1, 9}), 1) << "the new arrival at the head is spared even when oldest";
+}
+
+TEST(Eviction, SmallestTickWinsAndTiesGoToTheNewer) {
+    EXPECT_EQ(evicted_column({100, 50, 20, 70}), 2);
+    EXPECT_EQ(evicted_column({100, 20, 50, 20}), 1) << "equal smallest: the one nearer the head";
+    EXPECT_EQ(evicted_column({0, 0xFFFFFFF0u, 3}), 2) << "ticks compare unsigned";
+}
+
+TEST(Eviction, UnlinkKeepsTheListWhole) {
+    CacheList list({10, 20, 5, 30});
+    CachedTile* victim = choose_tile_to_evict(list.head);
+    unlink_tile(list.head, victim);
+    std::vector<int32_t> order;
+    for (CachedTile* t = list.head; t != nullptr; t = t->next) {
+        if (t->next != nullptr) {
+            EXPECT_EQ(t->next->prev, t);
+        }
+        order.push_back(t->column);
+    }
+    EXPECT_EQ(order, (std::vector<int32_t>{0, 1, 3}));
+    CachedTile* head = list.head;
+    unlink_tile(list.head, head);
+    EXPECT_EQ(list.head->column, 1);
+    EXPECT_EQ(list.head->prev, nullptr);
+}
+
+TEST(Lookup, FindsTheRecordNearestTheHead) {
+    CacheList list({1, 2, 3});
+    list.records[0].column = 7; list.records[0].row = 7;
+    list.records[2].column = 7; list.records[2].row = 7;   // the same tile decoded twice
+    EXPECT_EQ(find_tile_in_list(list.head, 7, 7), &list.records[0]);
+    EXPECT_EQ(find_tile_in_list(list.head, 7, 8), nullptr);
+}
+
+TEST(Queue, PushAtHeadPopFromHeadNewestFirst) {
+    TileRequest a{}, b{}, c{};
+    a.column = 1; b.column = 2; c.column = 3;
+    TileRequest* head = nullptr;
+    push_request(head, &a);
+    push_request(head, &b);
+    push_request(head, &c);
+    EXPECT_EQ(find_request_in_list(head, 2, 0), &b);
+    EXPECT_EQ(pop_request(head), &c);
+    EXPECT_EQ(head, &b);
+    EXPECT_EQ(head->prev, nullptr);
+    EXPECT_EQ(c.next, nullptr);
+    EXPECT_EQ(pop_request(head), &b);
+    EXPECT_EQ(pop_request(head), &a);
+    EXPECT_EQ(pop_request(head), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,102 @@
+// Viewport arithmetic: clamping, scroll-bar requests, the paint grid's start, tile paths and
+// the geometry that a tileset must have to be taken.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+
+#include "app/view_math.h"
+
+namespace {
+
+const TileGeometry kTenByEight = {256, 256, 10, 8};   // 2560 x 2048
+
+TEST(Clamp, KeepsTheViewInsideTheMosaic) {
+    const int32_t w = world_width(kTenByEight), h = world_height(kTenByEight);
+    EXPECT_EQ(clamp_scroll_axis(1565, w, 1000), 1560);
+    EXPECT_EQ(clamp_scroll_axis(1555 + 10, w, 1000), 1560) << "Right at 1555 with step 10";
+    EXPECT_EQ(clamp_scroll_axis(5000, h, 700), 1348);
+    EXPECT_EQ(clamp_scroll_axis(-5, w, 1000), 0);
+    EXPECT_EQ(clamp_scroll_axis(700, w, 1000), 700);
+}
+
+TEST(Clamp, MosaicSmallerThanViewPinsAtZero) {
+    EXPECT_EQ(clamp_scroll_axis(100, 512, 1000), 0);
+    EXPECT_EQ(clamp_scroll_axis(-100, 512, 1000), 0);
+    EXPECT_EQ(clamp_scroll_axis(50, 0, 800), 0) << "before any tileset the world is empty";
+}
+
+TEST(Clamp, ExtremePositionsStayDefined) {
+    EXPECT_EQ(clamp_scroll_axis(INT32_MAX, INT32_MAX, -1000), INT32_MAX);
+    EXPECT_EQ(clamp_scroll_axis(INT32_MIN, 100, 10), 0);
+    EXPECT_EQ(add_saturating(INT32_MAX, 10), INT32_MAX);
+    EXPECT_EQ(add_saturating(INT32_MIN, -10), INT32_MIN);
+}
+
+TEST(ScrollRequest, StepsAndEnds) {
+    const int32_t world = 2560, view = 1000;
+    EXPECT_EQ(scroll_request_target(0, 300, 0, world, view), 290);
+    EXPECT_EQ(scroll_request_target(1, 300, 0, world, view), 310);
+    EXPECT_EQ(scroll_request_target(2, 300, 0, world, view), 250) << "page step is fixed at 50";
+    EXPECT_EQ(scroll_request_target(3, 300, 0, world, view), 350);
+    EXPECT_EQ(scroll_request_target(4, 300, 999, world, view), 300) << "thumb position: unchanged";
+    EXPECT_EQ(scroll_request_target(5, 300, 777, world, view), 777) << "tracking follows the thumb";
+    EXPECT_EQ(scroll_request_target(6, 300, 0, world, view), 0);
+    EXPECT_EQ(scroll_request_target(7, 300, 0, world, view), 1560);
+    EXPECT_EQ(scroll_request_target(8, 300, 0, world, view), 300) << "end of scroll: unchanged";
+    EXPECT_EQ(scroll_request_target(42, 300, 0, world, view), 300);
+}
+
+TEST(ScrollRequest, ThumbAtTheEndIsTakenBackByTheClamp) {
+    // The bar's largest position is nMax - nPage + 1, one beyond the clamp.
+    const int32_t world = 2560, view = 1000;
+    const int32_t tracked = scroll_request_target(5, 0, world - view + 1, world, view);
+    EXPECT_EQ(clamp_scroll_axis(tracked, world, view), 1560);
+}
+
+TEST(PaintGrid, FirstCellForPositiveAndNegativeScroll) {
+    GridStart positive = grid_start(300, 256);
+    EXPECT_EQ(positive.first_index, 1);
+    EXPECT_EQ(positive.first_offset, -44);
+    GridStart negative = grid_start(-100, 256);
+    EXPECT_EQ(negative.first_index, 0);
+    EXPECT_EQ(negative.first_offset, 100);
+    GridStart far_negative = grid_start(-300, 256);
+    EXPECT_EQ(far_negative.first_index, -1);
+    EXPECT_EQ(far_negative.first_offset, 44);
+    GridStart exact = grid_start(512, 256);
+    EXPECT_EQ(exact.first_index, 2);
+    EXPECT_EQ(exact.first_offset, 0);
+}
+
+TEST(TilePath, ZeroPaddedRowThenColumn) {
+    char path[272];
+    ASSERT_TRUE(format_tile_path(path, sizeof path, "C:\\tiles", 1, 23));
+    EXPECT_STREQ(path, "C:\\tiles\\001\\023.jpg");
+    ASSERT_TRUE(format_tile_path(path, sizeof path, "", 1234, 5));
+    EXPECT_STREQ(path, "\\1234\\005.jpg") << "no TileDir: the root of the current drive";
+    ASSERT_TRUE(format_tile_path(path, sizeof path, "d", -1, -12));
+    EXPECT_STREQ(path, "d\\-001\\-012.jpg") << "three digits after the sign";
+}
+
+TEST(TilePath, TooLongForTheBufferIsRefused) {
+    char path[272];
+    std::string dir(259, 'd');
+    EXPECT_TRUE(format_tile_path(path, sizeof path, dir.c_str(), 1, 2)) << "259 + 12 = 271 fits";
+    EXPECT_FALSE(format_tile_path(path, sizeof path, dir.c_str(), 1000, 2));
+    EXPECT_FALSE(format_tile_path(path, sizeof path, dir.c_str(), -100, -100));
+}
+
+TEST(Geometry, RejectsWhatCannotBeDividedOrMultiplied) {
+    EXPECT_TRUE(tile_geometry_is_usable({256, 256, 8, 4}));
+    EXPECT_FALSE(tile_geometry_is_usable({0, 256, 8, 4}));
+    EXPECT_FALSE(tile_geometry_is_usable({256, -3, 8, 4}));
+    EXPECT_FALSE(tile_geometry_is_usable({256, 256, 0, 4}));
+    EXPECT_FALSE(tile_geometry_is_usable({256, 256, 8, -1}));
+    EXPECT_FALSE(tile_geometry_is_usable({256, 256, 8388608, 4})) << "world width 2^31";
+    EXPECT_TRUE(tile_geometry_is_usable({256, 256, 8388607, 4}));
+    EXPECT_FALSE(tile_geometry_is_usable({65536, 8192, 1, 1})) << "one tile buffer past 2^31 bytes";
+    EXPECT_EQ(world_width({256, 256, 8388607, 4}), 2147483392);
+}
+
+}  // namespace
