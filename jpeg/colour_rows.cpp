@@ -1,0 +1,206 @@
+// Row delivery: read_scanline runs the MCU-row pipeline (coefficients, end of the scan's
+// data, inverse DCT) when a new MCU row is due, then turns one row (or a row pair for vertical
+// chroma subsampling) of samples into grey bytes or red-green-blue-zero pixels. Chroma is
+// replicated, not interpolated. Also owns the fixed-point YCbCr tables.
+#include "jpeg/decoder_internal.h"
+
+namespace {
+
+// Clamping by lookup: index v + CLAMP_OFFSET for v in -CLAMP_OFFSET .. 1023 - CLAMP_OFFSET,
+// which covers every luma plus colour offset the tables can produce.
+constexpr int32_t CLAMP_OFFSET = 384;
+
+struct ClampTable {
+  uint8_t values[1024];
+  constexpr ClampTable() : values() {
+    for (int32_t i = 0; i < 1024; i++) {
+      const int32_t v = i - CLAMP_OFFSET;
+      values[i] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    }
+  }
+};
+constexpr ClampTable CLAMP_TABLE{};
+
+inline uint8_t clamp_byte(int32_t v) { return CLAMP_TABLE.values[v + CLAMP_OFFSET]; }
+
+struct ChromaTerms {
+  int32_t red, green, blue;
+};
+
+inline ChromaTerms chroma_terms(const JpegDecoderState& d, int32_t cb, int32_t cr) {
+  return {d.cr_to_r[cr], (d.cb_to_g[cb] + d.cr_to_g[cr]) >> 16, d.cb_to_b[cb]};
+}
+
+inline void put_pixel(uint8_t* out, int32_t y, const ChromaTerms& t) {
+  out[0] = clamp_byte(y + t.red);
+  out[1] = clamp_byte(y + t.green);
+  out[2] = clamp_byte(y + t.blue);
+  out[3] = 0;
+}
+
+inline int32_t row_in_mcu(const JpegDecoderState& d) {
+  return d.mcu_height - d.rows_left_in_mcu_row;
+}
+
+}  // namespace
+
+void build_colour_tables(JpegDecoderState& d) {
+  int32_t red = 91882 * -128 + 32768;
+  int32_t blue = 116130 * -128 + 32768;
+  int32_t green_from_cr = 46802 * 128;
+  int32_t green_from_cb = 22554 * 128 + 32768;
+  for (int32_t x = 0; x < 256; x++) {
+    d.cr_to_r[x] = red >> 16;
+    d.cb_to_b[x] = blue >> 16;
+    d.cr_to_g[x] = green_from_cr;
+    d.cb_to_g[x] = green_from_cb;
+    red += 91882;
+    blue += 116130;
+    green_from_cr -= 46802;
+    green_from_cb -= 22554;
+  }
+}
+
+void ycc_to_rgb_reference(int32_t y, int32_t cb, int32_t cr, uint8_t* rgb) {
+  const auto clamp = [](int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); };
+  const int64_t red = (int64_t{91882} * (cr - 128) + 32768) >> 16;
+  const int64_t green = (int64_t{-22554} * (cb - 128) + 32768 - int64_t{46802} * (cr - 128)) >> 16;
+  const int64_t blue = (int64_t{116130} * (cb - 128) + 32768) >> 16;
+  rgb[0] = clamp(y + red);
+  rgb[1] = clamp(y + green);
+  rgb[2] = clamp(y + blue);
+}
+
+void convert_grey(JpegDecoderState& d) {
+  const int32_t r = row_in_mcu(d);
+  const uint8_t* samples = d.mcu_row_samples + 8 * r;
+  for (int32_t i = 0; i < d.mcus_per_row; i++)
+    std::memcpy(d.row_buffer_a + 8 * i, samples + 64 * i, 8);
+}
+
+void convert_h1v1(JpegDecoderState& d) {
+  const int32_t r = row_in_mcu(d);
+  for (int32_t i = 0; i < d.mcus_per_row; i++) {
+    const uint8_t* y = d.mcu_row_samples + 192 * i + 8 * r;
+    const uint8_t* cb = y + 64;
+    const uint8_t* cr = y + 128;
+    uint8_t* out = d.row_buffer_a + 32 * i;
+    for (int32_t u = 0; u < 8; u++) put_pixel(out + 4 * u, y[u], chroma_terms(d, cb[u], cr[u]));
+  }
+}
+
+void convert_h2v1(JpegDecoderState& d) {
+  const int32_t r = row_in_mcu(d);
+  for (int32_t i = 0; i < d.mcus_per_row; i++) {
+    const uint8_t* mcu = d.mcu_row_samples + 256 * i;
+    const uint8_t* cb = mcu + 128 + 8 * r;
+    const uint8_t* cr = mcu + 192 + 8 * r;
+    uint8_t* out = d.row_buffer_a + 64 * i;
+    for (int32_t c = 0; c < 8; c++) {
+      const uint8_t* y = mcu + (c < 4 ? 0 : 64) + 8 * r + 2 * (c & 3);
+      const ChromaTerms t = chroma_terms(d, cb[c], cr[c]);
+      put_pixel(out + 8 * c, y[0], t);
+      put_pixel(out + 8 * c + 4, y[1], t);
+    }
+  }
+}
+
+void convert_h1v2(JpegDecoderState& d) {
+  const int32_t r = row_in_mcu(d);
+  const int32_t luma_block = r < 8 ? 0 : 1;
+  const int32_t t = r & 7;
+  for (int32_t i = 0; i < d.mcus_per_row; i++) {
+    const uint8_t* mcu = d.mcu_row_samples + 256 * i;
+    const uint8_t* y_top = mcu + 64 * luma_block + 8 * t;
+    const uint8_t* y_bottom = y_top + 8;
+    const uint8_t* cb = mcu + 128 + 8 * (r / 2);
+    const uint8_t* cr = mcu + 192 + 8 * (r / 2);
+    uint8_t* out_a = d.row_buffer_a + 32 * i;
+    uint8_t* out_b = d.row_buffer_b + 32 * i;
+    for (int32_t u = 0; u < 8; u++) {
+      const ChromaTerms terms = chroma_terms(d, cb[u], cr[u]);
+      put_pixel(out_a + 4 * u, y_top[u], terms);
+      put_pixel(out_b + 4 * u, y_bottom[u], terms);
+    }
+  }
+}
+
+void convert_h2v2(JpegDecoderState& d) {
+  const int32_t r = row_in_mcu(d);
+  const int32_t pair = r < 8 ? 0 : 2;
+  const int32_t t = r & 7;
+  for (int32_t i = 0; i < d.mcus_per_row; i++) {
+    const uint8_t* mcu = d.mcu_row_samples + 384 * i;
+    const uint8_t* cb = mcu + 256 + 8 * (r / 2);
+    const uint8_t* cr = mcu + 320 + 8 * (r / 2);
+    uint8_t* out_a = d.row_buffer_a + 64 * i;
+    uint8_t* out_b = d.row_buffer_b + 64 * i;
+    for (int32_t c = 0; c < 8; c++) {
+      const uint8_t* y_top = mcu + 64 * (pair + (c < 4 ? 0 : 1)) + 8 * t + 2 * (c & 3);
+      const uint8_t* y_bottom = y_top + 8;
+      const ChromaTerms terms = chroma_terms(d, cb[c], cr[c]);
+      put_pixel(out_a + 8 * c, y_top[0], terms);
+      put_pixel(out_a + 8 * c + 4, y_top[1], terms);
+      put_pixel(out_b + 8 * c, y_bottom[0], terms);
+      put_pixel(out_b + 8 * c + 4, y_bottom[1], terms);
+    }
+  }
+}
+
+void close_entropy_segment(JpegDecoderState& d) {
+  if (d.coefficients_buffered) return;
+  finish_entropy_segment(d);
+  prime_header_window(d);
+  read_markers(d);
+}
+
+namespace {
+
+void decode_next_mcu_row(JpegDecoderState& d) {
+  if (d.coefficients_buffered)
+    load_mcu_row_coefficients(d);
+  else
+    decode_mcu_row(d);
+  if (d.rows_left <= d.mcu_height) close_entropy_segment(d);
+  transform_mcu_row(d);
+  d.rows_left_in_mcu_row = d.mcu_height;
+}
+
+}  // namespace
+
+int32_t JpegDecoder::read_scanline(const uint8_t*& row, int32_t& length) {
+  if (error_code != 0 || !decoding_started) return -1;
+  if (rows_left == 0) return 1;
+  if (rows_left_in_mcu_row == 0) {
+    error_jump = JUMP_READ_SCANLINE;
+    try {
+      decode_next_mcu_row(*this);
+    } catch (const JpegFailure&) {
+      error_jump = JUMP_NONE;
+      return ERR_BAD_HUFFMAN_DATA;
+    }
+    error_jump = JUMP_NONE;
+  }
+  const uint8_t* delivered = row_buffer_a;
+  switch (colour_layout) {
+    case LAYOUT_GREY: convert_grey(*this); break;
+    case LAYOUT_H1V1: convert_h1v1(*this); break;
+    case LAYOUT_H2V1: convert_h2v1(*this); break;
+    case LAYOUT_H1V2:
+    case LAYOUT_H2V2:
+      if (rows_left_in_mcu_row & 1) {
+        delivered = row_buffer_b;
+      } else if (colour_layout == LAYOUT_H1V2) {
+        convert_h1v2(*this);
+      } else {
+        convert_h2v2(*this);
+      }
+      break;
+    default: break;
+  }
+  row = delivered;
+  length = output_row_bytes;
+  rows_left_in_mcu_row--;
+  rows_left--;
+  return 0;
+}

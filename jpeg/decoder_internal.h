@@ -1,0 +1,243 @@
+// Internals shared by the decoder's source files: the error exit, the memory pool, byte input,
+// the header and entropy bit readers, and the entry points each stage offers the others.
+// Not part of the public interface; the unit tests include it to drive stages directly.
+#pragma once
+
+#include "jpeg/jpeg_decoder.h"
+
+#include <cstring>
+
+// Thrown by raise_error after the decoder has released everything; each public operation
+// catches it and reports the failure.
+struct JpegFailure {
+  int32_t code;
+};
+
+// ---- decoder_core.cpp: error exit, pool, input ----------------------------------------------
+[[noreturn]] void raise_error(JpegDecoderState& d, int32_t code);
+void* pool_alloc(JpegDecoderState& d, uint32_t size);
+void release_resources(JpegDecoderState& d);
+void refill_input(JpegDecoderState& d);
+void initialise_decoder(JpegDecoderState& d, JpegInputStream& stream);
+
+inline int read_byte_flagged(JpegDecoderState& d, bool& synthetic) {
+  if (d.input_count == 0) {
+    refill_input(d);
+    if (d.input_count == 0) {
+      synthetic = true;
+      const int b = d.eoi_phase ? 0xD9 : 0xFF;
+      d.eoi_phase ^= 1;
+      return b;
+    }
+  }
+  synthetic = false;
+  d.input_count--;
+  return *d.input_ptr++;
+}
+
+inline int read_byte(JpegDecoderState& d) {
+  bool synthetic;
+  return read_byte_flagged(d, synthetic);
+}
+
+void push_back_byte(JpegDecoderState& d, uint8_t b);
+
+// ---- markers.cpp: segments, frame and scan headers -------------------------------------------
+extern const int32_t zigzag_order[64];
+void read_headers(JpegDecoderState& d);
+int32_t read_scan_header(JpegDecoderState& d);
+int32_t read_markers(JpegDecoderState& d);
+void find_soi(JpegDecoderState& d);
+int32_t next_marker(JpegDecoderState& d);
+void parse_dht(JpegDecoderState& d);
+void parse_dqt(JpegDecoderState& d);
+void parse_dri(JpegDecoderState& d);
+void parse_sof(JpegDecoderState& d);
+void parse_sos(JpegDecoderState& d);
+void skip_segment(JpegDecoderState& d);
+
+// ---- huffman.cpp: bit readers, Huffman tables, restart markers -------------------------------
+extern const int32_t extend_threshold[18];
+
+// Header reading: raw bytes through the 32-bit bit_window.
+void prime_header_window(JpegDecoderState& d);
+uint32_t read_bits(JpegDecoderState& d, int32_t n);
+int32_t peek_byte(const JpegDecoderState& d);
+
+// Entropy-coded data: the next data byte with stuffed zeros removed; markers stay in the input
+// and read as 0xFF; past the data the synthetic FF D9 bytes come through.
+struct EntropyByte {
+  uint8_t value;
+  // What taking it did: consumed input (data), nothing (a marker is in the way), or flipped the
+  // synthetic phase (past the data).
+  enum Kind : uint8_t { DATA, AT_MARKER, PAST_END } kind;
+};
+EntropyByte read_entropy_byte(JpegDecoderState& d);
+
+// Switches from header bytes to this scan's entropy-coded data (gives back the header
+// look-ahead and empties the entropy reader).
+void start_entropy_segment(JpegDecoderState& d);
+// Restart marker search and check with raw reads, then the per-interval resets (predictors,
+// EOB run, counters). process_restart runs it for the fast reader.
+void read_restart_marker(JpegDecoderState& d);
+// Ends an entropy-coded segment: hands back every byte the reader holds beyond what a reader
+// that fetches two bytes at a time, 17 to 32 bits ahead, would hold, so that the input
+// position afterwards does not depend on how far ahead this reader fetched.
+void finish_entropy_segment(JpegDecoderState& d);
+void process_restart(JpegDecoderState& d);
+void reset_entropy_reader(JpegDecoderState& d);
+
+void build_huff_lookup(JpegDecoderState& d, int32_t slot);
+// True when the 16 code counts fit their lengths (Kraft inequality).
+bool huff_counts_fit(const uint8_t* counts_by_length /* [1..16] used */);
+
+// The reference bit reader: the plain 32-bit window over entropy bytes, fetching two bytes at
+// a time. The fast reader below must consume and deliver exactly what this one does; tests
+// compare them.
+void window_start_entropy_segment(JpegDecoderState& d);
+// Loads the window with the next four entropy bytes (after start_entropy_segment or a restart).
+void window_prime_entropy(JpegDecoderState& d);
+uint32_t window_get_bits(JpegDecoderState& d, int32_t n);
+int32_t window_decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table);
+int32_t window_receive_extend(JpegDecoderState& d, int32_t s);
+
+// ---- the fast entropy reader ------------------------------------------------------------------
+// Hot loops copy the reader into a local BitSource, work on it, and store it back.
+struct BitSource {
+  uint64_t bits;    // next bits, most significant first
+  int32_t count;    // valid bits in `bits`
+  int32_t fetched;  // bytes fetched since the segment began
+  uint8_t* ptr;     // input position
+  int32_t avail;    // input bytes at ptr
+};
+
+inline void load_bit_source(const JpegDecoderState& d, BitSource& s) {
+  s.bits = d.entropy_bits;
+  s.count = d.entropy_bit_count;
+  s.fetched = d.entropy_bytes_fetched;
+  s.ptr = d.input_ptr;
+  s.avail = d.input_count;
+}
+
+inline void store_bit_source(JpegDecoderState& d, const BitSource& s) {
+  d.entropy_bits = s.bits;
+  d.entropy_bit_count = s.count;
+  d.entropy_bytes_fetched = s.fetched;
+  d.input_ptr = s.ptr;
+  d.input_count = s.avail;
+}
+
+// Appends one byte through read_entropy_byte (0xFF bytes, refills, markers, end of data).
+void fetch_entropy_byte_slowly(JpegDecoderState& d, BitSource& s);
+
+// Tops the reader up to at least 57 bits.
+inline void fill_bit_source(JpegDecoderState& d, BitSource& s) {
+  while (s.count <= 56) {
+    if (s.avail > 0 && *s.ptr != 0xFF) {
+      s.bits |= static_cast<uint64_t>(*s.ptr) << (56 - s.count);
+      s.ptr++;
+      s.avail--;
+      s.count += 8;
+      s.fetched++;
+    } else {
+      fetch_entropy_byte_slowly(d, s);
+    }
+  }
+}
+
+// The next n (1..16) bits; the caller has made sure that `count` covers them.
+inline uint32_t peek_source_bits(const BitSource& s, int32_t n) {
+  return static_cast<uint32_t>(s.bits >> (64 - n));
+}
+
+inline void skip_source_bits(BitSource& s, int32_t n) {
+  s.bits <<= n;
+  s.count -= n;
+}
+
+// EXTEND of T.81: a received value v of s bits (s 0..16) to its signed value.
+inline int32_t extend_value(uint32_t v, int32_t s) {
+  return static_cast<int32_t>(v) < extend_threshold[s]
+             ? static_cast<int32_t>(v) - static_cast<int32_t>((1u << s) - 1u)
+             : static_cast<int32_t>(v);
+}
+
+// Tree walk for codes that the fast lookup does not resolve: 8 bits, then one bit per level.
+int32_t decode_long_huff_symbol(BitSource& s, const HuffLookup& table);
+
+// One Huffman symbol. The caller has made sure that at least 16 bits are in the source.
+inline int32_t decode_huff_symbol_from(BitSource& s, const HuffLookup& table) {
+  const uint32_t entry = table.fast[peek_source_bits(s, JPEG_HUFF_FAST_BITS)];
+  if (entry != 0) {
+    skip_source_bits(s, static_cast<int32_t>((entry >> 8) & 31));
+    return static_cast<int32_t>(entry & 0xFF);
+  }
+  return decode_long_huff_symbol(s, table);
+}
+
+// Convenience forms on the decoder's own reader state, for the progressive decoder and tests.
+uint32_t get_bits(JpegDecoderState& d, int32_t n);
+int32_t decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table);
+int32_t receive_extend(JpegDecoderState& d, int32_t s);
+
+// ---- setup.cpp ---------------------------------------------------------------------------------
+void begin_decoding(JpegDecoderState& d);
+void setup_frame(JpegDecoderState& d);
+void start_sequential(JpegDecoderState& d);
+int32_t setup_scan(JpegDecoderState& d);
+void compute_scan_geometry(JpegDecoderState& d);
+void bind_huffman_tables(JpegDecoderState& d);
+void check_quant_tables(JpegDecoderState& d);
+// Sets the MCU structure to the whole frame (all components in frame order).
+void use_frame_mcu_structure(JpegDecoderState& d);
+
+// ---- progressive.cpp (also decodes sequential frames whose components come in separate
+// scans) -----------------------------------------------------------------------------------------
+void start_progressive(JpegDecoderState& d);
+void start_buffered_sequential(JpegDecoderState& d);
+void allocate_coef_stores(JpegDecoderState& d);
+CoefficientStore* create_coef_store(JpegDecoderState& d, int32_t width_blocks,
+                                    int32_t height_blocks, int32_t coefs_across,
+                                    int32_t coefs_down);
+int16_t* coef_block_address(JpegDecoderState& d, const CoefficientStore& store, int32_t column,
+                            int32_t row);
+void load_mcu_row_coefficients(JpegDecoderState& d);
+// Block decoders of the buffered path; they read through the scan loop's local bit source.
+using BlockDecoder = void (*)(JpegDecoderState& d, BitSource& s, int32_t component,
+                              int32_t column, int32_t row);
+void decode_progressive_scan(JpegDecoderState& d, BlockDecoder decode_block);
+void decode_dc_first(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
+                     int32_t row);
+void decode_dc_refine(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
+                      int32_t row);
+void decode_ac_first(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
+                     int32_t row);
+void decode_ac_refine(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
+                      int32_t row);
+// A whole sequential block (DC difference and all AC terms), stored quantised.
+void decode_sequential_block_to_store(JpegDecoderState& d, BitSource& s, int32_t component,
+                                      int32_t column, int32_t row);
+
+// ---- sequential.cpp ------------------------------------------------------------------------------
+void decode_mcu_row(JpegDecoderState& d);
+// The same decode on the reference bit reader, one operation at a time (tests compare them).
+void decode_mcu_row_reference(JpegDecoderState& d);
+
+// ---- idct.cpp --------------------------------------------------------------------------------------
+void transform_mcu_row(JpegDecoderState& d);
+// Transforms 64 dequantised coefficients (natural order) into 8x8 clamped samples. `work` is
+// overwritten.
+void idct_8x8(int16_t* work, uint8_t* out);
+// Straight transcription of the two passes without shortcuts, in 64-bit arithmetic.
+void idct_8x8_reference(const int16_t* coefficients, uint8_t* out);
+
+// ---- colour_rows.cpp -------------------------------------------------------------------------
+void build_colour_tables(JpegDecoderState& d);
+void close_entropy_segment(JpegDecoderState& d);
+void convert_grey(JpegDecoderState& d);
+void convert_h1v1(JpegDecoderState& d);
+void convert_h2v1(JpegDecoderState& d);
+void convert_h1v2(JpegDecoderState& d);
+void convert_h2v2(JpegDecoderState& d);
+// One pixel by the conversion formulas, with multiplications instead of tables.
+void ycc_to_rgb_reference(int32_t y, int32_t cb, int32_t cr, uint8_t* rgb);

@@ -1,0 +1,332 @@
+// Bit-level machinery: the header bit window over raw bytes, the entropy-coded data reader
+// (stuffed zeros removed, markers left in the input), Huffman decoding tables and symbol
+// decoding, and restart markers. The fast 64-bit entropy reader has a plain 32-bit twin,
+// the window_* functions, which tests use as its reference.
+#include "jpeg/decoder_internal.h"
+
+const int32_t extend_threshold[18] = {0,    1,    2,    4,     8,     16,    32,
+                                      64,   128,  256,  512,   1024,  2048,  4096,
+                                      8192, 16384, 32768, 65536};
+
+namespace {
+
+constexpr int32_t RESTART_SEARCH_BUDGET = 1536;
+
+uint32_t rotate_left(uint32_t x, int32_t n) {
+  n &= 31;
+  return n == 0 ? x : (x << n) | (x >> (32 - n));
+}
+
+// The refill step shared by the header and reference readers: takes two bytes into the high
+// half of the window once the bits below the view are used up.
+template <typename FetchByte>
+uint32_t window_take_bits(JpegDecoderState& d, int32_t n, FetchByte fetch) {
+  const uint32_t result = (d.bit_window & 0xFFFFu) >> (16 - n);
+  const int32_t old_bits_left = d.bits_left;
+  d.bits_left -= n;
+  if (d.bits_left > 0) {
+    d.bit_window = rotate_left(d.bit_window, n);
+    return result;
+  }
+  d.bit_window = rotate_left(d.bit_window, old_bits_left);
+  const uint32_t first = fetch();
+  const uint32_t second = fetch();
+  d.bit_window = (d.bit_window & 0xFFFFu) | (first << 24) | (second << 16);
+  d.bit_window = rotate_left(d.bit_window, n - old_bits_left);
+  d.bits_left += 16;
+  return result;
+}
+
+void load_window_from_four(JpegDecoderState& d, uint32_t b0, uint32_t b1, uint32_t b2,
+                           uint32_t b3) {
+  d.bit_window = (b0 << 8) | b1 | (b2 << 24) | (b3 << 16);
+  d.bits_left = 16;
+}
+
+void push_back_header_lookahead(JpegDecoderState& d) {
+  if (d.bits_left == 16) push_back_byte(d, static_cast<uint8_t>(d.bit_window >> 16));
+  if (d.bits_left >= 8) push_back_byte(d, static_cast<uint8_t>(d.bit_window >> 24));
+  push_back_byte(d, static_cast<uint8_t>(d.bit_window));
+  push_back_byte(d, static_cast<uint8_t>(d.bit_window >> 8));
+}
+
+void append_source_byte(BitSource& s, uint8_t value) {
+  s.bits |= static_cast<uint64_t>(value) << (56 - s.count);
+  s.count += 8;
+  s.fetched++;
+}
+
+}  // namespace
+
+// ---- header window ------------------------------------------------------------------------------
+
+void prime_header_window(JpegDecoderState& d) {
+  const uint32_t b0 = static_cast<uint32_t>(read_byte(d));
+  const uint32_t b1 = static_cast<uint32_t>(read_byte(d));
+  const uint32_t b2 = static_cast<uint32_t>(read_byte(d));
+  const uint32_t b3 = static_cast<uint32_t>(read_byte(d));
+  load_window_from_four(d, b0, b1, b2, b3);
+}
+
+uint32_t read_bits(JpegDecoderState& d, int32_t n) {
+  return window_take_bits(d, n, [&d]() { return static_cast<uint32_t>(read_byte(d)); });
+}
+
+int32_t peek_byte(const JpegDecoderState& d) {
+  return static_cast<int32_t>((d.bit_window >> 8) & 0xFF);
+}
+
+// ---- entropy bytes -------------------------------------------------------------------------------
+
+EntropyByte read_entropy_byte(JpegDecoderState& d) {
+  bool synthetic = false;
+  const int b = read_byte_flagged(d, synthetic);
+  if (synthetic) return {static_cast<uint8_t>(b), EntropyByte::PAST_END};
+  if (b != 0xFF) return {static_cast<uint8_t>(b), EntropyByte::DATA};
+  const int c = read_byte_flagged(d, synthetic);
+  if (synthetic) {
+    push_back_byte(d, 0xFF);
+    return {0xFF, EntropyByte::PAST_END};
+  }
+  if (c == 0x00) return {0xFF, EntropyByte::DATA};
+  push_back_byte(d, static_cast<uint8_t>(c));
+  push_back_byte(d, 0xFF);
+  return {0xFF, EntropyByte::AT_MARKER};
+}
+
+void fetch_entropy_byte_slowly(JpegDecoderState& d, BitSource& s) {
+  if (d.entropy_tail_flips == 0) {
+    // Stopped at a marker: it stays in the input and every further byte reads as 0xFF.
+    append_source_byte(s, 0xFF);
+    return;
+  }
+  d.input_ptr = s.ptr;
+  d.input_count = s.avail;
+  const EntropyByte next = read_entropy_byte(d);
+  s.ptr = d.input_ptr;
+  s.avail = d.input_count;
+  if (next.kind != EntropyByte::DATA && d.entropy_tail_flips < 0) {
+    d.entropy_real_bytes = s.fetched;
+    d.entropy_tail_flips = next.kind == EntropyByte::PAST_END ? 1 : 0;
+  }
+  append_source_byte(s, next.value);
+}
+
+void reset_entropy_reader(JpegDecoderState& d) {
+  d.entropy_bits = 0;
+  d.entropy_bit_count = 0;
+  d.entropy_bytes_fetched = 0;
+  d.entropy_real_bytes = -1;
+  d.entropy_tail_flips = -1;
+}
+
+void start_entropy_segment(JpegDecoderState& d) {
+  push_back_header_lookahead(d);
+  d.bits_left = 0;
+  reset_entropy_reader(d);
+}
+
+void finish_entropy_segment(JpegDecoderState& d) {
+  // A reader that fetches two bytes whenever fewer than 17 bits remain beyond the consumed
+  // ones, starting with four, holds `fetched_by_pairs` bytes after `consumed` bits.
+  const int32_t fetched = d.entropy_bytes_fetched;
+  const int32_t consumed = fetched * 8 - d.entropy_bit_count;
+  const int32_t fetched_by_pairs = 2 * ((consumed + 17 + 15) / 16);
+  const int32_t real = d.entropy_real_bytes < 0 ? fetched : d.entropy_real_bytes;
+  for (int32_t i = fetched - 1; i >= fetched_by_pairs; i--) {
+    if (i >= real) {
+      if (d.entropy_tail_flips == 1) d.eoi_phase ^= 1;
+      continue;
+    }
+    const int32_t shift = 8 * i - consumed;
+    const uint8_t value = static_cast<uint8_t>((d.entropy_bits << shift) >> 56);
+    if (value == 0xFF) push_back_byte(d, 0x00);
+    push_back_byte(d, value);
+  }
+  reset_entropy_reader(d);
+}
+
+void process_restart(JpegDecoderState& d) {
+  finish_entropy_segment(d);
+  read_restart_marker(d);
+  reset_entropy_reader(d);
+}
+
+void read_restart_marker(JpegDecoderState& d) {
+  int32_t budget = RESTART_SEARCH_BUDGET;
+  int b = 0;
+  do {
+    if (budget-- == 0) raise_error(d, ERR_BAD_RESTART);
+    b = read_byte(d);
+  } while (b != 0xFF);
+  do {
+    if (budget-- == 0) raise_error(d, ERR_BAD_RESTART);
+    b = read_byte(d);
+  } while (b == 0xFF);
+  if (b != 0xD0 + d.next_restart_num) raise_error(d, ERR_BAD_RESTART);
+  for (int32_t c = 0; c < d.component_count && c < JPEG_MAX_COMPONENTS; c++) d.dc_pred[c] = 0;
+  d.restarts_left = d.restart_interval;
+  d.eob_run = 0;
+  d.next_restart_num = (d.next_restart_num + 1) & 7;
+}
+
+// ---- Huffman tables ----------------------------------------------------------------------------
+
+bool huff_counts_fit(const uint8_t* counts) {
+  uint32_t code = 0;
+  for (int32_t len = 1; len <= 16; len++) {
+    code += counts[len];
+    if (code > (1u << len)) return false;
+    code <<= 1;
+  }
+  return true;
+}
+
+namespace {
+
+// Resolves the fast-lookup entry for a JPEG_HUFF_FAST_BITS-bit prefix by running the table's
+// own decoding rule on it: (consumed << 8) | symbol with bit 15 set, or 0 when the prefix does
+// not settle the symbol.
+uint16_t fast_entry_for_prefix(const HuffLookup& t, uint32_t prefix) {
+  constexpr int32_t extra_bits = JPEG_HUFF_FAST_BITS - 8;
+  int32_t node = t.primary[prefix >> extra_bits];
+  if (node >= 0) return static_cast<uint16_t>(0x8000u | (t.lengths[node] << 8) | node);
+  for (int32_t i = 0; i < extra_bits; i++) {
+    const int32_t bit = static_cast<int32_t>((prefix >> (extra_bits - 1 - i)) & 1);
+    node = t.nodes[-node - bit];
+    if (node >= 0) return static_cast<uint16_t>(0x8000u | ((9 + i) << 8) | node);
+  }
+  return 0;
+}
+
+}  // namespace
+
+void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
+  const uint8_t* counts = d.huff_bits[slot];
+  const uint8_t* symbols = d.huff_vals[slot];
+  if (d.huff_lookup[slot] == nullptr)
+    d.huff_lookup[slot] = static_cast<HuffLookup*>(pool_alloc(d, sizeof(HuffLookup)));
+  HuffLookup& t = *d.huff_lookup[slot];
+  std::memset(&t, 0, sizeof(HuffLookup));
+  // Tables are checked when their segment is parsed; a table that does not fit stays empty.
+  if (!huff_counts_fit(counts)) return;
+
+  int32_t next_node = -1;
+  uint32_t code = 0;
+  int32_t k = 0;
+  for (int32_t len = 1; len <= 16; len++) {
+    for (int32_t i = 0; i < counts[len]; i++, k++, code++) {
+      const int32_t symbol = symbols[k];
+      t.lengths[symbol] = static_cast<uint8_t>(len);
+      if (len <= 8) {
+        const uint32_t first = code << (8 - len);
+        for (uint32_t j = 0; j < (1u << (8 - len)); j++)
+          t.primary[first + j] = symbol;
+        continue;
+      }
+      const uint32_t top = (code >> (len - 8)) & 0xFF;
+      if (t.primary[top] == 0) {
+        if (next_node < -511) raise_error(d, ERR_DHT_TOO_MANY_CODES);
+        t.primary[top] = next_node;
+        next_node -= 2;
+      }
+      int32_t node = t.primary[top];
+      // A leaf already sitting here means a shorter code prefixes this one; skip it.
+      if (node >= 0) continue;
+      bool blocked = false;
+      for (int32_t bit_index = len - 9; bit_index >= 1 && !blocked; bit_index--) {
+        const int32_t bit = static_cast<int32_t>((code >> bit_index) & 1);
+        int32_t& child = t.nodes[-node - bit];
+        if (child == 0) {
+          if (next_node < -511) raise_error(d, ERR_DHT_TOO_MANY_CODES);
+          child = next_node;
+          next_node -= 2;
+        }
+        if (child > 0) blocked = true;
+        node = child;
+      }
+      if (!blocked) t.nodes[-node - static_cast<int32_t>(code & 1)] = symbol;
+    }
+    code <<= 1;
+  }
+  for (uint32_t prefix = 0; prefix < (1u << JPEG_HUFF_FAST_BITS); prefix++)
+    t.fast[prefix] = fast_entry_for_prefix(t, prefix);
+}
+
+int32_t decode_long_huff_symbol(BitSource& s, const HuffLookup& table) {
+  int32_t t = table.primary[peek_source_bits(s, 8)];
+  if (t >= 0) {
+    skip_source_bits(s, table.lengths[t]);
+    return t;
+  }
+  skip_source_bits(s, 8);
+  while (t < 0) {
+    const int32_t bit = static_cast<int32_t>(peek_source_bits(s, 1));
+    skip_source_bits(s, 1);
+    t = table.nodes[-t - bit];
+  }
+  return t;
+}
+
+// ---- the fast reader on the decoder's own state ------------------------------------------------
+
+uint32_t get_bits(JpegDecoderState& d, int32_t n) {
+  if (n == 0) return 0;
+  BitSource s;
+  load_bit_source(d, s);
+  if (s.count < n) fill_bit_source(d, s);
+  const uint32_t v = peek_source_bits(s, n);
+  skip_source_bits(s, n);
+  store_bit_source(d, s);
+  return v;
+}
+
+int32_t decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table) {
+  BitSource s;
+  load_bit_source(d, s);
+  if (s.count < 16) fill_bit_source(d, s);
+  const int32_t symbol = decode_huff_symbol_from(s, table);
+  store_bit_source(d, s);
+  return symbol;
+}
+
+int32_t receive_extend(JpegDecoderState& d, int32_t s) {
+  if (s == 0) return 0;
+  return extend_value(get_bits(d, s), s);
+}
+
+// ---- the reference reader ----------------------------------------------------------------------
+
+void window_start_entropy_segment(JpegDecoderState& d) {
+  push_back_header_lookahead(d);
+  window_prime_entropy(d);
+}
+
+void window_prime_entropy(JpegDecoderState& d) {
+  const uint32_t b0 = read_entropy_byte(d).value;
+  const uint32_t b1 = read_entropy_byte(d).value;
+  const uint32_t b2 = read_entropy_byte(d).value;
+  const uint32_t b3 = read_entropy_byte(d).value;
+  load_window_from_four(d, b0, b1, b2, b3);
+}
+
+uint32_t window_get_bits(JpegDecoderState& d, int32_t n) {
+  if (n == 0) return 0;
+  return window_take_bits(d, n, [&d]() { return static_cast<uint32_t>(read_entropy_byte(d).value); });
+}
+
+int32_t window_decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table) {
+  int32_t t = table.primary[(d.bit_window >> 8) & 0xFF];
+  if (t >= 0) {
+    if (table.lengths[t] > 0) window_get_bits(d, table.lengths[t]);
+    return t;
+  }
+  window_get_bits(d, 8);
+  while (t < 0) t = table.nodes[-t - static_cast<int32_t>(window_get_bits(d, 1))];
+  return t;
+}
+
+int32_t window_receive_extend(JpegDecoderState& d, int32_t s) {
+  if (s == 0) return 0;
+  return extend_value(window_get_bits(d, s), s);
+}

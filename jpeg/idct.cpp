@@ -1,0 +1,154 @@
+// Integer inverse DCT (Loeffler-Ligtenberg-Moschytz, 13-bit constants): columns, then rows,
+// level shift and clamp to 0..255; the same rounding as the common libjpeg integer transform. Arithmetic runs on 32-bit unsigned values so that
+// pathological coefficients wrap instead of overflowing; valid data never wraps.
+#include "jpeg/decoder_internal.h"
+
+namespace {
+
+inline uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
+
+// Arithmetic shift of a wrapped 32-bit value.
+inline int32_t descale(uint32_t v, uint32_t rounding, int32_t shift) {
+  return static_cast<int32_t>(v + rounding) >> shift;
+}
+
+inline uint8_t clamp_sample(int32_t v) {
+  return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+}
+
+// The 1-D kernel on eight inputs, outputs y0..y7 (not yet descaled).
+inline void idct_kernel(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3, uint32_t x4,
+                        uint32_t x5, uint32_t x6, uint32_t x7, uint32_t* y) {
+  uint32_t z1 = (x2 + x6) * 4433u;
+  const uint32_t t2 = z1 - x6 * 15137u;
+  const uint32_t t3 = z1 + x2 * 6270u;
+  const uint32_t t0 = (x0 + x4) << 13;
+  const uint32_t t1 = (x0 - x4) << 13;
+  const uint32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
+
+  z1 = x7 + x1;
+  uint32_t z2 = x5 + x3, z3 = x7 + x3, z4 = x5 + x1;
+  const uint32_t z5 = (z3 + z4) * 9633u;
+  uint32_t o0 = x7 * 2446u, o1 = x5 * 16819u, o2 = x3 * 25172u, o3 = x1 * 12299u;
+  z1 = z1 * u32(-7373);
+  z2 = z2 * u32(-20995);
+  z3 = z3 * u32(-16069) + z5;
+  z4 = z4 * u32(-3196) + z5;
+  o0 += z1 + z3;
+  o1 += z2 + z4;
+  o2 += z2 + z3;
+  o3 += z1 + z4;
+
+  y[0] = e10 + o3;
+  y[7] = e10 - o3;
+  y[1] = e11 + o2;
+  y[6] = e11 - o2;
+  y[2] = e12 + o1;
+  y[5] = e12 - o1;
+  y[3] = e13 + o0;
+  y[4] = e13 - o0;
+}
+
+inline uint32_t widen(int16_t v) { return u32(static_cast<int32_t>(v)); }
+
+}  // namespace
+
+void idct_8x8(int16_t* work, uint8_t* out) {
+  uint32_t y[8];
+  // Pass 1: columns (vertical frequencies), descaled by 11 bits into work.
+  for (int32_t c = 0; c < 8; c++) {
+    int16_t* col = work + c;
+    if ((col[8] | col[16] | col[24] | col[32] | col[40] | col[48] | col[56]) == 0) {
+      const int16_t dc = static_cast<int16_t>(static_cast<uint16_t>(u32(col[0]) << 2));
+      for (int32_t k = 0; k < 8; k++) col[8 * k] = dc;
+      continue;
+    }
+    idct_kernel(widen(col[0]), widen(col[8]), widen(col[16]), widen(col[24]), widen(col[32]),
+                widen(col[40]), widen(col[48]), widen(col[56]), y);
+    for (int32_t k = 0; k < 8; k++) col[8 * k] = static_cast<int16_t>(descale(y[k], 1024u, 11));
+  }
+  // Pass 2: rows, descaled by 18 bits, level-shifted and clamped.
+  for (int32_t r = 0; r < 8; r++) {
+    const int16_t* row = work + 8 * r;
+    uint8_t* out_row = out + 8 * r;
+    if ((row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
+      std::memset(out_row, clamp_sample(descale(widen(row[0]), 16u, 5) + 128), 8);
+      continue;
+    }
+    idct_kernel(widen(row[0]), widen(row[1]), widen(row[2]), widen(row[3]), widen(row[4]),
+                widen(row[5]), widen(row[6]), widen(row[7]), y);
+    for (int32_t k = 0; k < 8; k++) out_row[k] = clamp_sample(descale(y[k], 131072u, 18) + 128);
+  }
+}
+
+namespace {
+
+// The kernel in 64-bit arithmetic, for the reference transform.
+void idct_kernel_wide(const int64_t* x, int64_t* y) {
+  int64_t z1 = (x[2] + x[6]) * 4433;
+  const int64_t t2 = z1 - x[6] * 15137;
+  const int64_t t3 = z1 + x[2] * 6270;
+  const int64_t t0 = (x[0] + x[4]) * 8192;
+  const int64_t t1 = (x[0] - x[4]) * 8192;
+  int64_t zz1 = x[7] + x[1], z2 = x[5] + x[3], z3 = x[7] + x[3], z4 = x[5] + x[1];
+  const int64_t z5 = (z3 + z4) * 9633;
+  int64_t o0 = x[7] * 2446, o1 = x[5] * 16819, o2 = x[3] * 25172, o3 = x[1] * 12299;
+  zz1 *= -7373;
+  z2 *= -20995;
+  z3 = z3 * -16069 + z5;
+  z4 = z4 * -3196 + z5;
+  o0 += zz1 + z3;
+  o1 += z2 + z4;
+  o2 += z2 + z3;
+  o3 += zz1 + z4;
+  y[0] = t0 + t3 + o3;
+  y[7] = t0 + t3 - o3;
+  y[1] = t1 + t2 + o2;
+  y[6] = t1 + t2 - o2;
+  y[2] = t1 - t2 + o1;
+  y[5] = t1 - t2 - o1;
+  y[3] = t0 - t3 + o0;
+  y[4] = t0 - t3 - o0;
+}
+
+int64_t floor_shift(int64_t v, int32_t shift) {
+  // Floor division by 2^shift, written without shifting negative values.
+  const int64_t divisor = int64_t{1} << shift;
+  return v >= 0 ? v / divisor : -((-v + divisor - 1) / divisor);
+}
+
+}  // namespace
+
+void idct_8x8_reference(const int16_t* coefficients, uint8_t* out) {
+  int16_t work[64];
+  int64_t x[8], y[8];
+  for (int32_t c = 0; c < 8; c++) {
+    for (int32_t k = 0; k < 8; k++) x[k] = coefficients[8 * k + c];
+    idct_kernel_wide(x, y);
+    for (int32_t k = 0; k < 8; k++)
+      work[8 * k + c] = static_cast<int16_t>(floor_shift(y[k] + 1024, 11));
+  }
+  for (int32_t r = 0; r < 8; r++) {
+    for (int32_t k = 0; k < 8; k++) x[k] = work[8 * r + k];
+    idct_kernel_wide(x, y);
+    for (int32_t k = 0; k < 8; k++) {
+      const int64_t v = floor_shift(y[k] + 131072, 18) + 128;
+      out[8 * r + k] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    }
+  }
+}
+
+void transform_mcu_row(JpegDecoderState& d) {
+  for (int32_t b = 0; b < d.mcu_row_blocks; b++) {
+    const int16_t* block = d.block_ptrs[b];
+    uint8_t* out = d.mcu_row_samples + 64 * b;
+    if (d.block_coef_limit[b] <= 1) {
+      // Only the DC term can be nonzero: one flat block.
+      const int32_t dc = static_cast<int16_t>(static_cast<uint16_t>(u32(block[0]) << 2));
+      std::memset(out, clamp_sample(descale(u32(dc), 16u, 5) + 128), 64);
+      continue;
+    }
+    std::memcpy(d.idct_scratch, block, sizeof(d.idct_scratch));
+    idct_8x8(d.idct_scratch, out);
+  }
+}

@@ -1,0 +1,325 @@
+// Buffered decoding: every scan of the image is decoded at decode start into per-component
+// coefficient stores (DC and AC separately, quantised), which then feed the MCU-row pipeline
+// one row at a time. Progressive frames always take this path; so do sequential colour frames
+// whose components are coded in separate or reordered scans.
+#include "jpeg/decoder_internal.h"
+
+namespace {
+
+inline int16_t low16(uint32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
+
+inline uint32_t take_bits(JpegDecoderState& d, BitSource& s, int32_t n) {
+  if (n == 0) return 0;
+  if (s.count < n) fill_bit_source(d, s);
+  const uint32_t v = peek_source_bits(s, n);
+  skip_source_bits(s, n);
+  return v;
+}
+
+inline int32_t take_symbol(JpegDecoderState& d, BitSource& s, const HuffLookup& table) {
+  if (s.count < 16) fill_bit_source(d, s);
+  return decode_huff_symbol_from(s, table);
+}
+
+inline int32_t take_extended(JpegDecoderState& d, BitSource& s, int32_t size) {
+  if (size == 0) return 0;
+  return extend_value(take_bits(d, s, size), size);
+}
+
+inline int32_t take_dc_difference(JpegDecoderState& d, BitSource& s, int32_t component) {
+  const int32_t size = take_symbol(d, s, *d.huff_lookup[d.comp_dc_table[component]]);
+  if (size > 16) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+  return take_extended(d, s, size);
+}
+
+inline int32_t advance_dc_predictor(JpegDecoderState& d, int32_t component, int32_t diff) {
+  d.dc_pred[component] =
+      static_cast<int32_t>(static_cast<uint32_t>(d.dc_pred[component]) + static_cast<uint32_t>(diff));
+  return d.dc_pred[component];
+}
+
+// Reads an end-of-band run length 2^r + r extra bits.
+inline int32_t take_eob_run(JpegDecoderState& d, BitSource& s, int32_t r) {
+  int32_t run = 1 << r;
+  if (r > 0) run += static_cast<int32_t>(take_bits(d, s, r));
+  return run;
+}
+
+// One correction bit for a nonzero coefficient of a refinement scan.
+inline void refine_coefficient(JpegDecoderState& d, BitSource& s, int16_t* coefficient,
+                               int32_t p1) {
+  if (*coefficient == 0) return;
+  if (take_bits(d, s, 1) == 0) return;
+  if ((*coefficient & p1) != 0) return;
+  const int32_t step = *coefficient > 0 ? p1 : -p1;
+  *coefficient = low16(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(step));
+}
+
+void check_progressive_scan(JpegDecoderState& d) {
+  if (d.scan_ss > d.scan_se || d.scan_se > 63) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+  if (d.scan_ss == 0 && d.scan_se != 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+  if (d.scan_ss > 0 && d.scan_component_count != 1) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+  if (d.scan_ah != 0 && d.scan_al != d.scan_ah - 1) raise_error(d, ERR_BAD_SUCCESSIVE_APPROX);
+}
+
+BlockDecoder choose_block_decoder(const JpegDecoderState& d) {
+  if (d.scan_ss == 0) return d.scan_ah == 0 ? decode_dc_first : decode_dc_refine;
+  return d.scan_ah == 0 ? decode_ac_first : decode_ac_refine;
+}
+
+// After a scan: hand back the look-ahead and read headers again from the marker that ends it.
+void return_to_headers(JpegDecoderState& d) {
+  finish_entropy_segment(d);
+  prime_header_window(d);
+}
+
+}  // namespace
+
+CoefficientStore* create_coef_store(JpegDecoderState& d, int32_t width_blocks,
+                                    int32_t height_blocks, int32_t coefs_across,
+                                    int32_t coefs_down) {
+  auto* store = static_cast<CoefficientStore*>(pool_alloc(d, sizeof(CoefficientStore)));
+  store->width_blocks = width_blocks;
+  store->height_blocks = height_blocks;
+  store->coefs_across = coefs_across;
+  store->coefs_down = coefs_down;
+  store->block_bytes = coefs_across * coefs_down * 2;
+  // Widths and heights are bounded by the frame (8192 pixels, 2x2 sampling at most), so the
+  // largest store is 2048 x 2048 blocks of 128 bytes: within 32 bits.
+  const uint32_t bytes = static_cast<uint32_t>(width_blocks) * static_cast<uint32_t>(height_blocks) *
+                         static_cast<uint32_t>(store->block_bytes);
+  store->data = static_cast<int16_t*>(pool_alloc(d, bytes));
+  return store;
+}
+
+int16_t* coef_block_address(JpegDecoderState& d, const CoefficientStore& store, int32_t column,
+                            int32_t row) {
+  if (column < 0 || row < 0 || column >= store.width_blocks || row >= store.height_blocks)
+    raise_error(d, ERR_TOO_MANY_BLOCKS);
+  const size_t index = static_cast<size_t>(row) * static_cast<size_t>(store.width_blocks) +
+                       static_cast<size_t>(column);
+  return reinterpret_cast<int16_t*>(reinterpret_cast<uint8_t*>(store.data) +
+                                    index * static_cast<size_t>(store.block_bytes));
+}
+
+void allocate_coef_stores(JpegDecoderState& d) {
+  for (int32_t c = 0; c < d.component_count; c++) {
+    const int32_t width = d.mcus_per_row * d.comp_h[c];
+    const int32_t height = d.mcu_rows * d.comp_v[c];
+    d.dc_coef_store[c] = create_coef_store(d, width, height, 1, 1);
+    d.ac_coef_store[c] = create_coef_store(d, width, height, 8, 8);
+  }
+}
+
+void start_progressive(JpegDecoderState& d) {
+  allocate_coef_stores(d);
+  while (setup_scan(d) == 1) {
+    check_progressive_scan(d);
+    decode_progressive_scan(d, choose_block_decoder(d));
+    return_to_headers(d);
+  }
+  use_frame_mcu_structure(d);
+  d.coefficients_buffered = 1;
+}
+
+void start_buffered_sequential(JpegDecoderState& d) {
+  // The first scan has been set up already.
+  allocate_coef_stores(d);
+  do {
+    decode_progressive_scan(d, decode_sequential_block_to_store);
+    return_to_headers(d);
+  } while (setup_scan(d) == 1);
+  use_frame_mcu_structure(d);
+  d.coefficients_buffered = 1;
+}
+
+void decode_progressive_scan(JpegDecoderState& d, BlockDecoder decode_block) {
+  int32_t row_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
+  const bool single_component = d.scan_component_count == 1;
+  BitSource s;
+  load_bit_source(d, s);
+  for (int32_t mcu_row = 0; mcu_row < d.scan_mcu_rows; mcu_row++) {
+    int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
+    for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
+      int32_t h = 0;
+      int32_t v = 0;
+      if (d.restart_interval != 0 && d.restarts_left == 0) {
+        store_bit_source(d, s);
+        process_restart(d);
+        load_bit_source(d, s);
+      }
+      for (int32_t j = 0; j < d.mcu_block_count; j++) {
+        const int32_t c = d.mcu_block_comp[j];
+        decode_block(d, s, c, col_base[c] + h, row_base[c] + v);
+        if (single_component) {
+          col_base[c]++;
+          continue;
+        }
+        if (++h == d.comp_h[c]) {
+          h = 0;
+          if (++v == d.comp_v[c]) {
+            v = 0;
+            col_base[c] += d.comp_h[c];
+          }
+        }
+      }
+      d.restarts_left--;
+    }
+    if (single_component) {
+      row_base[d.scan_components[0]]++;
+    } else {
+      for (int32_t k = 0; k < d.scan_component_count; k++)
+        row_base[d.scan_components[k]] += d.comp_v[d.scan_components[k]];
+    }
+  }
+  store_bit_source(d, s);
+}
+
+void decode_dc_first(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
+                     int32_t row) {
+  const int32_t difference = take_dc_difference(d, s, component);
+  const int32_t predictor = advance_dc_predictor(d, component, difference);
+  int16_t* dc = coef_block_address(d, *d.dc_coef_store[component], column, row);
+  *dc = low16(static_cast<uint32_t>(predictor) << d.scan_al);
+}
+
+void decode_dc_refine(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
+                      int32_t row) {
+  int16_t* dc = coef_block_address(d, *d.dc_coef_store[component], column, row);
+  if (take_bits(d, s, 1) != 0) *dc = low16(static_cast<uint16_t>(*dc) | (1u << d.scan_al));
+}
+
+void decode_ac_first(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
+                     int32_t row) {
+  if (d.eob_run > 0) {
+    d.eob_run--;
+    return;
+  }
+  int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
+  const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
+  for (int32_t k = d.scan_ss; k <= d.scan_se; k++) {
+    const int32_t rs = take_symbol(d, s, table);
+    const int32_t r = rs >> 4;
+    const int32_t size = rs & 15;
+    if (size != 0) {
+      k += r;
+      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+      const int32_t value = take_extended(d, s, size);
+      block[zigzag_order[k]] = low16(static_cast<uint32_t>(value) << d.scan_al);
+    } else if (r == 15) {
+      k += 15;
+      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+    } else {
+      d.eob_run = take_eob_run(d, s, r) - 1;
+      return;
+    }
+  }
+}
+
+void decode_ac_refine(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
+                      int32_t row) {
+  int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
+  const int32_t p1 = 1 << d.scan_al;
+  const int32_t m1 = -p1;
+  int32_t k = d.scan_ss;
+  if (d.eob_run == 0) {
+    const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
+    while (k <= d.scan_se) {
+      const int32_t rs = take_symbol(d, s, table);
+      int32_t r = rs >> 4;
+      const int32_t size = rs & 15;
+      int32_t new_value = 0;
+      if (size != 0) {
+        if (size != 1) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+        new_value = take_bits(d, s, 1) != 0 ? p1 : m1;
+      } else if (r != 15) {
+        d.eob_run = take_eob_run(d, s, r);
+        break;
+      }
+      // Skip r zero coefficients (correcting the nonzero ones met on the way) and stop on the
+      // zero after them, where a new value goes.
+      while (k <= d.scan_se) {
+        int16_t* coefficient = &block[zigzag_order[k]];
+        if (*coefficient != 0) {
+          refine_coefficient(d, s, coefficient, p1);
+        } else if (--r < 0) {
+          break;
+        }
+        k++;
+      }
+      if (new_value != 0 && k < 64) block[zigzag_order[k]] = static_cast<int16_t>(new_value);
+      k++;
+    }
+  }
+  if (d.eob_run > 0) {
+    for (; k <= d.scan_se; k++) refine_coefficient(d, s, &block[zigzag_order[k]], p1);
+    d.eob_run--;
+  }
+}
+
+void decode_sequential_block_to_store(JpegDecoderState& d, BitSource& s, int32_t component,
+                                      int32_t column, int32_t row) {
+  int16_t* dc = coef_block_address(d, *d.dc_coef_store[component], column, row);
+  int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
+  *dc = low16(static_cast<uint32_t>(
+      advance_dc_predictor(d, component, take_dc_difference(d, s, component))));
+  const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
+  for (int32_t k = 1; k < 64; k++) {
+    const int32_t rs = take_symbol(d, s, table);
+    const int32_t r = rs >> 4;
+    const int32_t size = rs & 15;
+    if (size != 0) {
+      k += r;
+      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+      block[zigzag_order[k]] = static_cast<int16_t>(take_extended(d, s, size));
+    } else if (r == 15) {
+      k += 15;
+      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+    } else {
+      break;
+    }
+  }
+}
+
+void load_mcu_row_coefficients(JpegDecoderState& d) {
+  int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
+  int32_t b = 0;
+  const bool single_component = d.scan_component_count == 1;
+  for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
+    int32_t h = 0;
+    int32_t v = 0;
+    for (int32_t j = 0; j < d.mcu_block_count; j++) {
+      const int32_t c = d.mcu_block_comp[j];
+      const int32_t column = col_base[c] + h;
+      const int32_t row = d.output_block_row[c] + v;
+      if (b >= d.mcu_row_blocks) raise_error(d, ERR_TOO_MANY_BLOCKS);
+      int16_t* dst = d.block_ptrs[b];
+      const int16_t* dc = coef_block_address(d, *d.dc_coef_store[c], column, row);
+      const int16_t* ac = coef_block_address(d, *d.ac_coef_store[c], column, row);
+      const int16_t* q = d.quant_tables[d.comp_quant[c]];
+      dst[0] = low16(static_cast<uint32_t>(*dc) * static_cast<uint16_t>(q[0]));
+      for (int32_t k = 1; k < 64; k++) {
+        const int32_t natural = zigzag_order[k];
+        dst[natural] = low16(static_cast<uint32_t>(ac[natural]) * static_cast<uint16_t>(q[k]));
+      }
+      b++;
+      if (single_component) {
+        col_base[c]++;
+        continue;
+      }
+      if (++h == d.comp_h[c]) {
+        h = 0;
+        if (++v == d.comp_v[c]) {
+          v = 0;
+          col_base[c] += d.comp_h[c];
+        }
+      }
+    }
+  }
+  if (single_component) {
+    d.output_block_row[d.scan_components[0]]++;
+  } else {
+    for (int32_t i = 0; i < d.scan_component_count; i++)
+      d.output_block_row[d.scan_components[i]] += d.comp_v[d.scan_components[i]];
+  }
+}

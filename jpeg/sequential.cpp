@@ -1,0 +1,122 @@
+// Sequential (baseline and extended) entropy decoding of one MCU row into dequantised
+// coefficient blocks. The hot loop keeps the bit reader in locals and clears only the
+// coefficients that the slot's previous block can have left nonzero (block_coef_limit).
+#include "jpeg/decoder_internal.h"
+
+namespace {
+
+inline int16_t dequantise(int32_t value, int16_t q) {
+  // A 16-bit product: the low 16 bits of value x q, whatever overflows.
+  return static_cast<int16_t>(
+      static_cast<uint16_t>(static_cast<uint32_t>(value) * static_cast<uint16_t>(q)));
+}
+
+inline void clear_positions(int16_t* coef, int32_t from, int32_t to) {
+  for (int32_t p = from; p < to; p++) coef[zigzag_order[p]] = 0;
+}
+
+inline int32_t min_of(int32_t a, int32_t b) { return a < b ? a : b; }
+
+// Adds a DC difference to the predictor with 32-bit wrap-around and returns the new value.
+inline int32_t advance_predictor(int32_t* predictor, int32_t difference) {
+  *predictor = static_cast<int32_t>(static_cast<uint32_t>(*predictor) +
+                                    static_cast<uint32_t>(difference));
+  return *predictor;
+}
+
+// The AC loop shared by both readers. `Reader` supplies symbol(table) and extend(size).
+template <typename Reader>
+inline int32_t decode_ac_terms(JpegDecoderState& d, Reader& reader, const HuffLookup& ac,
+                               int16_t* coef, int32_t limit, const int16_t* q) {
+  int32_t k = 1;
+  for (;;) {
+    const int32_t rs = reader.symbol(ac);
+    const int32_t r = rs >> 4;
+    const int32_t size = rs & 15;
+    if (size != 0) {
+      if (r != 0) {
+        if (k + r > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+        clear_positions(coef, k, min_of(k + r, limit));
+        k += r;
+      }
+      coef[zigzag_order[k]] = dequantise(reader.extend(size), q[k]);
+    } else if (r == 15) {
+      if (k + 15 > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+      clear_positions(coef, k, min_of(k + 16, limit));
+      k += 15;
+    } else {
+      break;
+    }
+    if (++k >= 64) break;
+  }
+  return k;
+}
+
+template <typename Reader>
+inline void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t b) {
+  const int32_t c = d.mcu_block_comp[j];
+  int16_t* coef = d.block_ptrs[b];
+  const int32_t limit = d.block_coef_limit[b];
+  const int16_t* q = d.quant_tables[d.comp_quant[c]];
+  const int32_t size = reader.symbol(*d.mcu_block_dc_lookup[j]);
+  // Categories above 16 have no meaning for 8-bit samples and cannot be received.
+  if (size > 16) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+  const int32_t difference = size == 0 ? 0 : reader.extend(size);
+  coef[0] = dequantise(advance_predictor(d.mcu_block_dc_pred[j], difference), q[0]);
+  const int32_t k = decode_ac_terms(d, reader, *d.mcu_block_ac_lookup[j], coef, limit, q);
+  clear_positions(coef, k, limit);
+  d.block_coef_limit[b] = k;
+}
+
+// The fast reader: at least 32 bits are kept ahead of each symbol, which covers a code of up
+// to 16 bits and the up to 16 bits that follow it.
+struct FastReader {
+  JpegDecoderState& d;
+  BitSource s;
+  int32_t symbol(const HuffLookup& table) {
+    if (s.count < 32) fill_bit_source(d, s);
+    return decode_huff_symbol_from(s, table);
+  }
+  int32_t extend(int32_t size) {
+    const uint32_t v = peek_source_bits(s, size);
+    skip_source_bits(s, size);
+    return extend_value(v, size);
+  }
+};
+
+struct WindowReader {
+  JpegDecoderState& d;
+  int32_t symbol(const HuffLookup& table) { return window_decode_huff_symbol(d, table); }
+  int32_t extend(int32_t size) { return window_receive_extend(d, size); }
+};
+
+}  // namespace
+
+void decode_mcu_row(JpegDecoderState& d) {
+  FastReader reader{d, {}};
+  load_bit_source(d, reader.s);
+  int32_t b = 0;
+  for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
+    if (d.restart_interval != 0 && d.restarts_left == 0) {
+      store_bit_source(d, reader.s);
+      process_restart(d);
+      load_bit_source(d, reader.s);
+    }
+    for (int32_t j = 0; j < d.mcu_block_count; j++, b++) decode_block(d, reader, j, b);
+    d.restarts_left--;
+  }
+  store_bit_source(d, reader.s);
+}
+
+void decode_mcu_row_reference(JpegDecoderState& d) {
+  WindowReader reader{d};
+  int32_t b = 0;
+  for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
+    if (d.restart_interval != 0 && d.restarts_left == 0) {
+      read_restart_marker(d);
+      window_prime_entropy(d);
+    }
+    for (int32_t j = 0; j < d.mcu_block_count; j++, b++) decode_block(d, reader, j, b);
+    d.restarts_left--;
+  }
+}
