@@ -80,9 +80,10 @@ void start_entropy_segment(JpegDecoderState& d);
 // Restart marker search and check with raw reads, then the per-interval resets (predictors,
 // EOB run, counters). process_restart runs it for the fast reader.
 void read_restart_marker(JpegDecoderState& d);
-// Ends an entropy-coded segment: hands back every byte the reader holds beyond what a reader
-// that fetches two bytes at a time, 17 to 32 bits ahead, would hold, so that the input
-// position afterwards does not depend on how far ahead this reader fetched.
+// Ends an entropy-coded segment: leaves the input exactly where a reader that fetches two bytes
+// at a time, 17 to 32 bits ahead, would leave it (handing back bytes fetched beyond that, or
+// taking the ones it would have taken), so the position never depends on this reader's
+// look-ahead.
 void finish_entropy_segment(JpegDecoderState& d);
 void process_restart(JpegDecoderState& d);
 void reset_entropy_reader(JpegDecoderState& d);

@@ -132,6 +132,16 @@ void finish_entropy_segment(JpegDecoderState& d) {
   const int32_t fetched = d.entropy_bytes_fetched;
   const int32_t consumed = fetched * 8 - d.entropy_bit_count;
   const int32_t fetched_by_pairs = 2 * ((consumed + 17 + 15) / 16);
+  // Behind that reader: take the bytes it would have taken (they are never used).
+  if (fetched < fetched_by_pairs) {
+    BitSource s{0, 0, fetched, d.input_ptr, d.input_count};
+    while (s.fetched < fetched_by_pairs) {
+      fetch_entropy_byte_slowly(d, s);
+      s.count = 0;
+    }
+    d.input_ptr = s.ptr;
+    d.input_count = s.avail;
+  }
   const int32_t real = d.entropy_real_bytes < 0 ? fetched : d.entropy_real_bytes;
   for (int32_t i = fetched - 1; i >= fetched_by_pairs; i--) {
     if (i >= real) {
