@@ -1,0 +1,298 @@
+// Decoding speed of Terrava's JPEG decoder beside libjpeg-turbo (SIMD and plain C) and
+// stb_image, on the same files held in memory: a 4096x4096 photograph and its 256 tiles of
+// 256x256, each in 4:2:0, 4:4:4, progressive 4:2:0 and grey. Single thread, median of several
+// runs, figures in decoded Mpixel/s. Prints a table; it is not a test.
+//
+// libjpeg-turbo runs as our decoder does: integer IDCT (JDCT_ISLOW), replicated chroma
+// (do_fancy_upsampling off), 4-byte colour pixels (JCS_EXT_RGBX), one scanline per call.
+// Its plain C figures come from a second run of this program with JSIMD_FORCENONE=1, because
+// libjpeg-turbo reads that variable once per process.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+// Our header first: jpeglib.h defines JPEG_MAX_DIMENSION as a macro, which would break our
+// constant of the same name.
+#include "jpeg/jpeg_decoder.h"
+
+#include <jpeglib.h>
+#include <stb/stb_image.h>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Workload {
+    std::string label;   // as printed
+    std::string key;     // as passed between the two processes
+    bool grey = false;
+    std::vector<Bytes> files;
+    double pixels = 0;   // per run, all files
+};
+
+Bytes read_file(const std::string& path) {
+    Bytes bytes;
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (!file) return bytes;
+    uint8_t buffer[65536];
+    size_t count;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+        bytes.insert(bytes.end(), buffer, buffer + count);
+    std::fclose(file);
+    return bytes;
+}
+
+std::vector<std::string> jpeg_files_in(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* handle = opendir(dir.c_str())) {
+        while (dirent* entry = readdir(handle)) {
+            std::string name = entry->d_name;
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".jpg") == 0)
+                names.push_back(dir + "/" + name);
+        }
+        closedir(handle);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// ---- Terrava ---------------------------------------------------------------------------------
+
+class MemoryStream : public JpegInputStream {
+public:
+    explicit MemoryStream(const Bytes& bytes) : bytes_(bytes) {}
+    int32_t read(uint8_t* buffer, int32_t max_count, bool& end_of_stream) override {
+        size_t count = std::min(bytes_.size() - position_, static_cast<size_t>(max_count));
+        std::memcpy(buffer, bytes_.data() + position_, count);
+        position_ += count;
+        if (position_ == bytes_.size()) end_of_stream = true;
+        return static_cast<int32_t>(count);
+    }
+
+private:
+    const Bytes& bytes_;
+    size_t position_ = 0;
+};
+
+// Each decoder writes the whole picture into `frame`, as the viewer's loader does.
+bool decode_terrava(const Bytes& jpeg, JpegDecoder& decoder, std::vector<uint8_t>& frame) {
+    MemoryStream stream(jpeg);
+    decoder.create(stream);
+    bool ok = decoder.status() == 0 && decoder.start_decoding() == 0;
+    if (ok) {
+        const size_t row_bytes = size_t(decoder.image_width()) * decoder.output_bytes_per_pixel();
+        frame.resize(row_bytes * decoder.image_height());
+        const uint8_t* row;
+        int32_t length;
+        uint8_t* out = frame.data();
+        int32_t result;
+        while ((result = decoder.read_scanline(row, length)) == 0) {
+            std::memcpy(out, row, length);
+            out += length;
+        }
+        ok = result == 1;
+    }
+    decoder.destroy();
+    return ok;
+}
+
+// ---- libjpeg-turbo ---------------------------------------------------------------------------
+
+bool decode_libjpeg(const Bytes& jpeg, std::vector<uint8_t>& frame) {
+    jpeg_decompress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_decompress(&info);
+    jpeg_mem_src(&info, jpeg.data(), jpeg.size());
+    jpeg_read_header(&info, TRUE);
+    info.dct_method = JDCT_ISLOW;
+    info.do_fancy_upsampling = FALSE;
+    info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_EXT_RGBX;
+    jpeg_start_decompress(&info);
+    const size_t row_bytes = size_t(info.output_width) * info.output_components;
+    frame.resize(row_bytes * info.output_height);
+    while (info.output_scanline < info.output_height) {
+        JSAMPROW row = frame.data() + row_bytes * info.output_scanline;
+        jpeg_read_scanlines(&info, &row, 1);
+    }
+    jpeg_finish_decompress(&info);
+    jpeg_destroy_decompress(&info);
+    return true;
+}
+
+// ---- stb_image -------------------------------------------------------------------------------
+
+bool decode_stb(const Bytes& jpeg, bool grey, std::vector<uint8_t>& frame) {
+    int width, height, channels;
+    stbi_uc* pixels = stbi_load_from_memory(jpeg.data(), static_cast<int>(jpeg.size()), &width,
+                                            &height, &channels, grey ? 1 : 4);
+    if (!pixels) return false;
+    frame.assign(pixels, pixels + size_t(width) * height * (grey ? 1 : 4));
+    stbi_image_free(pixels);
+    return true;
+}
+
+// ---- Timing ----------------------------------------------------------------------------------
+
+enum class Decoder { Terrava, LibjpegTurbo, Stb };
+
+// Median Mpixel/s over `runs` passes over all files of the workload; 0 if a file failed.
+double measure(Decoder which, const Workload& workload, int runs) {
+    std::unique_ptr<JpegDecoder> terrava(new JpegDecoder);
+    std::vector<uint8_t> frame;
+    std::vector<double> rates;
+    for (int run = 0; run < runs + 1; ++run) { // the first pass warms caches and is dropped
+        const auto start = std::chrono::steady_clock::now();
+        for (const Bytes& file : workload.files) {
+            bool ok = false;
+            switch (which) {
+            case Decoder::Terrava: ok = decode_terrava(file, *terrava, frame); break;
+            case Decoder::LibjpegTurbo: ok = decode_libjpeg(file, frame); break;
+            case Decoder::Stb: ok = decode_stb(file, workload.grey, frame); break;
+            }
+            if (!ok) return 0;
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (run > 0) rates.push_back(workload.pixels / seconds / 1e6);
+    }
+    std::sort(rates.begin(), rates.end());
+    return rates[rates.size() / 2];
+}
+
+std::vector<Workload> load_workloads(const std::string& dir) {
+    struct Layout {
+        const char* name;
+        const char* label;
+        bool grey;
+    };
+    const Layout layouts[] = {{"420", "4:2:0", false},
+                              {"444", "4:4:4", false},
+                              {"progressive", "progressive 4:2:0", false},
+                              {"grey", "grey", true}};
+    std::vector<Workload> workloads;
+    for (const bool tiles : {false, true}) {
+        for (const Layout& layout : layouts) {
+            Workload workload;
+            workload.grey = layout.grey;
+            workload.key = std::string(tiles ? "tiles-" : "photo-") + layout.name;
+            std::vector<std::string> paths =
+                tiles ? jpeg_files_in(dir + "/tiles-" + layout.name)
+                      : std::vector<std::string>{dir + "/photo-" + layout.name + ".jpg"};
+            for (const std::string& path : paths) {
+                Bytes bytes = read_file(path);
+                if (bytes.empty()) continue;
+                int width = 0, height = 0, channels = 0;
+                stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width,
+                                      &height, &channels);
+                workload.pixels += double(width) * height;
+                workload.files.push_back(std::move(bytes));
+            }
+            if (workload.files.empty()) continue;
+            workload.label = tiles ? std::to_string(workload.files.size()) + " tiles 256x256 " +
+                                         layout.label
+                                   : std::string("4096x4096 ") + layout.label;
+            workloads.push_back(std::move(workload));
+        }
+    }
+    return workloads;
+}
+
+// Runs this program again with JSIMD_FORCENONE=1 and reads its "key rate" lines.
+std::map<std::string, double> libjpeg_plain_c_rates(const std::string& dir, int runs) {
+    std::map<std::string, double> rates;
+    char self[4096];
+    const ssize_t length = readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return rates;
+    self[length] = 0;
+    const std::string command = std::string("JSIMD_FORCENONE=1 '") + self +
+                                "' --libjpeg-only --runs " + std::to_string(runs) + " '" + dir + "'";
+    if (std::FILE* pipe = popen(command.c_str(), "r")) {
+        char key[256];
+        double rate;
+        while (std::fscanf(pipe, "%255s %lf", key, &rate) == 2) rates[key] = rate;
+        pclose(pipe);
+    }
+    return rates;
+}
+
+// Our decoder and libjpeg-turbo should agree in every byte; a speed figure for wrong output
+// would mean little.
+std::string agreement(const Workload& workload) {
+    std::unique_ptr<JpegDecoder> terrava(new JpegDecoder);
+    std::vector<uint8_t> ours, theirs;
+    for (const Bytes& file : workload.files) {
+        if (!decode_terrava(file, *terrava, ours)) return "terrava failed";
+        decode_libjpeg(file, theirs);
+        if (ours.size() != theirs.size()) return "OUTPUT DIFFERS";
+        // Byte 3 of a colour pixel is padding: 0 from us, 255 from libjpeg-turbo.
+        for (size_t i = 0; i < ours.size(); ++i)
+            if (ours[i] != theirs[i] && (workload.grey || i % 4 != 3)) return "OUTPUT DIFFERS";
+    }
+    return "identical";
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::string dir = TERRAVA_BENCH_INPUTS;
+    int runs = 5;
+    bool libjpeg_only = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else if (arg == "--libjpeg-only") libjpeg_only = true;
+        else if (arg[0] != '-') dir = arg;
+        else {
+            std::fprintf(stderr, "usage: bench_decode [--runs N] [INPUT_DIR]\n");
+            return 2;
+        }
+    }
+
+    if (libjpeg_only) {
+        for (const Workload& workload : load_workloads(dir))
+            std::printf("%s %.3f\n", workload.key.c_str(),
+                        measure(Decoder::LibjpegTurbo, workload, runs));
+        return 0;
+    }
+
+    const std::string make_inputs = std::string("'") + TERRAVA_MAKE_INPUTS + "' '" + dir + "'";
+    if (std::system(make_inputs.c_str()) != 0) {
+        std::fprintf(stderr, "bench_decode: could not make the inputs in %s\n", dir.c_str());
+        return 1;
+    }
+    const std::vector<Workload> workloads = load_workloads(dir);
+    if (workloads.empty()) {
+        std::fprintf(stderr, "bench_decode: no inputs in %s\n", dir.c_str());
+        return 1;
+    }
+    std::fprintf(stderr, "bench_decode: measuring libjpeg-turbo without SIMD...\n");
+    std::map<std::string, double> plain_c = libjpeg_plain_c_rates(dir, runs);
+
+    std::printf("Decoding speed in Mpixel/s, single thread, median of %d runs; inputs in %s\n\n",
+                runs, dir.c_str());
+    std::printf("%-32s %9s %14s %14s %10s  %s\n", "input", "terrava", "libjpeg-turbo",
+                "libjpeg-turbo", "stb_image", "terrava vs libjpeg-turbo");
+    std::printf("%-32s %9s %14s %14s %10s  %s\n", "", "", "SIMD", "plain C", "", "output");
+    for (const Workload& workload : workloads) {
+        std::fprintf(stderr, "bench_decode: %s...\n", workload.label.c_str());
+        const double ours = measure(Decoder::Terrava, workload, runs);
+        const double turbo = measure(Decoder::LibjpegTurbo, workload, runs);
+        const double stb = measure(Decoder::Stb, workload, runs);
+        const auto c = plain_c.find(workload.key);
+        std::printf("%-32s %9.1f %14.1f %14.1f %10.1f  %s\n", workload.label.c_str(), ours, turbo,
+                    c == plain_c.end() ? 0.0 : c->second, stb, agreement(workload).c_str());
+        std::fflush(stdout);
+    }
+    std::printf("\nstb_image decodes with its own IDCT and interpolated chroma; its pixels differ.\n");
+    return 0;
+}
