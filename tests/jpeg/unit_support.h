@@ -139,7 +139,8 @@ private:
 };
 
 // Fixed test tables: DC categories 0..15 get 4-bit codes equal to the category; AC symbols
-// get 8-bit codes equal to their index in ac_symbols().
+// (EOB, ZRL, EOB runs, run/size pairs up to size 10) get 8-bit codes equal to their index in
+// ac_symbols().
 inline Bytes dc_counts() {
   Bytes c(16, 0);
   c[3] = 16;
@@ -152,6 +153,7 @@ inline Bytes dc_symbols() {
 }
 inline Bytes ac_symbols() {
   Bytes s{0x00, 0xF0};
+  for (int r = 1; r < 15; r++) s.push_back(static_cast<uint8_t>(r << 4));  // EOB runs
   for (int r = 0; r < 16; r++)
     for (int size = 1; size <= 10; size++) s.push_back(static_cast<uint8_t>(r << 4 | size));
   return s;
@@ -160,6 +162,11 @@ inline Bytes ac_counts() {
   Bytes c(16, 0);
   c[7] = static_cast<uint8_t>(ac_symbols().size());
   return c;
+}
+// Writes one AC symbol of the fixed table.
+inline int ac_code_of(int symbol);
+inline void put_ac(EntropyWriter& w, int symbol) {
+  w.put(static_cast<uint32_t>(ac_code_of(symbol)), 8);
 }
 inline int ac_code_of(int symbol) {
   const Bytes s = ac_symbols();
