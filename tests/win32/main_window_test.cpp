@@ -1,0 +1,226 @@
+// The real main window driven with messages: start-up state, keys, scroll-bar requests,
+// drag, size changes, status panes, the command line and the exit command.
+#include <gtest/gtest.h>
+
+#include "app/labels.h"
+#include "app/main_window.h"
+#include "app/tileset.h"
+#include "app/viewport.h"
+#include "res/resource_ids.h"
+#include "tests/win32/window_fixture.h"
+
+namespace {
+
+SCROLLINFO scroll_info(int bar) {
+    SCROLLINFO info;
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    GetScrollInfo(main_window, bar, &info);
+    return info;
+}
+
+void key_down(WPARAM key) { SendMessageA(main_window, WM_KEYDOWN, key, 0); }
+void key_up(WPARAM key) { SendMessageA(main_window, WM_KEYUP, key, 0); }
+void scroll_request(UINT message, int code) {
+    SendMessageA(main_window, message, MAKEWPARAM(code, 0), 0);
+}
+
+TEST(MainWindow, CoversTheScreenWithPanesOverTheCaption) {
+    RECT frame;
+    GetWindowRect(main_window, &frame);
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_EQ(frame.left, 0);
+    EXPECT_EQ(frame.top, 0);
+    EXPECT_EQ(frame.right, w);
+    EXPECT_EQ(frame.bottom, h);
+    EXPECT_FALSE(IsZoomed(main_window));
+    RECT pane;
+    GetWindowRect(tile_pane, &pane);
+    EXPECT_EQ(pane.left, w - 400);
+    EXPECT_EQ(pane.right - pane.left, 150);
+    GetWindowRect(x_pane, &pane);
+    EXPECT_EQ(pane.left, w - 250);
+    GetWindowRect(y_pane, &pane);
+    EXPECT_EQ(pane.left, w - 200);
+    EXPECT_EQ(pane.bottom - pane.top, GetSystemMetrics(SM_CYCAPTION) - 1);
+    EXPECT_EQ(GetWindow(tile_pane, GW_OWNER), main_window) << "panes are owned pop-ups";
+    EXPECT_NE(GetMenu(main_window), nullptr);
+}
+
+class Navigation : public ::testing::Test {
+protected:
+    void SetUp() override {
+        load(write_tileset("nav.tvt", 256, 256, 10, 8));
+        ASSERT_EQ(tileset.loaded, 1);
+        reset_view();
+    }
+};
+
+TEST_F(Navigation, ArrowsMoveByTheStepThatShiftAndCtrlSet) {
+    key_down(VK_RIGHT);
+    EXPECT_EQ(scroll_x, 10);
+    key_down(VK_SHIFT);
+    key_down(VK_RIGHT);
+    EXPECT_EQ(scroll_x, 60);
+    key_down(VK_CONTROL);
+    key_down(VK_DOWN);
+    EXPECT_EQ(scroll_y, 200) << "Shift then Ctrl gives 200";
+    key_up(VK_SHIFT);
+    key_down(VK_DOWN);
+    EXPECT_EQ(scroll_y, 210) << "releasing Shift while Ctrl is held gives 10";
+    key_down(VK_LEFT);
+    key_down(VK_UP);
+    EXPECT_EQ(scroll_x, 50);
+    EXPECT_EQ(scroll_y, 200);
+    key_down(VK_CONTROL);
+    key_down(VK_LEFT);
+    EXPECT_EQ(scroll_x, 0) << "clamped at the left edge";
+    key_up(VK_CONTROL);
+    EXPECT_EQ(scroll_step, 10);
+}
+
+TEST_F(Navigation, KeysClampToTheFarEdge) {
+    const RECT client = client_rect();
+    scroll_x = 2560 - client.right - 5;
+    key_down(VK_RIGHT);
+    EXPECT_EQ(scroll_x, 2560 - client.right);
+    scroll_y = 100000;
+    key_down('Q');   // any other key runs the clamp tail alone
+    EXPECT_EQ(scroll_y, 2048 - client.bottom);
+}
+
+TEST_F(Navigation, ScrollBarRequestsOnBothAxes) {
+    const RECT client = client_rect();
+    scroll_request(WM_HSCROLL, SB_LINERIGHT);
+    EXPECT_EQ(scroll_x, 10);
+    scroll_request(WM_HSCROLL, SB_PAGERIGHT);
+    EXPECT_EQ(scroll_x, 60);
+    scroll_request(WM_HSCROLL, SB_PAGELEFT);
+    scroll_request(WM_HSCROLL, SB_LINELEFT);
+    EXPECT_EQ(scroll_x, 0);
+    scroll_request(WM_HSCROLL, SB_RIGHT);
+    EXPECT_EQ(scroll_x, 2560 - client.right);
+    scroll_request(WM_HSCROLL, SB_THUMBPOSITION);
+    scroll_request(WM_HSCROLL, SB_ENDSCROLL);
+    EXPECT_EQ(scroll_x, 2560 - client.right) << "thumb position and end change nothing";
+    scroll_request(WM_HSCROLL, SB_LEFT);
+    EXPECT_EQ(scroll_x, 0);
+
+    scroll_request(WM_VSCROLL, SB_LINEDOWN);
+    scroll_request(WM_VSCROLL, SB_PAGEDOWN);
+    EXPECT_EQ(scroll_y, 60);
+    scroll_request(WM_VSCROLL, SB_BOTTOM);
+    EXPECT_EQ(scroll_y, 2048 - client.bottom);
+    scroll_request(WM_VSCROLL, SB_PAGEDOWN);
+    EXPECT_EQ(scroll_y, 2048 - client.bottom);
+    scroll_request(WM_VSCROLL, SB_TOP);
+    EXPECT_EQ(scroll_y, 0);
+    scroll_request(WM_VSCROLL, SB_THUMBTRACK);   // not tracking: the bar reports its position
+    EXPECT_EQ(scroll_y, 0);
+}
+
+TEST_F(Navigation, ScrollBarsFollowTheMosaicAndPosition) {
+    const RECT client = client_rect();
+    key_down(VK_CONTROL);
+    key_down(VK_RIGHT);
+    key_down(VK_DOWN);
+    key_up(VK_CONTROL);
+    SCROLLINFO horizontal = scroll_info(SB_HORZ);
+    EXPECT_EQ(horizontal.nMin, 0);
+    EXPECT_EQ(horizontal.nMax, 2560);
+    EXPECT_EQ(static_cast<LONG>(horizontal.nPage), client.right);
+    EXPECT_EQ(horizontal.nPos, 200);
+    SCROLLINFO vertical = scroll_info(SB_VERT);
+    EXPECT_EQ(vertical.nMax, 2048);
+    EXPECT_EQ(static_cast<LONG>(vertical.nPage), client.bottom);
+    EXPECT_EQ(vertical.nPos, 200);
+}
+
+TEST_F(Navigation, DragMovesWithTheHandAndWarpsTheCursorBack) {
+    scroll_x = 400;
+    scroll_y = 300;
+    SetCursorPos(500, 400);
+    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    EXPECT_EQ(dragging, 1);
+    EXPECT_EQ(GetCapture(), main_window);
+    SetCursorPos(450, 380);
+    SendMessageA(main_window, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    EXPECT_EQ(scroll_x, 450) << "moving left by 50 moves the view right by 50";
+    EXPECT_EQ(scroll_y, 320);
+    POINT cursor;
+    GetCursorPos(&cursor);
+    EXPECT_EQ(cursor.x, 500);
+    EXPECT_EQ(cursor.y, 400);
+    SendMessageA(main_window, WM_MOUSEMOVE, MK_LBUTTON, 0);   // the warp's echo moves nothing
+    EXPECT_EQ(scroll_x, 450);
+
+    SetCursorPos(1100, 400);   // far right: the view goes below 0 during the drag
+    SendMessageA(main_window, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    EXPECT_EQ(scroll_x, -150) << "no clamping during a drag";
+    SendMessageA(main_window, WM_LBUTTONUP, 0, 0);
+    EXPECT_EQ(dragging, 0);
+    EXPECT_EQ(GetCapture(), nullptr);
+    key_down(VK_LEFT);
+    EXPECT_EQ(scroll_x, 0) << "the next key clamps";
+}
+
+TEST_F(Navigation, SizeChangeClampsToTheNewClientArea) {
+    const RECT before = client_rect();
+    scroll_x = 2560 - before.right;
+    RECT frame;
+    GetWindowRect(main_window, &frame);
+    SetWindowPos(main_window, nullptr, 0, 0, (frame.right - frame.left) + 200,
+                 frame.bottom - frame.top, SWP_NOZORDER | SWP_NOMOVE);
+    pump_messages();
+    const RECT after = client_rect();
+    EXPECT_EQ(scroll_x, 2560 - after.right);
+    EXPECT_EQ(static_cast<LONG>(scroll_info(SB_HORZ).nPage), after.right);
+    SetWindowPos(main_window, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOZORDER | SWP_NOMOVE);
+    pump_messages();
+}
+
+TEST_F(Navigation, PanesShowWorldPointAndTileUnderTheCursor) {
+    scroll_x = 500;
+    scroll_y = 300;
+    POINT point = {10, 20};
+    ClientToScreen(main_window, &point);
+    SetCursorPos(point.x, point.y);
+    SendMessageA(main_window, WM_MOUSEMOVE, 0, MAKELPARAM(10, 20));
+    EXPECT_EQ(window_text(x_pane), "510 ");
+    EXPECT_EQ(window_text(y_pane), "320 ");
+    EXPECT_EQ(window_text(tile_pane), "001\\001.jpg ");
+}
+
+TEST_F(Navigation, PaintRequestsNothingForMissingTilesAndKeepsState) {
+    InvalidateRect(main_window, nullptr, TRUE);
+    UpdateWindow(main_window);
+    EXPECT_EQ(scroll_x, 0);
+    EXPECT_EQ(tileset.loaded, 1);
+}
+
+TEST(CommandLine, LoadsQuotedAndSwitchPathsAndMaximises) {
+    const std::string path = write_tileset("cmd a.tvt", 128, 64, 3, 2);
+    parse_command_line(("\"" + path + "\"").c_str());
+    EXPECT_EQ(tileset.tile_width, 128);
+    EXPECT_EQ(tileset.tile_height, 64);
+    EXPECT_EQ(std::string(tileset.file_path), path);
+
+    const std::string second = write_tileset("cmd-m.tvt", 200, 100, 4, 4);
+    parse_command_line(("-O" + second).c_str());
+    EXPECT_EQ(tileset.tile_width, 200);
+    EXPECT_FALSE(IsZoomed(main_window)) << "the -m inside the -O path is part of the path";
+
+    parse_command_line(("/o\"" + path + "\" -x").c_str());
+    EXPECT_EQ(tileset.tile_width, 128);
+
+    parse_command_line("-M");
+    pump_messages();
+    EXPECT_TRUE(IsZoomed(main_window));
+    ShowWindow(main_window, SW_RESTORE);
+    const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+    SetWindowPos(main_window, nullptr, 0, 0, w, h, SWP_NOZORDER);
+    pump_messages();
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// The tileset file through the real profile functions: what a load takes and rejects, what
+// it keeps, and the labels' save and reload.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/tileset.h"
+#include "app/viewport.h"
+#include "tests/win32/window_fixture.h"
+
+namespace {
+
+std::vector<std::string> label_texts() {
+    std::vector<std::string> texts;
+    for (Label* label = tileset.labels; label != nullptr; label = label->next)
+        texts.push_back(label->text);
+    return texts;
+}
+
+Label* add_label(const char* text, int x, int y) {
+    Label* label = static_cast<Label*>(calloc(1, sizeof(Label)));
+    label->text = _strdup(text);
+    label->x = x;
+    label->y = y;
+    label->next = tileset.labels;
+    if (tileset.labels != nullptr) tileset.labels->prev = label;
+    tileset.labels = label;
+    return label;
+}
+
+std::string profile_string(const std::string& file, const char* key) {
+    char value[512] = "";
+    GetPrivateProfileStringA(TILESET_SECTION, key, "<missing>", value, sizeof value, file.c_str());
+    return value;
+}
+
+class TilesetFile : public ::testing::Test {
+protected:
+    void SetUp() override {
+        good_ = write_tileset("good.tvt", 256, 128, 6, 5, "MaxCache=77\r\n");
+        load(good_);
+        ASSERT_EQ(tileset.loaded, 1);
+        reset_view();
+    }
+    void expect_good_tileset_kept() {
+        EXPECT_EQ(tileset.tile_width, 256);
+        EXPECT_EQ(tileset.tile_height, 128);
+        EXPECT_EQ(tileset.tile_columns, 6);
+        EXPECT_EQ(tileset.tile_rows, 5);
+        EXPECT_EQ(tileset.cache_limit, 77);
+        EXPECT_EQ(std::string(tileset.file_path), good_);
+        EXPECT_EQ(tileset.loaded, 1);
+    }
+    std::string good_;
+};
+
+TEST_F(TilesetFile, LoadTakesGeometryDirectoryCacheAndHeader) {
+    expect_good_tileset_kept();
+    EXPECT_EQ(std::string(tileset.tile_dir), temp_path("no-tiles"));
+    const BITMAPINFOHEADER& h = tileset.tile_dib_header;
+    EXPECT_EQ(h.biSize, 40u);
+    EXPECT_EQ(h.biWidth, 256);
+    EXPECT_EQ(h.biHeight, -128) << "top-down rows";
+    EXPECT_EQ(h.biBitCount, 32);
+    EXPECT_EQ(h.biXPelsPerMeter, 1440);
+}
+
+TEST_F(TilesetFile, MissingMaxCacheAndTileDirTakeDefaults) {
+    const std::string path = temp_path("defaults.tvt");
+    write_file(path, "[Terrava 1.0]\r\nTileSizeX=64\r\nTileSizeY=64\r\nTileCountX=2\r\nTileCountY=2\r\n");
+    load(path);
+    EXPECT_EQ(tileset.cache_limit, 50);
+    EXPECT_STREQ(tileset.tile_dir, "");
+    EXPECT_EQ(tileset.labels, nullptr);
+}
+
+TEST_F(TilesetFile, RejectedFilesKeepThePreviousTileset) {
+    struct Case { const char* name; const char* body; };
+    const Case cases[] = {
+        {"missing key", "[Terrava 1.0]\r\nTileSizeX=64\r\nTileSizeY=64\r\nTileCountX=2\r\n"},
+        {"minus one", "[Terrava 1.0]\r\nTileSizeX=-1\r\nTileSizeY=64\r\nTileCountX=2\r\nTileCountY=2\r\n"},
+        {"no section", "[Other]\r\nTileSizeX=64\r\nTileSizeY=64\r\nTileCountX=2\r\nTileCountY=2\r\n"},
+        {"zero size", "[Terrava 1.0]\r\nTileSizeX=0\r\nTileSizeY=64\r\nTileCountX=2\r\nTileCountY=2\r\n"},
+        {"negative count", "[Terrava 1.0]\r\nTileSizeX=64\r\nTileSizeY=64\r\nTileCountX=-5\r\nTileCountY=2\r\n"},
+        {"zero count", "[Terrava 1.0]\r\nTileSizeX=64\r\nTileSizeY=64\r\nTileCountX=2\r\nTileCountY=0\r\n"},
+        {"world too wide", "[Terrava 1.0]\r\nTileSizeX=65536\r\nTileSizeY=64\r\nTileCountX=40000\r\nTileCountY=2\r\n"},
+        {"tile too big", "[Terrava 1.0]\r\nTileSizeX=60000\r\nTileSizeY=60000\r\nTileCountX=1\r\nTileCountY=1\r\n"},
+    };
+    add_label("kept", 1, 2);
+    for (const Case& c : cases) {
+        const std::string path = temp_path("rejected.tvt");
+        write_file(path, c.body);
+        load(path);
+        SCOPED_TRACE(c.name);
+        expect_good_tileset_kept();
+        EXPECT_EQ(label_texts(), std::vector<std::string>{"kept"});
+    }
+    load(temp_path("does-not-exist.tvt"));
+    expect_good_tileset_kept();
+}
+
+TEST_F(TilesetFile, ReloadKeepsScrollAndReplacesLabels) {
+    scroll_x = 300;
+    scroll_y = 200;
+    add_label("old", 5, 5);
+    const std::string other = write_tileset("other.tvt", 256, 256, 20, 20,
+                                            "LabelCount=1\r\nLabel1X=7\r\nLabel1Y=8\r\nLabel1Len=3\r\nLabel1Text=new\r\n");
+    load(other);
+    EXPECT_EQ(scroll_x, 300);
+    EXPECT_EQ(scroll_y, 200);
+    ASSERT_EQ(label_texts(), std::vector<std::string>{"new"});
+    EXPECT_EQ(tileset.labels->x, 7);
+    EXPECT_EQ(tileset.labels->y, 8);
+}
+
+TEST_F(TilesetFile, LabelLoadOrderLenAndGaps) {
+    const std::string path = write_tileset(
+        "labels.tvt", 256, 256, 4, 4,
+        "LabelCount=4\r\n"
+        "Label1X=10\r\nLabel1Y=20\r\nLabel1Len=4\r\nLabel1Text=Harbour\r\n"
+        "Label3X=-30\r\nLabel3Y=40\r\nLabel3Text=no length key\r\n"
+        "Label4X=1\r\nLabel4Y=1\r\nLabel4Len=0\r\nLabel4Text=dropped\r\n"
+        "Label5X=1\r\nLabel5Y=1\r\nLabel5Len=5\r\nLabel5Text=above\r\n");
+    load(path);
+    ASSERT_EQ(label_texts(), (std::vector<std::string>{"Harb", "", "no length key"}));
+    EXPECT_EQ(tileset.labels->x, 10);
+    EXPECT_EQ(tileset.labels->next->x, 0) << "label 2 has no keys: (0, 0), empty";
+    EXPECT_EQ(tileset.labels->next->next->x, -30);
+    EXPECT_EQ(tileset.labels->next->prev, tileset.labels);
+}
+
+TEST_F(TilesetFile, DamagedLenAndCountAreSkipped) {
+    const std::string path = write_tileset(
+        "damaged.tvt", 256, 256, 4, 4,
+        "LabelCount=3\r\n"
+        "Label1Len=-7\r\nLabel1Text=negative\r\n"
+        "Label2Len=2000000000\r\nLabel2Text=absurd\r\n"
+        "Label3Len=2\r\nLabel3Text=ok\r\n");
+    load(path);
+    EXPECT_EQ(label_texts(), std::vector<std::string>{"ok"});
+    write_file(path, read_file(path) + "LabelCount=-4\r\n");
+    load(path);
+}
+
+TEST_F(TilesetFile, SaveWritesHeadFirstAndReloadKeepsOrder) {
+    free_all_labels();
+    add_label("third", 3, 33);
+    add_label("second", 2, 22);
+    add_label("first", 1, 11);
+    save_labels(tileset.file_path);
+    EXPECT_EQ(profile_string(good_, "LabelCount"), "3");
+    EXPECT_EQ(profile_string(good_, "Label1Text"), "first");
+    EXPECT_EQ(profile_string(good_, "Label1Len"), "5");
+    EXPECT_EQ(profile_string(good_, "Label2Y"), "22");
+    load(good_);
+    EXPECT_EQ(label_texts(), (std::vector<std::string>{"first", "second", "third"}));
+    EXPECT_EQ(tileset.labels->next->next->y, 33);
+
+    // Delete the middle one and save: LabelCount 2, label 3's keys stay but are ignored.
+    Label* middle = tileset.labels->next;
+    tileset.labels->next = middle->next;
+    middle->next->prev = tileset.labels;
+    free_label(middle);
+    SendMessageA(main_window, WM_KEYDOWN, 'S', 0);
+    EXPECT_EQ(profile_string(good_, "LabelCount"), "2");
+    EXPECT_EQ(profile_string(good_, "Label3Text"), "third") << "stale keys are left alone";
+    load(good_);
+    EXPECT_EQ(label_texts(), (std::vector<std::string>{"first", "third"}));
+    EXPECT_EQ(profile_string(good_, "TileSizeX"), "256") << "save writes no geometry";
+}
+
+TEST_F(TilesetFile, TextsTheProfileWouldAlterSurviveSaveAndReload) {
+    free_all_labels();
+    const std::vector<std::string> texts = {
+        "  leading", "trailing  ", "\"quoted\"", "'single'", "mid \"dle\" ok", "plain", "x", "=;[]"};
+    for (auto it = texts.rbegin(); it != texts.rend(); ++it) add_label(it->c_str(), 0, 0);
+    add_label("", 9, 9);   // empty: saved with Len 0, so it does not come back
+    SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(32772, 1), 0);   // Save Tileset
+    load(good_);
+    EXPECT_EQ(label_texts(), texts);
+}
+
+}  // namespace

@@ -1,0 +1,29 @@
+// Shared set-up for the Windows tests: the real main window, created once per program, and
+// helpers to write tileset files, reset the viewer's state and drive dialogs from a thread.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+// A path in the test program's own temporary directory.
+std::string temp_path(const std::string& name);
+// Writes `body` (INI lines) to `path`, replacing the file.
+void write_file(const std::string& path, const std::string& body);
+std::string read_file(const std::string& path);
+// A tileset file with the given geometry (and optional extra lines) under the section.
+std::string write_tileset(const std::string& name, int tile_width, int tile_height, int columns,
+                          int rows, const std::string& extra_lines = "");
+// Loads `path` as the 'O' key would with that file chosen.
+void load(const std::string& path);
+// Puts the view back to a known state: position (0, 0), step 10, no drag.
+void reset_view();
+RECT client_rect();
+std::string window_text(HWND window);
+// Pumps pending messages of this thread.
+void pump_messages();
+// Runs `action` on a helper thread once a top-level window titled `caption` exists (waits
+// up to 20 s), while the calling thread runs `trigger` (which opens the modal dialog).
+// Returns false when the dialog never appeared.
+bool with_dialog(const char* caption, const std::function<void()>& trigger,
+                 const std::function<void(HWND)>& action);
