@@ -1,0 +1,231 @@
+// Buffered decoding: progressive DC and AC scans with EOB runs, restarts and refinement,
+// scan validation, scan order independence, store bounds, and sequential colour frames whose
+// components come in separate scans.
+#include "tests/jpeg/unit_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Scan {
+  uint8_t ss, se, ah, al;
+  Bytes entropy;
+};
+
+// A grey progressive image with the fixed test tables and quantiser `quant`.
+Bytes progressive_grey(uint16_t width, uint16_t height, const std::vector<Scan>& scans,
+                       uint16_t restart = 0, uint8_t quant = 1) {
+  JpegBuilder b = baseline_headers(width, height, {{1, 1, 1, 0}}, quant, 0xC2);
+  if (restart) b.dri(restart);
+  for (const Scan& s : scans) b.sos({{1, 0, 0}}, s.ss, s.se, s.ah, s.al).raw(s.entropy);
+  b.eoi();
+  return b.bytes;
+}
+
+void put_dc(EntropyWriter& w, int diff) {
+  const int size = magnitude_category(diff);
+  w.put(static_cast<uint32_t>(size), 4);
+  put_value(w, diff, size);
+}
+
+void put_run_value(EntropyWriter& w, int run, int value) {
+  const int size = magnitude_category(value);
+  put_ac(w, run << 4 | size);
+  put_value(w, value, size);
+}
+
+Bytes done(EntropyWriter& w) {
+  w.flush();
+  return w.out;
+}
+
+// Decodes every scan and returns the decoder for inspection of its stores.
+struct Decoded {
+  explicit Decoded(const Bytes& bytes) : t(bytes) {
+    t.decoder->create(*t.stream);
+    result = t.decoder->start_decoding();
+  }
+  int16_t ac(int block, int zigzag_position) {
+    const CoefficientStore& s = *t.state().ac_coef_store[0];
+    return s.data[block * 64 + zigzag_order[zigzag_position]];
+  }
+  int16_t dc(int block) { return t.state().dc_coef_store[0]->data[block]; }
+  DecoderOnBytes t;
+  int32_t result;
+};
+
+TEST(ProgressiveDc, DcOnlyImageDecodesToFlatBlocks) {
+  EntropyWriter w;
+  put_dc(w, 4);  // block 0: 4 << 1 = 8
+  put_dc(w, 4);  // block 1: 16
+  const DecodeResult r = decode_all(progressive_grey(16, 8, {{0, 0, 0, 1, done(w)}}, 0, 8));
+  ASSERT_EQ(r.last_result, 1) << "status " << r.status;
+  ASSERT_EQ(r.rows, 8);
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 16; x++)
+      ASSERT_EQ(r.pixels[16 * y + x], x < 8 ? 136 : 144)
+          << "pixel " << x << "," << y << ": DC 64 gives 136, DC 128 gives 144";
+}
+
+TEST(ProgressiveAc, EobRunOfFiveCoversTheRestOfThisBandAndFourMoreBlocks) {
+  EntropyWriter dc, ac;
+  for (int i = 0; i < 6; i++) put_dc(dc, 0);
+  put_ac(ac, 0x20);  // EOB run, r = 2
+  ac.put(1, 2);      // bits 01: 4 + 1 = 5 blocks
+  put_run_value(ac, 0, 1);
+  put_ac(ac, 0x00);
+  Decoded d(progressive_grey(48, 8, {{0, 0, 0, 0, done(dc)}, {1, 5, 0, 0, done(ac)}}));
+  ASSERT_EQ(d.result, 0) << "status " << d.t.decoder->status();
+  for (int block = 0; block < 5; block++)
+    for (int k = 1; k <= 5; k++) EXPECT_EQ(d.ac(block, k), 0) << "block " << block << " position " << k;
+  EXPECT_EQ(d.ac(5, 1), 1) << "the sixth block is the first after the run";
+}
+
+TEST(ProgressiveAc, RestartMarkerEndsAnEobRun) {
+  EntropyWriter dc, ac;
+  for (int i = 0; i < 4; i++) {
+    if (i == 2) dc.restart(0);
+    put_dc(dc, 0);
+  }
+  put_ac(ac, 0x20);  // run of 4 from block 0 ...
+  ac.put(0, 2);
+  ac.restart(0);     // ... cut short after block 1
+  put_run_value(ac, 0, -1);
+  put_ac(ac, 0x00);
+  put_run_value(ac, 0, 1);
+  put_ac(ac, 0x00);
+  Decoded d(progressive_grey(32, 8, {{0, 0, 0, 0, done(dc)}, {1, 5, 0, 0, done(ac)}}, 2));
+  ASSERT_EQ(d.result, 0) << "status " << d.t.decoder->status();
+  EXPECT_EQ(d.ac(2, 1), -1);
+  EXPECT_EQ(d.ac(3, 1), 1);
+}
+
+TEST(ProgressiveRefinement, CorrectionBitsZrlWalkAndEobRuns) {
+  EntropyWriter dc, first, refine;
+  put_dc(dc, 0);
+  put_dc(dc, 0);
+  // First pass, Al = 1: block 0 gets +1 at 2 and -1 at 20; block 1 gets +1 at 1 and at 3.
+  put_run_value(first, 1, 1);
+  put_ac(first, 0xF0);  // 3..18
+  put_run_value(first, 1, -1);
+  put_ac(first, 0x00);
+  put_run_value(first, 0, 1);
+  put_run_value(first, 1, 1);
+  put_ac(first, 0x00);
+  // Refinement, Ah = 1, Al = 0. Block 0: ZRL walks 16 zeros (correcting position 2), then a
+  // new +1 after one more zero (position 19), then EOB with a correction for position 20.
+  put_ac(refine, 0xF0);
+  refine.put(1, 1);  // correction of position 2
+  put_ac(refine, 0x11);
+  refine.put(1, 1);  // sign of the new coefficient: positive
+  put_ac(refine, 0x00);
+  refine.put(1, 1);  // correction of position 20
+  // Block 1 starts an EOB run at once (r = 0: just this block): corrections only.
+  put_ac(refine, 0x00);
+  refine.put(0, 1);  // position 1 unchanged
+  refine.put(1, 1);  // position 3 refined
+  Decoded d(progressive_grey(16, 8, {{0, 0, 0, 0, done(dc)}, {1, 63, 0, 1, done(first)},
+                                      {1, 63, 1, 0, done(refine)}}));
+  ASSERT_EQ(d.result, 0) << "status " << d.t.decoder->status();
+  EXPECT_EQ(d.ac(0, 2), 3) << "2 plus the correction bit";
+  EXPECT_EQ(d.ac(0, 17), 0) << "ZRL skips, stores nothing";
+  EXPECT_EQ(d.ac(0, 19), 1) << "new coefficient after one zero";
+  EXPECT_EQ(d.ac(0, 20), -3) << "-2 refined away from zero";
+  EXPECT_EQ(d.ac(1, 1), 2);
+  EXPECT_EQ(d.ac(1, 3), 3);
+}
+
+TEST(ProgressiveScan, InvalidBandsAndApproximationsAreRejected) {
+  EntropyWriter w;
+  put_dc(w, 0);
+  const Bytes dc = done(w);
+  struct Case {
+    Scan scan;
+    int32_t expected;
+  } cases[] = {{{0, 5, 0, 0, {}}, ERR_BAD_PROGRESSIVE_SCAN},
+               {{6, 5, 0, 0, {}}, ERR_BAD_PROGRESSIVE_SCAN},
+               {{1, 64, 0, 0, {}}, ERR_BAD_PROGRESSIVE_SCAN},
+               {{1, 5, 2, 0, {}}, ERR_BAD_SUCCESSIVE_APPROX}};
+  for (const Case& c : cases) {
+    Decoded d(progressive_grey(8, 8, {{0, 0, 0, 0, dc}, c.scan}));
+    EXPECT_EQ(d.t.decoder->status(), c.expected)
+        << "Ss " << int(c.scan.ss) << " Se " << int(c.scan.se) << " Ah " << int(c.scan.ah);
+  }
+  JpegBuilder colour = baseline_headers(8, 8, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}, 1, 0xC2);
+  colour.sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, 1, 5).eoi();
+  EXPECT_EQ(Decoded(colour.bytes).t.decoder->status(), ERR_BAD_PROGRESSIVE_SCAN)
+      << "an AC scan of three components";
+}
+
+TEST(ProgressiveScan, AcScansBeforeTheDcScanGiveTheSameImage) {
+  TestRandom random(8);
+  EntropyWriter dc, ac;
+  int predictor = 0;
+  for (int block = 0; block < 4; block++) {
+    const int value = random.range(-50, 50);
+    put_dc(dc, value - predictor);
+    predictor = value;
+    for (int k = 1; k < 64; k++)
+      if (random.range(0, 3) == 0) put_run_value(ac, 0, random.range(-30, 30) | 1);
+      else put_run_value(ac, 0, 0 + 2 * random.range(1, 9));
+  }
+  const Scan dc_scan{0, 0, 0, 0, done(dc)};
+  const Scan ac_scan{1, 63, 0, 0, done(ac)};
+  const DecodeResult dc_first = decode_all(progressive_grey(16, 16, {dc_scan, ac_scan}, 0, 2));
+  const DecodeResult ac_first = decode_all(progressive_grey(16, 16, {ac_scan, dc_scan}, 0, 2));
+  ASSERT_EQ(dc_first.last_result, 1) << "status " << dc_first.status;
+  ASSERT_EQ(ac_first.last_result, 1) << "status " << ac_first.status;
+  EXPECT_EQ(dc_first.pixels, ac_first.pixels);
+}
+
+TEST(CoefficientStore, BlocksOutsideTheStoreAreRejected) {
+  DecoderOnBytes t(Bytes{});
+  JpegDecoderState& d = t.state();
+  initialise_decoder(d, *t.stream);
+  CoefficientStore* store = create_coef_store(d, 3, 2, 8, 8);
+  EXPECT_EQ(coef_block_address(d, *store, 2, 1) - store->data, (1 * 3 + 2) * 64);
+  try {
+    coef_block_address(d, *store, 3, 0);
+    FAIL() << "column 3 of a 3-block-wide store";
+  } catch (const JpegFailure& failure) {
+    EXPECT_EQ(failure.code, ERR_TOO_MANY_BLOCKS);
+  }
+}
+
+TEST(BufferedSequential, SeparateScansPerComponentDecodeLikeOneInterleavedScan) {
+  // The same 16x16 4:2:0 picture coded as one interleaved scan and as three scans.
+  TestRandom random(21);
+  std::vector<std::vector<int>> blocks;  // Y0..Y3, Cb, Cr
+  for (int i = 0; i < 6; i++) {
+    std::vector<int> z(64, 0);
+    z[0] = random.range(-60, 60);
+    for (int k = 1; k < 20; k++) z[k] = random.range(-9, 9);
+    blocks.push_back(z);
+  }
+  const std::vector<JpegBuilder::FrameComponent> frame = {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}};
+  JpegBuilder interleaved = baseline_headers(16, 16, frame, 4);
+  EntropyWriter w;
+  int predictors[3] = {0, 0, 0};
+  for (int i = 0; i < 6; i++) encode_block(w, predictors[i < 4 ? 0 : i - 3], blocks[i].data());
+  interleaved.sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}}).raw(done(w)).eoi();
+
+  JpegBuilder separate = baseline_headers(16, 16, frame, 4);
+  // Component scans are in the component's own raster order: Y0 Y1 / Y2 Y3 is the same here.
+  for (int c = 2; c >= 0; c--) {
+    EntropyWriter s;
+    int predictor = 0;
+    if (c == 0)
+      for (int i = 0; i < 4; i++) encode_block(s, predictor, blocks[i].data());
+    else
+      encode_block(s, predictor, blocks[3 + c].data());
+    separate.sos({{static_cast<uint8_t>(c + 1), 0, 0}}).raw(done(s));
+  }
+  separate.eoi();
+  const DecodeResult a = decode_all(interleaved.bytes);
+  const DecodeResult b = decode_all(separate.bytes);
+  ASSERT_EQ(a.last_result, 1) << "status " << a.status;
+  ASSERT_EQ(b.last_result, 1) << "status " << b.status;
+  EXPECT_EQ(a.pixels, b.pixels) << "scan order Cr, Cb, Y must not change the picture";
+}
+
+}  // namespace
