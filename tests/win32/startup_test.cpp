@@ -19,8 +19,6 @@ void scroll_request(UINT message, int code) {
 TEST(BeforeAnyLoad, EmptyViewerStaysAtOriginAndWritesNothing) {
     EXPECT_EQ(tileset.loaded, 0);
     EXPECT_EQ(tileset.cache_limit, 30);
-    EXPECT_EQ(window_text(x_pane), "0") << "panes read 0 until the mouse moves";
-    EXPECT_EQ(window_text(tile_pane), "0");
 
     key_down(VK_RIGHT);
     key_down(VK_DOWN);
