@@ -4,10 +4,15 @@
 // codings and scan scripts, restart intervals and awkward picture sizes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/jpeg/oracle_support.h"
@@ -132,34 +137,54 @@ std::string grey_version(const std::string& script) {
     return result;
 }
 
+// The source picture for one size: a plasma cloud with noise (smooth areas and fine detail, like
+// a photograph) and two saturated rectangles that drive the colour conversion into clamping.
+std::string source_picture_command(const PictureSize& size, const std::string& path) {
+    const int w = size.width, h = size.height;
+    auto corner = [](int x, int y) { return std::to_string(x) + "," + std::to_string(y); };
+    return "convert -seed " + std::to_string(w * 31 + h) + " -size 128x128 plasma:fractal" +
+           " -resize '" + std::to_string(w) + "x" + std::to_string(h) + "!'" +
+           " -attenuate 0.6 +noise Gaussian" +
+           " -fill '#ff0010' -draw 'rectangle " + corner(w / 4, h / 4) + " " +
+           corner(w / 2, h / 2) + "'" +
+           " -fill '#1000ff' -draw 'rectangle " + corner(w * 5 / 8, h * 5 / 8) + " " +
+           corner(w * 7 / 8, h * 7 / 8) + "'" + " -depth 8 -type TrueColor " + path;
+}
+
+std::string source_picture_path(const std::string& dir, const PictureSize& size) {
+    return dir + "/source-" + std::to_string(size.width) + "x" + std::to_string(size.height) +
+           ".ppm";
+}
+
+// Runs job(0) .. job(count - 1) on several threads. The jobs mostly wait for child processes,
+// so more threads than cores still help.
+void run_in_parallel(size_t count, const std::function<void(size_t)>& job) {
+    std::atomic<size_t> next{0};
+    const unsigned thread_count = std::min(8u, std::max(4u, 2 * std::thread::hardware_concurrency()));
+    std::vector<std::thread> threads;
+    for (unsigned t = 0; t < thread_count; ++t)
+        threads.emplace_back([&] {
+            for (size_t i = next++; i < count; i = next++) job(i);
+        });
+    for (std::thread& thread : threads) thread.join();
+}
+
 class OracleMatrix : public ::testing::TestWithParam<Case> {
 protected:
-    static void SetUpTestSuite() { dir_ = oracle::work_dir("oracle_matrix"); }
+    // The external programs (ImageMagick, cjpeg, djpeg) cost far more time than our decoder,
+    // mostly in process start-up, so all selected cases are encoded and decoded by them here,
+    // in parallel; each test then decodes with ours and compares.
+    static void SetUpTestSuite();
+
+    struct Prepared {
+        std::string jpeg_path;
+        std::string expected_path;
+        std::string error_text; // why the external programs could not prepare the case
+    };
 
     static std::string dir_;
-
-    // The source picture for one size: a plasma cloud with noise (smooth areas and fine
-    // detail, like a photograph) and two saturated rectangles that drive the colour
-    // conversion into clamping. Made once per size and process.
-    static std::string source_picture(const PictureSize& size, std::string& error_text) {
-        static std::set<std::string> made;
-        std::string path = dir_ + "/source-" + std::to_string(size.width) + "x" +
-                           std::to_string(size.height) + ".ppm";
-        if (made.count(path)) return path;
-        int w = size.width, h = size.height;
-        std::string command =
-            "convert -seed " + std::to_string(w * 31 + h) + " -size 128x128 plasma:fractal" +
-            " -resize '" + std::to_string(w) + "x" + std::to_string(h) + "!'" +
-            " -attenuate 0.6 +noise Gaussian" +
-            " -fill '#ff0010' -draw 'rectangle " + std::to_string(w / 4) + "," +
-            std::to_string(h / 4) + " " + std::to_string(w / 2) + "," + std::to_string(h / 2) +
-            "'" + " -fill '#1000ff' -draw 'rectangle " + std::to_string(w * 5 / 8) + "," +
-            std::to_string(h * 5 / 8) + " " + std::to_string(w * 7 / 8) + "," +
-            std::to_string(h * 7 / 8) + "'" + " -depth 8 -type TrueColor " + path;
-        if (!oracle::run_command(command, error_text)) return "";
-        made.insert(path);
-        return path;
-    }
+    static std::string missing_tools_;
+    static std::map<std::string, Prepared> prepared_;
 
     static std::string write_script(const std::string& name, const std::string& text) {
         std::string path = dir_ + "/" + name + ".txt";
@@ -177,9 +202,8 @@ protected:
         case Layout::H2V2: options += " -sample 2x2"; break;
         }
         const bool grey = c.layout == Layout::Grey;
-        auto script = [&](const char* name, const char* text) {
-            std::string body = grey ? grey_version(text) : std::string(text);
-            return " -scans " + write_script(std::string(name) + (grey ? "-grey" : "-colour"), body);
+        auto script = [&](const char* name) {
+            return " -scans " + dir_ + "/" + name + (grey ? "-grey" : "-colour") + ".txt";
         };
         int quality = c.size.quality;
         switch (c.coding) {
@@ -187,18 +211,10 @@ protected:
         case Coding::OptimisedHuffman: options += " -optimize"; break;
         case Coding::SixteenBitQuantTables: quality = 8; break;
         case Coding::Progressive: options += " -progressive"; break;
-        case Coding::ProgressiveInterleavedDc:
-            options += script("interleaved-dc", interleaved_dc_script);
-            break;
-        case Coding::ProgressiveDeepRefinement:
-            options += script("deep-refinement", deep_refinement_script);
-            break;
-        case Coding::SequentialSeparateScans:
-            options += script("separate-scans", separate_scans_script);
-            break;
-        case Coding::SequentialLumaThenChroma:
-            options += script("luma-then-chroma", luma_then_chroma_script);
-            break;
+        case Coding::ProgressiveInterleavedDc: options += script("interleaved-dc"); break;
+        case Coding::ProgressiveDeepRefinement: options += script("deep-refinement"); break;
+        case Coding::SequentialSeparateScans: options += script("separate-scans"); break;
+        case Coding::SequentialLumaThenChroma: options += script("luma-then-chroma"); break;
         }
         options += " -quality " + std::to_string(quality);
         switch (c.restart) {
@@ -212,39 +228,94 @@ protected:
 };
 
 std::string OracleMatrix::dir_;
+std::string OracleMatrix::missing_tools_;
+std::map<std::string, OracleMatrix::Prepared> OracleMatrix::prepared_;
+
+std::vector<Case> all_cases();
+
+void OracleMatrix::SetUpTestSuite() {
+    dir_ = oracle::work_dir("oracle_matrix");
+    missing_tools_ = oracle::missing_tools();
+    if (!missing_tools_.empty()) return;
+
+    for (const char* colour : {"-colour", "-grey"}) {
+        const bool grey = colour[1] == 'g';
+        auto body = [&](const char* text) { return grey ? grey_version(text) : std::string(text); };
+        write_script(std::string("interleaved-dc") + colour, body(interleaved_dc_script));
+        write_script(std::string("deep-refinement") + colour, body(deep_refinement_script));
+        write_script(std::string("separate-scans") + colour, body(separate_scans_script));
+        write_script(std::string("luma-then-chroma") + colour, body(luma_then_chroma_script));
+    }
+
+    // Only the cases that --gtest_filter selects.
+    std::set<std::string> selected;
+    const ::testing::TestSuite* suite = ::testing::UnitTest::GetInstance()->current_test_suite();
+    for (int i = 0; i < suite->total_test_count(); ++i) {
+        const ::testing::TestInfo* info = suite->GetTestInfo(i);
+        const std::string name = info->name();
+        if (info->should_run()) selected.insert(name.substr(name.find('/') + 1));
+    }
+    std::vector<Case> cases;
+    std::map<std::pair<int, int>, PictureSize> sizes;
+    for (const Case& c : all_cases())
+        if (selected.count(case_name(c))) {
+            cases.push_back(c);
+            sizes[{c.size.width, c.size.height}] = c.size;
+        }
+
+    std::vector<PictureSize> size_list;
+    for (const auto& entry : sizes) size_list.push_back(entry.second);
+    std::vector<std::string> source_errors(size_list.size());
+    run_in_parallel(size_list.size(), [&](size_t i) {
+        const std::string path = source_picture_path(dir_, size_list[i]);
+        oracle::run_command(source_picture_command(size_list[i], path), source_errors[i]);
+    });
+    std::map<std::pair<int, int>, std::string> source_error_by_size;
+    for (size_t i = 0; i < size_list.size(); ++i)
+        source_error_by_size[{size_list[i].width, size_list[i].height}] = source_errors[i];
+
+    std::vector<Prepared> prepared(cases.size());
+    run_in_parallel(cases.size(), [&](size_t i) {
+        const Case& c = cases[i];
+        const std::string name = case_name(c);
+        Prepared& p = prepared[i];
+        p.error_text = source_error_by_size[{c.size.width, c.size.height}];
+        if (!p.error_text.empty()) return;
+        p.jpeg_path = dir_ + "/" + name + ".jpg";
+        p.expected_path = dir_ + "/" + name + "-djpeg.pnm";
+        oracle::run_command("cjpeg" + cjpeg_options(c) + " -outfile " + p.jpeg_path + " " +
+                                source_picture_path(dir_, c.size), p.error_text) &&
+            oracle::run_command("djpeg -dct int -nosmooth -outfile " + p.expected_path + " " +
+                                    p.jpeg_path, p.error_text);
+    });
+    for (size_t i = 0; i < cases.size(); ++i) prepared_[case_name(cases[i])] = prepared[i];
+}
 
 TEST_P(OracleMatrix, DecodesLikeDjpeg) {
-    const std::string missing = oracle::missing_tools();
-    ASSERT_TRUE(missing.empty()) << missing;
-    const Case& c = GetParam();
-    const std::string name = case_name(c);
+    ASSERT_TRUE(missing_tools_.empty()) << missing_tools_;
+    const std::string name = case_name(GetParam());
+    ASSERT_EQ(prepared_.count(name), 1u) << name << " was not prepared";
+    const Prepared& p = prepared_[name];
+    ASSERT_TRUE(p.error_text.empty()) << p.error_text;
 
     std::string error_text;
-    const std::string source = source_picture(c.size, error_text);
-    ASSERT_FALSE(source.empty()) << error_text;
-    const std::string jpeg_path = dir_ + "/" + name + ".jpg";
-    const std::string expected_path = dir_ + "/" + name + "-djpeg.pnm";
-    ASSERT_TRUE(oracle::run_command("cjpeg" + cjpeg_options(c) + " -outfile " + jpeg_path + " " +
-                                        source, error_text)) << error_text;
-    ASSERT_TRUE(oracle::run_command("djpeg -dct int -nosmooth -outfile " + expected_path + " " +
-                                        jpeg_path, error_text)) << error_text;
     oracle::Image expected;
-    ASSERT_TRUE(oracle::read_pnm(expected_path, expected, error_text)) << error_text;
-
-    const oracle::DecodeOutcome ours = oracle::decode_with_terrava(oracle::read_file(jpeg_path));
-    ASSERT_EQ(ours.create_status, 0) << jpeg_path << ": create failed";
-    ASSERT_EQ(ours.start_result, 0) << jpeg_path << ": start_decoding failed, status "
+    ASSERT_TRUE(oracle::read_pnm(p.expected_path, expected, error_text)) << error_text;
+    const oracle::DecodeOutcome ours = oracle::decode_with_terrava(oracle::read_file(p.jpeg_path));
+    ASSERT_EQ(ours.create_status, 0) << p.jpeg_path << ": create failed";
+    ASSERT_EQ(ours.start_result, 0) << p.jpeg_path << ": start_decoding failed, status "
                                     << ours.final_status;
     EXPECT_EQ(ours.last_read_result, 1)
-        << jpeg_path << ": read_scanline stopped after " << ours.rows_delivered << " of "
+        << p.jpeg_path << ": read_scanline stopped after " << ours.rows_delivered << " of "
         << expected.height << " rows, status " << ours.final_status;
-    EXPECT_EQ(ours.final_status, 0) << jpeg_path;
-    const std::string difference = oracle::compare_images(jpeg_path, expected, ours.image);
+    EXPECT_EQ(ours.final_status, 0) << p.jpeg_path;
+    const std::string difference = oracle::compare_images(p.jpeg_path, expected, ours.image);
     EXPECT_TRUE(difference.empty()) << difference;
 
+    // Files of failed cases stay for inspection.
     if (!HasFailure()) {
-        std::remove(jpeg_path.c_str());
-        std::remove(expected_path.c_str());
+        std::remove(p.jpeg_path.c_str());
+        std::remove(p.expected_path.c_str());
     }
 }
 

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,7 +42,7 @@ std::string work_dir(const std::string& program_name) {
 }
 
 bool run_command(const std::string& command, std::string& error_text) {
-    static int counter = 0;
+    static std::atomic<int> counter{0};
     std::string log = "stderr-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".txt";
     int rc = std::system((command + " 2>" + log).c_str());
     if (rc == 0) {

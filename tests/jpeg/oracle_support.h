@@ -65,7 +65,7 @@ private:
 std::string work_dir(const std::string& program_name);
 
 // Runs a shell command; on failure returns false and fills error_text with the command and the
-// tail of what it wrote to stderr.
+// tail of what it wrote to stderr. Safe to call from several threads at once.
 bool run_command(const std::string& command, std::string& error_text);
 
 // Fails (returns a message) when one of the external programs the oracle needs is missing.
