@@ -280,16 +280,16 @@ int main(int argc, char** argv) {
 
     std::printf("Decoding speed in Mpixel/s, single thread, median of %d runs; inputs in %s\n\n",
                 runs, dir.c_str());
-    std::printf("%-32s %9s %14s %14s %10s  %s\n", "input", "terrava", "libjpeg-turbo",
+    std::printf("%-36s %9s %14s %14s %10s  %s\n", "input", "terrava", "libjpeg-turbo",
                 "libjpeg-turbo", "stb_image", "terrava vs libjpeg-turbo");
-    std::printf("%-32s %9s %14s %14s %10s  %s\n", "", "", "SIMD", "plain C", "", "output");
+    std::printf("%-36s %9s %14s %14s %10s  %s\n", "", "", "SIMD", "plain C", "", "output");
     for (const Workload& workload : workloads) {
         std::fprintf(stderr, "bench_decode: %s...\n", workload.label.c_str());
         const double ours = measure(Decoder::Terrava, workload, runs);
         const double turbo = measure(Decoder::LibjpegTurbo, workload, runs);
         const double stb = measure(Decoder::Stb, workload, runs);
         const auto c = plain_c.find(workload.key);
-        std::printf("%-32s %9.1f %14.1f %14.1f %10.1f  %s\n", workload.label.c_str(), ours, turbo,
+        std::printf("%-36s %9.1f %14.1f %14.1f %10.1f  %s\n", workload.label.c_str(), ours, turbo,
                     c == plain_c.end() ? 0.0 : c->second, stb, agreement(workload).c_str());
         std::fflush(stdout);
     }
