@@ -19,6 +19,12 @@ TileRequest* normal_queue = nullptr;
 CRITICAL_SECTION queue_lock;
 HANDLE loader_wake_event = nullptr;
 
+uint32_t tile_generation = 0;
+int32_t generation_tile_width = 0;
+int32_t generation_tile_height = 0;
+
+std::atomic<CachedTile*> tile_in_hand_over(nullptr);
+
 CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes) {
     if (pixel_bytes <= 0) return nullptr;
     CachedTile* tile = static_cast<CachedTile*>(std::malloc(sizeof(CachedTile)));
@@ -69,6 +75,9 @@ void enqueue_tile_request(const char* path, int32_t column, int32_t row, int pri
     request->tile = nullptr;
     request->column = column;
     request->row = row;
+    request->generation = 0;
+    request->tile_width = 0;
+    request->tile_height = 0;
 
     EnterCriticalSection(&queue_lock);
     push_request(priority == TILE_PRIORITY_HIGH ? high_queue : normal_queue, request);
@@ -77,11 +86,15 @@ void enqueue_tile_request(const char* path, int32_t column, int32_t row, int pri
     SetEvent(loader_wake_event);
 }
 
-LRESULT on_tile_loaded(CachedTile* tile) {
+LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation) {
     if (tile == nullptr) return 0;
-    // A tile made for another tile size (an earlier tileset) would be blitted past its buffer.
+    CachedTile* handed = tile;
+    tile_in_hand_over.compare_exchange_strong(handed, nullptr);
+    // A tile decoded for an earlier tileset shows the wrong map even when the tile size
+    // matches; one made for another tile size would also be blitted past its buffer.
     const int64_t expected_bytes = int64_t{tileset.tile_width} * tileset.tile_height * 4;
-    if (!tileset.loaded || tile->pixel_bytes != expected_bytes) {
+    if (generation != tile_generation || !tileset.loaded ||
+        tile->pixel_bytes != expected_bytes) {
         free_cached_tile(tile);
         return 0;
     }
@@ -143,6 +156,9 @@ void clear_tile_requests() {
     TileRequest* queues[2] = {high_queue, normal_queue};
     high_queue = nullptr;
     normal_queue = nullptr;
+    ++tile_generation;
+    generation_tile_width = tileset.tile_width;
+    generation_tile_height = tileset.tile_height;
     LeaveCriticalSection(&queue_lock);
     for (TileRequest* request : queues) {
         while (request != nullptr) {

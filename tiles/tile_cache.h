@@ -3,11 +3,13 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 
 #include "tiles/tile_list.h"
 
-constexpr UINT WM_TILE_LOADED = WM_USER + 16;   // lParam: the new CachedTile
+// wParam: the tileset generation the tile was decoded for; lParam: the new CachedTile.
+constexpr UINT WM_TILE_LOADED = WM_USER + 16;
 constexpr int TILE_PRIORITY_HIGH = 1;
 constexpr int TILE_PRIORITY_NORMAL = 2;
 constexpr size_t TILE_PATH_CAPACITY = 272;
@@ -24,12 +26,27 @@ extern CRITICAL_SECTION queue_lock;
 // Auto-reset; set after every request found or added, so the loader wakes at once.
 extern HANDLE loader_wake_event;
 
+// One generation per tileset load, and the tile size of that tileset. Written by the main
+// thread under queue_lock (clear_tile_requests); the loader copies all three into the request
+// it takes, under the same lock, so a decode always knows which tileset it belongs to.
+extern uint32_t tile_generation;
+extern int32_t generation_tile_width;
+extern int32_t generation_tile_height;
+
 CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes);
 CachedTile* find_cached_tile(int32_t column, int32_t row);
 void enqueue_tile_request(const char* path, int32_t column, int32_t row, int priority);
-LRESULT on_tile_loaded(CachedTile* tile);
+// The tile that the loader is handing over with WM_TILE_LOADED; on_tile_loaded clears it to
+// take ownership, so a hand-over that never reaches the window is detected by the loader.
+extern std::atomic<CachedTile*> tile_in_hand_over;
+
+// Takes ownership of `tile`: caches it (and draws it when in view), or frees it when it was
+// decoded for another tileset generation or another tile size.
+LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation);
 void evict_lru_tile();
 void free_cached_tile(CachedTile* tile);
 void clear_tile_cache();
-// Drops every queued request (a new tileset makes them meaningless).
+// Starts a new tileset generation, called by load_tileset once the new tile size is set:
+// frees every queued request, records the tile size and bumps tile_generation, so that a
+// decode still in flight for the earlier tileset is dropped when it arrives.
 void clear_tile_requests();

@@ -23,6 +23,11 @@ struct TileRequest {
     int32_t column;
     int32_t row;
     uint32_t last_requested; // tick of the latest request for this tile
+    // Filled in by the loader when it takes the request (under the queue lock): the tileset
+    // generation and tile size that the decode is made for.
+    uint32_t generation;
+    int32_t tile_width;
+    int32_t tile_height;
 };
 
 // First record from `head` with that column and row, or null.

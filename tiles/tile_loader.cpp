@@ -7,7 +7,6 @@
 #include <new>
 
 #include "app/main_window.h"
-#include "app/tileset.h"
 #include "jpeg/jpeg_decoder.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_pixels.h"
@@ -21,13 +20,30 @@ constexpr DWORD LOADER_STOP_WAIT_MS = 5000;
 constexpr SIZE_T LOADER_STACK_BYTES = 8192;
 
 // Takes the next request, high priority first; sets `queues_empty` when nothing is left.
+// The request is stamped with the tileset generation and tile size in force at this moment:
+// a tileset load changes both under the same lock, so the pair is always consistent.
 TileRequest* take_next_request(bool& queues_empty) {
     EnterCriticalSection(&queue_lock);
     TileRequest* request = pop_request(high_queue);
     if (request == nullptr) request = pop_request(normal_queue);
+    if (request != nullptr) {
+        request->generation = tile_generation;
+        request->tile_width = generation_tile_width;
+        request->tile_height = generation_tile_height;
+    }
     queues_empty = high_queue == nullptr && normal_queue == nullptr;
     LeaveCriticalSection(&queue_lock);
     return request;
+}
+
+// Hands `tile` to the main window and waits until it has been handled. on_tile_loaded takes
+// the tile by clearing tile_in_hand_over; if the window no longer exists (the message loop
+// has ended) nobody takes it, and it is freed here.
+void hand_over(CachedTile* tile, uint32_t generation) {
+    tile_in_hand_over.store(tile);
+    if (!loader_stop.load())
+        SendMessageA(main_window, WM_TILE_LOADED, generation, reinterpret_cast<LPARAM>(tile));
+    if (tile_in_hand_over.exchange(nullptr) == tile) free_cached_tile(tile);
 }
 
 void destroy_decoder(JpegDecoder* decoder, JpegFileStream* stream) {
@@ -56,13 +72,7 @@ DWORD WINAPI tile_loader_main(LPVOID) {
         TileRequest* request = take_next_request(queues_empty);
         idle = queues_empty || request == nullptr;
         if (request == nullptr) continue;
-        if (decode_tile(request) == 1) {
-            if (loader_stop.load())
-                free_cached_tile(request->tile);   // the window may be gone: no hand-over
-            else
-                SendMessageA(main_window, WM_TILE_LOADED, 0,
-                             reinterpret_cast<LPARAM>(request->tile));
-        }
+        if (decode_tile(request) == 1) hand_over(request->tile, request->generation);
         std::free(request->path);
         std::free(request);
     }
@@ -86,10 +96,10 @@ int decode_tile(TileRequest* request) {
         destroy_decoder(decoder, stream);
         return 0;
     }
-    // The tile size is read once: a tileset load on the main thread may change it meanwhile,
-    // and on_tile_loaded then drops the tile by its pixel_bytes.
-    const int32_t tile_width = tileset.tile_width;
-    const int32_t tile_height = tileset.tile_height;
+    // The tile size of the tileset the request was taken for; should another tileset be
+    // loaded meanwhile, on_tile_loaded drops the tile by its generation.
+    const int32_t tile_width = request->tile_width;
+    const int32_t tile_height = request->tile_height;
     if (tile_width <= 0 || tile_height <= 0) {
         destroy_decoder(decoder, stream);
         return 0;
@@ -120,8 +130,8 @@ void stop_tile_loader() {
     loader_stop.store(true);
     if (loader_wake_event != nullptr) SetEvent(loader_wake_event);
     if (loader_thread == nullptr) return;
-    // While waiting, keep answering sent messages so a loader blocked in its hand-over
-    // can finish; the window is gone by now, so such a hand-over does nothing.
+    // While waiting, keep answering sent messages so a loader blocked in its hand-over can
+    // finish; the window is gone by now, so nobody takes that tile and the loader frees it.
     const DWORD deadline = GetTickCount() + LOADER_STOP_WAIT_MS;
     for (;;) {
         const DWORD now = GetTickCount();
