@@ -1,7 +1,7 @@
 // Decoding speed of Terrava's JPEG decoder beside libjpeg-turbo (SIMD and plain C) and
 // stb_image, on the same files held in memory: a 4096x4096 photograph and its 256 tiles of
 // 256x256, each in 4:2:0, 4:4:4, progressive 4:2:0 and grey. Single thread, median of several
-// runs, figures in decoded Mpixel/s. Prints a table; it is not a test.
+// runs, figures in decoded Mpixel/s of thread CPU time. Prints a table; it is not a test.
 //
 // libjpeg-turbo runs as our decoder does: integer IDCT (JDCT_ISLOW), replicated chroma
 // (do_fancy_upsampling off), 4-byte colour pixels (JCS_EXT_RGBX), one scanline per call.
@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -145,13 +145,21 @@ bool decode_stb(const Bytes& jpeg, bool grey, std::vector<uint8_t>& frame) {
 
 enum class Decoder { Terrava, LibjpegTurbo, Stb };
 
+// CPU time of this thread: unlike wall time it does not count the time other processes take
+// the CPU away, so the figures stay usable on a busy machine.
+double thread_cpu_seconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) + now.tv_nsec * 1e-9;
+}
+
 // Median Mpixel/s over `runs` passes over all files of the workload; 0 if a file failed.
 double measure(Decoder which, const Workload& workload, int runs) {
     std::unique_ptr<JpegDecoder> terrava(new JpegDecoder);
     std::vector<uint8_t> frame;
     std::vector<double> rates;
     for (int run = 0; run < runs + 1; ++run) { // the first pass warms caches and is dropped
-        const auto start = std::chrono::steady_clock::now();
+        const double start = thread_cpu_seconds();
         for (const Bytes& file : workload.files) {
             bool ok = false;
             switch (which) {
@@ -161,8 +169,7 @@ double measure(Decoder which, const Workload& workload, int runs) {
             }
             if (!ok) return 0;
         }
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds = thread_cpu_seconds() - start;
         if (run > 0) rates.push_back(workload.pixels / seconds / 1e6);
     }
     std::sort(rates.begin(), rates.end());
@@ -278,7 +285,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_decode: measuring libjpeg-turbo without SIMD...\n");
     std::map<std::string, double> plain_c = libjpeg_plain_c_rates(dir, runs);
 
-    std::printf("Decoding speed in Mpixel/s, single thread, median of %d runs; inputs in %s\n\n",
+    std::printf("Decoding speed in Mpixel/s of thread CPU time, single thread, median of %d runs;\n"
+                "inputs in %s\n\n",
                 runs, dir.c_str());
     std::printf("%-36s %9s %14s %14s %10s  %s\n", "input", "terrava", "libjpeg-turbo",
                 "libjpeg-turbo", "stb_image", "terrava vs libjpeg-turbo");
