@@ -32,10 +32,19 @@ inline ChromaTerms chroma_terms(const JpegDecoderState& d, int32_t cb, int32_t c
 }
 
 inline void put_pixel(uint8_t* out, int32_t y, const ChromaTerms& t) {
+#if defined(__BYTE_ORDER__) && defined(__ORDER_LITTLE_ENDIAN__) && \
+    __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  // One 32-bit store: red in byte 0, then green, blue and a zero byte 3.
+  const uint32_t pixel = static_cast<uint32_t>(clamp_byte(y + t.red)) |
+                         static_cast<uint32_t>(clamp_byte(y + t.green)) << 8 |
+                         static_cast<uint32_t>(clamp_byte(y + t.blue)) << 16;
+  std::memcpy(out, &pixel, 4);
+#else
   out[0] = clamp_byte(y + t.red);
   out[1] = clamp_byte(y + t.green);
   out[2] = clamp_byte(y + t.blue);
   out[3] = 0;
+#endif
 }
 
 inline int32_t row_in_mcu(const JpegDecoderState& d) {
@@ -96,11 +105,14 @@ void convert_h2v1(JpegDecoderState& d) {
     const uint8_t* cb = mcu + 128 + 8 * r;
     const uint8_t* cr = mcu + 192 + 8 * r;
     uint8_t* out = d.row_buffer_a + 64 * i;
-    for (int32_t c = 0; c < 8; c++) {
-      const uint8_t* y = mcu + (c < 4 ? 0 : 64) + 8 * r + 2 * (c & 3);
-      const ChromaTerms t = chroma_terms(d, cb[c], cr[c]);
-      put_pixel(out + 8 * c, y[0], t);
-      put_pixel(out + 8 * c + 4, y[1], t);
+    // Chroma columns 0..3 cover the left luma block, 4..7 the right one.
+    for (int32_t half = 0; half < 2; half++) {
+      const uint8_t* y = mcu + 64 * half + 8 * r;
+      for (int32_t c = 4 * half; c < 4 * half + 4; c++, y += 2, out += 8) {
+        const ChromaTerms t = chroma_terms(d, cb[c], cr[c]);
+        put_pixel(out, y[0], t);
+        put_pixel(out + 4, y[1], t);
+      }
     }
   }
 }
@@ -135,14 +147,16 @@ void convert_h2v2(JpegDecoderState& d) {
     const uint8_t* cr = mcu + 320 + 8 * (r / 2);
     uint8_t* out_a = d.row_buffer_a + 64 * i;
     uint8_t* out_b = d.row_buffer_b + 64 * i;
-    for (int32_t c = 0; c < 8; c++) {
-      const uint8_t* y_top = mcu + 64 * (pair + (c < 4 ? 0 : 1)) + 8 * t + 2 * (c & 3);
-      const uint8_t* y_bottom = y_top + 8;
-      const ChromaTerms terms = chroma_terms(d, cb[c], cr[c]);
-      put_pixel(out_a + 8 * c, y_top[0], terms);
-      put_pixel(out_a + 8 * c + 4, y_top[1], terms);
-      put_pixel(out_b + 8 * c, y_bottom[0], terms);
-      put_pixel(out_b + 8 * c + 4, y_bottom[1], terms);
+    // Chroma columns 0..3 cover the left luma block of the pair, 4..7 the right one.
+    for (int32_t half = 0; half < 2; half++) {
+      const uint8_t* y_top = mcu + 64 * (pair + half) + 8 * t;
+      for (int32_t c = 4 * half; c < 4 * half + 4; c++, y_top += 2, out_a += 8, out_b += 8) {
+        const ChromaTerms terms = chroma_terms(d, cb[c], cr[c]);
+        put_pixel(out_a, y_top[0], terms);
+        put_pixel(out_a + 4, y_top[1], terms);
+        put_pixel(out_b, y_top[8], terms);
+        put_pixel(out_b + 4, y_top[9], terms);
+      }
     }
   }
 }

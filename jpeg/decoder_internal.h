@@ -130,6 +130,9 @@ inline void store_bit_source(JpegDecoderState& d, const BitSource& s) {
 
 // Appends one byte through read_entropy_byte (0xFF bytes, refills, markers, end of data).
 void fetch_entropy_byte_slowly(JpegDecoderState& d, BitSource& s);
+// The same on a copy: hot loops call this form so that their reader never has its address
+// taken and can stay in registers.
+BitSource fetched_entropy_byte_slowly(JpegDecoderState& d, BitSource s);
 
 // Tops the reader up to at least 57 bits.
 inline void fill_bit_source(JpegDecoderState& d, BitSource& s) {
@@ -141,7 +144,7 @@ inline void fill_bit_source(JpegDecoderState& d, BitSource& s) {
       s.count += 8;
       s.fetched++;
     } else {
-      fetch_entropy_byte_slowly(d, s);
+      s = fetched_entropy_byte_slowly(d, s);
     }
   }
 }
@@ -227,7 +230,7 @@ void decode_mcu_row_reference(JpegDecoderState& d);
 // ---- idct.cpp --------------------------------------------------------------------------------------
 void transform_mcu_row(JpegDecoderState& d);
 // Transforms 64 dequantised coefficients (natural order) into 8x8 clamped samples. `work` is
-// overwritten.
+// only read.
 void idct_8x8(int16_t* work, uint8_t* out);
 // Straight transcription of the two passes without shortcuts, in 64-bit arithmetic.
 void idct_8x8_reference(const int16_t* coefficients, uint8_t* out);

@@ -112,6 +112,11 @@ void fetch_entropy_byte_slowly(JpegDecoderState& d, BitSource& s) {
   append_source_byte(s, next.value);
 }
 
+BitSource fetched_entropy_byte_slowly(JpegDecoderState& d, BitSource s) {
+  fetch_entropy_byte_slowly(d, s);
+  return s;
+}
+
 void reset_entropy_reader(JpegDecoderState& d) {
   d.entropy_bits = 0;
   d.entropy_bit_count = 0;
@@ -209,6 +214,19 @@ uint16_t fast_entry_for_prefix(const HuffLookup& t, uint32_t prefix) {
   return 0;
 }
 
+// Symbol and value together, for AC symbols whose code and value bits fit in the index.
+int32_t ac_fast_entry_for_prefix(uint16_t fast_entry, uint32_t prefix) {
+  if (fast_entry == 0) return 0;
+  const int32_t length = (fast_entry >> 8) & 31;
+  const int32_t symbol = fast_entry & 0xFF;
+  const int32_t run = symbol >> 4;
+  const int32_t size = symbol & 15;
+  const int32_t total = length + size;
+  if (size == 0 || total > JPEG_HUFF_FAST_BITS) return 0;
+  const uint32_t bits = (prefix >> (JPEG_HUFF_FAST_BITS - total)) & ((1u << size) - 1u);
+  return extend_value(bits, size) * 256 + run * 16 + total;
+}
+
 }  // namespace
 
 void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
@@ -259,8 +277,10 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
     }
     code <<= 1;
   }
-  for (uint32_t prefix = 0; prefix < (1u << JPEG_HUFF_FAST_BITS); prefix++)
+  for (uint32_t prefix = 0; prefix < (1u << JPEG_HUFF_FAST_BITS); prefix++) {
     t.fast[prefix] = fast_entry_for_prefix(t, prefix);
+    t.ac_fast[prefix] = ac_fast_entry_for_prefix(t.fast[prefix], prefix);
+  }
 }
 
 int32_t decode_long_huff_symbol(BitSource& s, const HuffLookup& table) {

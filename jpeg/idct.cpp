@@ -16,9 +16,11 @@ inline uint8_t clamp_sample(int32_t v) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
-// The 1-D kernel on eight inputs, outputs y0..y7 (not yet descaled).
+// The 1-D kernel on eight inputs; store(k, y_k) receives the outputs (not yet descaled). Each
+// output goes straight to its destination: no staging array for the compiler to spill.
+template <typename Store>
 inline void idct_kernel(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3, uint32_t x4,
-                        uint32_t x5, uint32_t x6, uint32_t x7, uint32_t* y) {
+                        uint32_t x5, uint32_t x6, uint32_t x7, Store store) {
   uint32_t z1 = (x2 + x6) * 4433u;
   const uint32_t t2 = z1 - x6 * 15137u;
   const uint32_t t3 = z1 + x2 * 6270u;
@@ -39,47 +41,74 @@ inline void idct_kernel(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3, uint
   o2 += z2 + z3;
   o3 += z1 + z4;
 
-  y[0] = e10 + o3;
-  y[7] = e10 - o3;
-  y[1] = e11 + o2;
-  y[6] = e11 - o2;
-  y[2] = e12 + o1;
-  y[5] = e12 - o1;
-  y[3] = e13 + o0;
-  y[4] = e13 - o0;
+  store(0, e10 + o3);
+  store(7, e10 - o3);
+  store(1, e11 + o2);
+  store(6, e11 - o2);
+  store(2, e12 + o1);
+  store(5, e12 - o1);
+  store(3, e13 + o0);
+  store(4, e13 - o0);
 }
 
 inline uint32_t widen(int16_t v) { return u32(static_cast<int32_t>(v)); }
 
 }  // namespace
 
-void idct_8x8(int16_t* work, uint8_t* out) {
-  uint32_t y[8];
-  // Pass 1: columns (vertical frequencies), descaled by 11 bits into work.
-  for (int32_t c = 0; c < 8; c++) {
-    int16_t* col = work + c;
-    if ((col[8] | col[16] | col[24] | col[32] | col[40] | col[48] | col[56]) == 0) {
-      const int16_t dc = static_cast<int16_t>(static_cast<uint16_t>(u32(col[0]) << 2));
-      for (int32_t k = 0; k < 8; k++) col[8 * k] = dc;
+namespace {
+
+// The transform proper: coefficients are read in place, pass 1 keeps its 16-bit results in a
+// local workspace (which the output bytes cannot alias), pass 2 writes the samples. With
+// TOP_LEFT_ONLY the caller guarantees that only the top-left 4x4 coefficients can be nonzero;
+// the arithmetic is the same, with the known zeros left out.
+template <bool TOP_LEFT_ONLY>
+inline void idct_block(const int16_t* coefficients, uint8_t* out) {
+  int32_t workspace[64];
+  constexpr int32_t columns_with_data = TOP_LEFT_ONLY ? 4 : 8;
+  // Pass 1: columns (vertical frequencies), descaled by 11 bits.
+  for (int32_t c = 0; c < columns_with_data; c++) {
+    const int16_t* col = coefficients + c;
+    int32_t* ws = workspace + c;
+    const int32_t upper_ac = col[8] | col[16] | col[24];
+    const int32_t lower_ac = TOP_LEFT_ONLY ? 0 : (col[32] | col[40] | col[48] | col[56]);
+    if ((upper_ac | lower_ac) == 0) {
+      const int32_t dc = static_cast<int16_t>(static_cast<uint16_t>(u32(col[0]) << 2));
+      for (int32_t k = 0; k < 8; k++) ws[8 * k] = dc;
       continue;
     }
-    idct_kernel(widen(col[0]), widen(col[8]), widen(col[16]), widen(col[24]), widen(col[32]),
-                widen(col[40]), widen(col[48]), widen(col[56]), y);
-    for (int32_t k = 0; k < 8; k++) col[8 * k] = static_cast<int16_t>(descale(y[k], 1024u, 11));
+    const auto store = [ws](int32_t k, uint32_t y) {
+      ws[8 * k] = static_cast<int16_t>(descale(y, 1024u, 11));
+    };
+    if (TOP_LEFT_ONLY)
+      idct_kernel(widen(col[0]), widen(col[8]), widen(col[16]), widen(col[24]), 0, 0, 0, 0, store);
+    else
+      idct_kernel(widen(col[0]), widen(col[8]), widen(col[16]), widen(col[24]), widen(col[32]),
+                  widen(col[40]), widen(col[48]), widen(col[56]), store);
   }
   // Pass 2: rows, descaled by 18 bits, level-shifted and clamped.
   for (int32_t r = 0; r < 8; r++) {
-    const int16_t* row = work + 8 * r;
+    const int32_t* row = workspace + 8 * r;
     uint8_t* out_row = out + 8 * r;
-    if ((row[1] | row[2] | row[3] | row[4] | row[5] | row[6] | row[7]) == 0) {
-      std::memset(out_row, clamp_sample(descale(widen(row[0]), 16u, 5) + 128), 8);
+    const int32_t left_ac = row[1] | row[2] | row[3];
+    const int32_t right_ac = TOP_LEFT_ONLY ? 0 : (row[4] | row[5] | row[6] | row[7]);
+    if ((left_ac | right_ac) == 0) {
+      std::memset(out_row, clamp_sample(descale(u32(row[0]), 16u, 5) + 128), 8);
       continue;
     }
-    idct_kernel(widen(row[0]), widen(row[1]), widen(row[2]), widen(row[3]), widen(row[4]),
-                widen(row[5]), widen(row[6]), widen(row[7]), y);
-    for (int32_t k = 0; k < 8; k++) out_row[k] = clamp_sample(descale(y[k], 131072u, 18) + 128);
+    const auto store = [out_row](int32_t k, uint32_t y) {
+      out_row[k] = clamp_sample(descale(y, 131072u, 18) + 128);
+    };
+    if (TOP_LEFT_ONLY)
+      idct_kernel(u32(row[0]), u32(row[1]), u32(row[2]), u32(row[3]), 0, 0, 0, 0, store);
+    else
+      idct_kernel(u32(row[0]), u32(row[1]), u32(row[2]), u32(row[3]), u32(row[4]), u32(row[5]),
+                  u32(row[6]), u32(row[7]), store);
   }
 }
+
+}  // namespace
+
+void idct_8x8(int16_t* work, uint8_t* out) { idct_block<false>(work, out); }
 
 namespace {
 
@@ -148,7 +177,10 @@ void transform_mcu_row(JpegDecoderState& d) {
       std::memset(out, clamp_sample(descale(u32(dc), 16u, 5) + 128), 64);
       continue;
     }
-    std::memcpy(d.idct_scratch, block, sizeof(d.idct_scratch));
-    idct_8x8(d.idct_scratch, out);
+    // Zig-zag positions 0..9 all lie in the top-left 4x4 corner.
+    if (d.block_coef_limit[b] <= 10)
+      idct_block<true>(block, out);
+    else
+      idct_block<false>(block, out);
   }
 }

@@ -115,6 +115,9 @@ struct HuffLookup {
   // Indexed by the next JPEG_HUFF_FAST_BITS bits: (bits consumed << 8) | symbol, or 0 when the
   // code is longer than the index and the tree has to be walked.
   uint16_t fast[1 << 10];
+  // For AC decoding, same index: when an AC symbol with a nonzero size and its value bits all
+  // fit in the index, value * 256 + run * 16 + bits consumed; otherwise 0.
+  int32_t ac_fast[1 << 10];
 };
 constexpr int32_t JPEG_HUFF_FAST_BITS = 10;
 

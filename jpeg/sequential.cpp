@@ -30,6 +30,18 @@ inline int32_t decode_ac_terms(JpegDecoderState& d, Reader& reader, const HuffLo
                                int16_t* coef, int32_t limit, const int16_t* q) {
   int32_t k = 1;
   for (;;) {
+    const int32_t term = reader.ac_term(ac);
+    if (term != 0) {
+      const int32_t r = (term >> 4) & 15;
+      if (r != 0) {
+        if (k + r > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+        clear_positions(coef, k, min_of(k + r, limit));
+        k += r;
+      }
+      coef[zigzag_order[k]] = dequantise(term >> 8, q[k]);
+      if (++k >= 64) break;
+      continue;
+    }
     const int32_t rs = reader.symbol(ac);
     const int32_t r = rs >> 4;
     const int32_t size = rs & 15;
@@ -69,43 +81,101 @@ inline void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t
 }
 
 // The fast reader: at least 32 bits are kept ahead of each symbol, which covers a code of up
-// to 16 bits and the up to 16 bits that follow it.
+// to 16 bits and the up to 16 bits that follow it. Its state is plain scalars whose address
+// is never taken, so that the compiler keeps them in registers through the block loop.
 struct FastReader {
   JpegDecoderState& d;
-  BitSource s;
+  uint64_t bits;
+  int32_t count;
+  int32_t fetched;
+  uint8_t* ptr;
+  int32_t avail;
+
+  void load() {
+    BitSource s;
+    load_bit_source(d, s);
+    unpack(s);
+  }
+  void store() { store_bit_source(d, pack()); }
+  BitSource pack() const { return BitSource{bits, count, fetched, ptr, avail}; }
+  void unpack(const BitSource& s) {
+    bits = s.bits;
+    count = s.count;
+    fetched = s.fetched;
+    ptr = s.ptr;
+    avail = s.avail;
+  }
+  void fill() {
+    while (count <= 56) {
+      if (avail > 0 && *ptr != 0xFF) {
+        bits |= static_cast<uint64_t>(*ptr) << (56 - count);
+        ptr++;
+        avail--;
+        count += 8;
+        fetched++;
+      } else {
+        unpack(fetched_entropy_byte_slowly(d, pack()));
+      }
+    }
+  }
   int32_t symbol(const HuffLookup& table) {
-    if (s.count < 32) fill_bit_source(d, s);
-    return decode_huff_symbol_from(s, table);
+    if (count < 32) fill();
+    const uint32_t entry = table.fast[bits >> (64 - JPEG_HUFF_FAST_BITS)];
+    if (entry != 0) {
+      const int32_t length = static_cast<int32_t>((entry >> 8) & 31);
+      bits <<= length;
+      count -= length;
+      return static_cast<int32_t>(entry & 0xFF);
+    }
+    BitSource s = pack();
+    const int32_t symbol = decode_long_huff_symbol(s, table);
+    unpack(s);
+    return symbol;
   }
   int32_t extend(int32_t size) {
-    const uint32_t v = peek_source_bits(s, size);
-    skip_source_bits(s, size);
+    const uint32_t v = static_cast<uint32_t>(bits >> (64 - size));
+    bits <<= size;
+    count -= size;
     return extend_value(v, size);
   }
+  // A short AC code with its value bits in one lookup: value * 256 + run * 16 + bits, or 0.
+  int32_t ac_term(const HuffLookup& table) {
+    if (count < 32) fill();
+    const int32_t entry = table.ac_fast[bits >> (64 - JPEG_HUFF_FAST_BITS)];
+    if (entry != 0) {
+      bits <<= entry & 15;
+      count -= entry & 15;
+    }
+    return entry;
+  }
 };
+
+// The window reader has no combined lookup: every term goes through symbol() and extend().
+inline int32_t no_ac_term(const HuffLookup&) { return 0; }
 
 struct WindowReader {
   JpegDecoderState& d;
   int32_t symbol(const HuffLookup& table) { return window_decode_huff_symbol(d, table); }
   int32_t extend(int32_t size) { return window_receive_extend(d, size); }
+  int32_t ac_term(const HuffLookup& table) { return no_ac_term(table); }
 };
 
 }  // namespace
 
 void decode_mcu_row(JpegDecoderState& d) {
-  FastReader reader{d, {}};
-  load_bit_source(d, reader.s);
+  FastReader reader{d, 0, 0, 0, nullptr, 0};
+  reader.load();
   int32_t b = 0;
   for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
     if (d.restart_interval != 0 && d.restarts_left == 0) {
-      store_bit_source(d, reader.s);
+      reader.store();
       process_restart(d);
-      load_bit_source(d, reader.s);
+      reader.load();
     }
     for (int32_t j = 0; j < d.mcu_block_count; j++, b++) decode_block(d, reader, j, b);
     d.restarts_left--;
   }
-  store_bit_source(d, reader.s);
+  reader.store();
 }
 
 void decode_mcu_row_reference(JpegDecoderState& d) {
