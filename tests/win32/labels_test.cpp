@@ -1,0 +1,750 @@
+// Labels, the Options dialog and the About box on the real main window: adding a label with
+// a right click through the text dialog, the label list box with goto and delete, showing
+// and hiding, the overlay's pixels, and the cache size stored by Options.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "app/labels.h"
+#include "app/main_window.h"
+#include "app/tileset.h"
+#include "app/viewport.h"
+#include "res/resource_ids.h"
+#include "tests/win32/window_fixture.h"
+
+namespace {
+
+// ---- helpers ----
+
+std::vector<std::string> label_texts() {
+    std::vector<std::string> texts;
+    for (Label* label = tileset.labels; label != nullptr; label = label->next)
+        texts.push_back(label->text);
+    return texts;
+}
+
+// The list's prev links must mirror its next links, with no prev at the head.
+::testing::AssertionResult list_links_consistent() {
+    const Label* previous = nullptr;
+    int index = 0;
+    for (const Label* label = tileset.labels; label != nullptr; label = label->next, ++index) {
+        if (label->prev != previous)
+            return ::testing::AssertionFailure()
+                   << "label " << index << " (" << label->text << ") has prev " << label->prev
+                   << ", expected " << previous;
+        previous = label;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+Label* find_label(const std::string& text) {
+    for (Label* label = tileset.labels; label != nullptr; label = label->next)
+        if (text == label->text) return label;
+    return nullptr;
+}
+
+std::string labels_file_lines(const std::vector<std::string>& texts, int first_x, int first_y) {
+    std::string lines = "LabelCount=" + std::to_string(texts.size()) + "\r\n";
+    for (size_t i = 0; i < texts.size(); ++i) {
+        const std::string n = std::to_string(i + 1);
+        lines += "Label" + n + "X=" + std::to_string(first_x + 100 * static_cast<int>(i)) + "\r\n";
+        lines += "Label" + n + "Y=" + std::to_string(first_y + 100 * static_cast<int>(i)) + "\r\n";
+        lines += "Label" + n + "Len=" + std::to_string(texts[i].size()) + "\r\n";
+        lines += "Label" + n + "Text=" + texts[i] + "\r\n";
+    }
+    return lines;
+}
+
+std::string profile_string(const std::string& file, const char* key) {
+    char value[512] = "";
+    GetPrivateProfileStringA(TILESET_SECTION, key, "<missing>", value, sizeof value, file.c_str());
+    return value;
+}
+
+void key_down(HWND window, WPARAM key) { SendMessageA(window, WM_KEYDOWN, key, 0); }
+
+// The dialog's control that has the keyboard focus on the thread running its modal loop.
+HWND focus_of(HWND dialog) {
+    GUITHREADINFO info;
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+std::string item_text(HWND dialog, int id) {
+    char text[256] = "";
+    GetDlgItemTextA(dialog, id, text, sizeof text);
+    return text;
+}
+
+void click(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+void press(HWND control, WPARAM key) {
+    PostMessageA(control, WM_KEYDOWN, key, 0);
+    PostMessageA(control, WM_KEYUP, key, 0xC0000001);
+}
+
+// The update region's bounding box after the main window has been validated and `action` run.
+RECT invalidated_by(const std::function<void()>& action) {
+    pump_messages();
+    ValidateRect(main_window, nullptr);
+    action();
+    RECT update = {0, 0, 0, 0};
+    GetUpdateRect(main_window, &update, FALSE);
+    return update;
+}
+
+::testing::AssertionResult whole_client(const RECT& update) {
+    const RECT client = client_rect();
+    if (EqualRect(&update, &client)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "expected the whole client area (0,0)-(" << client.right << "," << client.bottom
+           << ") to be invalidated, got (" << update.left << "," << update.top << ")-("
+           << update.right << "," << update.bottom << ")";
+}
+
+// A top-down 32-bit DIB section of the client size, selected into a memory DC.
+class Canvas {
+public:
+    Canvas(int width, int height) : width_(width), height_(height) {
+        BITMAPINFO info = {};
+        info.bmiHeader.biSize = sizeof info.bmiHeader;
+        info.bmiHeader.biWidth = width;
+        info.bmiHeader.biHeight = -height;
+        info.bmiHeader.biPlanes = 1;
+        info.bmiHeader.biBitCount = 32;
+        info.bmiHeader.biCompression = BI_RGB;
+        HDC screen = GetDC(nullptr);
+        dc_ = CreateCompatibleDC(screen);
+        ReleaseDC(nullptr, screen);
+        void* bits = nullptr;
+        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+        pixels_ = static_cast<uint32_t*>(bits);
+        old_ = SelectObject(dc_, bitmap_);
+        // Whole pixels only, so every pixel the overlay draws is exactly white or black.
+        font_ = CreateFontA(-15, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET,
+                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY,
+                            DEFAULT_PITCH, "Tahoma");
+        old_font_ = SelectObject(dc_, font_);
+    }
+    ~Canvas() {
+        SelectObject(dc_, old_font_);
+        DeleteObject(font_);
+        SelectObject(dc_, old_);
+        DeleteObject(bitmap_);
+        DeleteDC(dc_);
+    }
+    bool ok() const { return dc_ != nullptr && pixels_ != nullptr && font_ != nullptr; }
+    HDC dc() const { return dc_; }
+    void fill(uint32_t colour) {
+        GdiFlush();
+        for (int i = 0; i < width_ * height_; ++i) pixels_[i] = colour;
+    }
+    uint32_t at(int x, int y) const { return pixels_[y * width_ + x] & 0xFFFFFF; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+private:
+    int width_, height_;
+    HDC dc_ = nullptr;
+    HBITMAP bitmap_ = nullptr;
+    HGDIOBJ old_ = nullptr;
+    HFONT font_ = nullptr;
+    HGDIOBJ old_font_ = nullptr;
+    uint32_t* pixels_ = nullptr;
+};
+
+constexpr uint32_t WHITE = 0xFFFFFF;
+constexpr uint32_t BLACK = 0x000000;
+
+// Bounding box of the canvas pixels of one colour (empty when there are none).
+struct Box {
+    int left = INT32_MAX, top = INT32_MAX, right = INT32_MIN, bottom = INT32_MIN;   // inclusive
+    int count = 0;
+};
+Box box_of(const Canvas& canvas, uint32_t colour) {
+    GdiFlush();
+    Box box;
+    for (int y = 0; y < canvas.height(); ++y)
+        for (int x = 0; x < canvas.width(); ++x)
+            if (canvas.at(x, y) == colour) {
+                ++box.count;
+                box.left = std::min(box.left, x);
+                box.right = std::max(box.right, x);
+                box.top = std::min(box.top, y);
+                box.bottom = std::max(box.bottom, y);
+            }
+    return box;
+}
+// The pixels of a box grown by `margin` as text: W white, # black, . `background`, ? other.
+std::string picture(const Canvas& canvas, const Box& box, int margin, uint32_t background) {
+    GdiFlush();
+    std::string text = "\n";
+    for (int y = std::max(0, box.top - margin); y <= std::min(canvas.height() - 1, box.bottom + margin); ++y) {
+        for (int x = std::max(0, box.left - margin); x <= std::min(canvas.width() - 1, box.right + margin); ++x) {
+            const uint32_t c = canvas.at(x, y);
+            text += c == WHITE ? 'W' : c == BLACK ? '#' : c == background ? '.' : '?';
+        }
+        text += '\n';
+    }
+    return text;
+}
+
+int count_other_than(const Canvas& canvas, uint32_t colour) {
+    GdiFlush();
+    int count = 0;
+    for (int y = 0; y < canvas.height(); ++y)
+        for (int x = 0; x < canvas.width(); ++x)
+            if (canvas.at(x, y) != colour) ++count;
+    return count;
+}
+
+// ---- fixture ----
+
+class Labels : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (label_list_open) toggle_label_list(main_window);
+        label_list_width = 120;
+        labels_visible = 1;
+        path_ = write_tileset("labels-map.tvt", 256, 256, 10, 8,
+                              "MaxCache=50\r\n" +
+                                  labels_file_lines({"delta", "alpha", "charlie", "bravo"}, 1200, 900));
+        load(path_);
+        ASSERT_EQ(tileset.loaded, 1);
+        ASSERT_EQ(label_texts(), (std::vector<std::string>{"delta", "alpha", "charlie", "bravo"}));
+        reset_view();
+    }
+    void TearDown() override {
+        if (label_list_open) toggle_label_list(main_window);
+        labels_visible = 1;
+        SetFocus(main_window);
+        pump_messages();
+    }
+    void open_list() {
+        key_down(main_window, 'G');
+        ASSERT_EQ(label_list_open, 1) << "G with a tileset loaded opens the list";
+        ASSERT_TRUE(IsWindow(label_list));
+    }
+    std::vector<std::string> list_items() {
+        std::vector<std::string> items;
+        const LRESULT count = SendMessageA(label_list, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            char text[256] = "";
+            SendMessageA(label_list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(text));
+            items.push_back(text);
+        }
+        return items;
+    }
+    int item_index(const char* text) {
+        return static_cast<int>(SendMessageA(label_list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                             reinterpret_cast<LPARAM>(text)));
+    }
+    // Selects an item as the program would, then notifies the main window as the box does.
+    void select_and_notify(int index) {
+        SendMessageA(label_list, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+        SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(LABEL_LIST_ID, LBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(label_list));
+    }
+    std::string path_;
+};
+
+// ---- adding a label ----
+
+struct TextDialogSeen {
+    std::string edit_text = "<unread>";
+    bool edit_has_focus = false;
+};
+
+// Right-clicks at client (x, y); `finish` ends the text dialog. Fails when no dialog titled
+// "Add new label:" appears.
+::testing::AssertionResult right_click(int x, int y, const std::function<void(HWND)>& finish,
+                                       TextDialogSeen* seen = nullptr) {
+    const bool appeared = with_dialog(
+        "Add new label:",
+        [&] { SendMessageA(main_window, WM_RBUTTONUP, 0, MAKELPARAM(x, y)); },
+        [&](HWND dialog) {
+            if (seen != nullptr) {
+                seen->edit_text = item_text(dialog, INPUT_EDIT_ID);
+                seen->edit_has_focus = focus_of(dialog) == GetDlgItem(dialog, INPUT_EDIT_ID);
+            }
+            finish(dialog);
+        });
+    if (appeared) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no dialog titled \"Add new label:\" after a right click at ("
+                                         << x << ", " << y << ")";
+}
+
+TEST_F(Labels, RightClickWithOkPinsTheTextAtTheClickedWorldPoint) {
+    scroll_x = 300;
+    scroll_y = 200;
+    TextDialogSeen seen;
+    RECT update = invalidated_by([&] {
+        EXPECT_TRUE(right_click(40, 50, [](HWND dialog) {
+            SetDlgItemTextA(dialog, INPUT_EDIT_ID, "Harbour mouth");
+            press(GetDlgItem(dialog, INPUT_EDIT_ID), VK_RETURN);   // Enter means OK
+        }, &seen));
+    });
+    EXPECT_EQ(seen.edit_text, "") << "the field starts empty";
+    EXPECT_TRUE(seen.edit_has_focus) << "the edit field has the focus when the dialog opens";
+    ASSERT_NE(tileset.labels, nullptr);
+    EXPECT_STREQ(tileset.labels->text, "Harbour mouth") << "the new label is the head";
+    EXPECT_EQ(tileset.labels->x, 340) << "scroll_x 300 + click x 40";
+    EXPECT_EQ(tileset.labels->y, 250) << "scroll_y 200 + click y 50";
+    EXPECT_EQ(label_texts().size(), 5u);
+    EXPECT_TRUE(list_links_consistent());
+    EXPECT_EQ(input_text, nullptr) << "the text now belongs to the label";
+    EXPECT_TRUE(whole_client(update));
+
+    // OK pressed with the button and an empty field: an empty label.
+    EXPECT_TRUE(right_click(7, 8, [](HWND dialog) { click(dialog, IDOK); }));
+    ASSERT_NE(tileset.labels, nullptr);
+    EXPECT_STREQ(tileset.labels->text, "");
+    EXPECT_EQ(tileset.labels->x, 307);
+    EXPECT_EQ(label_texts().size(), 6u);
+    EXPECT_TRUE(list_links_consistent());
+}
+
+TEST_F(Labels, CancelEscAndCloseBoxAddNothingButRepaint) {
+    struct Case {
+        const char* name;
+        std::function<void(HWND)> finish;
+    };
+    const Case cases[] = {
+        {"Cancel button", [](HWND dialog) {
+             SetDlgItemTextA(dialog, INPUT_EDIT_ID, "not wanted");
+             click(dialog, IDCANCEL);
+         }},
+        {"Esc", [](HWND dialog) {
+             SetDlgItemTextA(dialog, INPUT_EDIT_ID, "not wanted");
+             press(GetDlgItem(dialog, INPUT_EDIT_ID), VK_ESCAPE);
+         }},
+        {"close box", [](HWND dialog) {
+             SetDlgItemTextA(dialog, INPUT_EDIT_ID, "not wanted");
+             PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+         }},
+    };
+    const std::vector<std::string> before = label_texts();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RECT update = invalidated_by([&] { EXPECT_TRUE(right_click(100, 100, c.finish)); });
+        EXPECT_EQ(label_texts(), before);
+        EXPECT_TRUE(whole_client(update));
+    }
+}
+
+// ---- the list box ----
+
+TEST_F(Labels, ListOpensAtTheLeftEdgeSortedWithRecordsAndTakesTheFocus) {
+    open_list();
+    const RECT client = client_rect();
+    RECT frame;
+    GetWindowRect(label_list, &frame);
+    POINT origin = {frame.left, frame.top};
+    ScreenToClient(main_window, &origin);
+    EXPECT_EQ(origin.x, 0);
+    EXPECT_EQ(origin.y, 0);
+    EXPECT_EQ(frame.right - frame.left, 120) << "label_list_width";
+    EXPECT_EQ(frame.bottom - frame.top, client.bottom) << "as high as the client area";
+    EXPECT_EQ(GetParent(label_list), main_window);
+    EXPECT_EQ(GetDlgCtrlID(label_list), LABEL_LIST_ID);
+    EXPECT_TRUE(IsWindowVisible(label_list));
+    EXPECT_EQ(GetFocus(), label_list);
+
+    EXPECT_EQ(list_items(), (std::vector<std::string>{"alpha", "bravo", "charlie", "delta"}));
+    for (int i = 0; i < 4; ++i) {
+        const Label* record = reinterpret_cast<const Label*>(
+            SendMessageA(label_list, LB_GETITEMDATA, static_cast<WPARAM>(i), 0));
+        ASSERT_NE(record, nullptr) << "item " << i;
+        EXPECT_EQ(record->text, list_items()[static_cast<size_t>(i)]) << "item " << i << " points at its record";
+    }
+}
+
+TEST_F(Labels, GEnterAndEscCloseTheList) {
+    struct Case {
+        const char* name;
+        WPARAM key;
+        bool to_list;
+    };
+    const Case cases[] = {{"G on the main window", 'G', false},
+                          {"Enter in the list", VK_RETURN, true},
+                          {"Esc in the list", VK_ESCAPE, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        open_list();
+        HWND list = label_list;
+        key_down(c.to_list ? list : main_window, c.key);
+        pump_messages();
+        EXPECT_EQ(label_list_open, 0);
+        EXPECT_EQ(label_list, nullptr);
+        EXPECT_FALSE(IsWindow(list)) << "closing destroys the box";
+        EXPECT_EQ(GetFocus(), main_window) << "the main window takes the keys again, so G reopens";
+        EXPECT_EQ(label_texts().size(), 4u) << "closing keeps the labels";
+    }
+}
+
+TEST_F(Labels, SelectingAnItemCentresItsLabelWithinTheClamp) {
+    const RECT client = client_rect();
+    const int w = client.right, h = client.bottom;
+    ASSERT_GT(2560 - w, 300) << "the test needs a mosaic wider than the view";
+    // Labels: delta (1200, 900), alpha (1300, 1000), charlie (1400, 1100), bravo (1500, 1200).
+    find_label("delta")->x = 20;   // near the origin: the clamp keeps the view at 0
+    find_label("delta")->y = 30;
+    find_label("bravo")->x = 2555; // at the far corner: the clamp stops at the far edge
+    find_label("bravo")->y = 2040;
+    open_list();
+
+    select_and_notify(item_index("alpha"));
+    EXPECT_EQ(scroll_x, std::min(1300 - (w >> 1), 2560 - w));
+    EXPECT_EQ(scroll_y, std::min(1000 - (h >> 1), 2048 - h));
+    SCROLLINFO info;
+    info.cbSize = sizeof info;
+    info.fMask = SIF_POS;
+    GetScrollInfo(main_window, SB_HORZ, &info);
+    EXPECT_EQ(info.nPos, scroll_x) << "the scroll bar follows the goto";
+
+    select_and_notify(item_index("delta"));
+    EXPECT_EQ(scroll_x, 0);
+    EXPECT_EQ(scroll_y, 0);
+    select_and_notify(item_index("bravo"));
+    EXPECT_EQ(scroll_x, 2560 - w);
+    EXPECT_EQ(scroll_y, 2048 - h);
+
+    // The box itself notifies on arrow keys: from bravo down to charlie.
+    SetFocus(label_list);
+    key_down(label_list, VK_DOWN);
+    pump_messages();
+    ASSERT_EQ(SendMessageA(label_list, LB_GETCURSEL, 0, 0), item_index("charlie"));
+    EXPECT_EQ(scroll_x, std::min(1400 - (w >> 1), 2560 - w)) << "arrow keys in the list go to the label";
+    EXPECT_EQ(scroll_y, std::min(1100 - (h >> 1), 2048 - h));
+
+    // With no selection a notification moves nothing.
+    SendMessageA(label_list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    scroll_x = 123;
+    scroll_y = 45;
+    SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(LABEL_LIST_ID, LBN_SETFOCUS),
+                 reinterpret_cast<LPARAM>(label_list));
+    EXPECT_EQ(scroll_x, 123);
+    EXPECT_EQ(scroll_y, 45);
+}
+
+TEST_F(Labels, DeleteRemovesFromListMapAndMemory) {
+    open_list();
+    // Nothing selected: nothing happens.
+    SendMessageA(label_list, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
+    key_down(label_list, VK_DELETE);
+    EXPECT_EQ(label_texts().size(), 4u);
+
+    // Head (delta), middle (charlie) and tail (bravo) go through all three unlink cases.
+    const struct {
+        const char* text;
+        std::vector<std::string> left;
+    } steps[] = {{"charlie", {"delta", "alpha", "bravo"}},
+                 {"delta", {"alpha", "bravo"}},
+                 {"bravo", {"alpha"}},
+                 {"alpha", {}}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.text);
+        SendMessageA(label_list, LB_SETCURSEL, static_cast<WPARAM>(item_index(step.text)), 0);
+        RECT update = invalidated_by([&] { key_down(label_list, VK_DELETE); });
+        EXPECT_EQ(label_texts(), step.left);
+        EXPECT_TRUE(list_links_consistent());
+        EXPECT_EQ(item_index(step.text), LB_ERR) << "the item is gone from the box";
+        EXPECT_EQ(SendMessageA(label_list, LB_GETCOUNT, 0, 0), static_cast<LRESULT>(step.left.size()));
+        EXPECT_TRUE(whole_client(update));
+        for (const std::string& text : step.left) {
+            const int index = item_index(text.c_str());
+            ASSERT_NE(index, LB_ERR) << text << " is still listed";
+            EXPECT_EQ(reinterpret_cast<Label*>(SendMessageA(label_list, LB_GETITEMDATA, index, 0)),
+                      find_label(text));
+        }
+    }
+    EXPECT_EQ(tileset.labels, nullptr);
+    EXPECT_EQ(label_list_open, 1) << "Delete leaves the box open";
+}
+
+TEST_F(Labels, ResizedWidthIsKeptForTheNextOpening) {
+    open_list();
+    RECT frame;
+    GetWindowRect(label_list, &frame);
+    SetWindowPos(label_list, nullptr, 0, 0, 230, frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_EQ(label_list_width, 230);
+    key_down(label_list, VK_ESCAPE);
+    ASSERT_EQ(label_list_open, 0);
+    open_list();
+    GetWindowRect(label_list, &frame);
+    EXPECT_EQ(frame.right - frame.left, 230);
+}
+
+TEST_F(Labels, NewLabelShowsInTheListOnlyAfterReopening) {
+    open_list();
+    EXPECT_TRUE(right_click(60, 70, [](HWND dialog) {
+        SetDlgItemTextA(dialog, INPUT_EDIT_ID, "echo");
+        click(dialog, IDOK);
+    }));
+    ASSERT_EQ(label_texts().size(), 5u);
+    ASSERT_EQ(label_list_open, 1);
+    EXPECT_EQ(item_index("echo"), LB_ERR);
+    key_down(main_window, 'G');
+    ASSERT_EQ(label_list_open, 0);
+    open_list();
+    EXPECT_EQ(list_items(), (std::vector<std::string>{"alpha", "bravo", "charlie", "delta", "echo"}));
+}
+
+TEST_F(Labels, TilesetLoadClosesTheListAndAFailedOneKeepsIt) {
+    open_list();
+    SendMessageA(label_list, LB_SETCURSEL, static_cast<WPARAM>(item_index("alpha")), 0);
+
+    // A rejected file changes nothing: the box and its records stay valid.
+    const std::string rejected = temp_path("labels-rejected.tvt");
+    write_file(rejected, "[Terrava 1.0]\r\nTileSizeX=-1\r\n");
+    load(rejected);
+    ASSERT_EQ(label_list_open, 1);
+    select_and_notify(item_index("charlie"));
+    EXPECT_EQ(scroll_x, 1400 - (client_rect().right >> 1));
+
+    // A good file replaces every record, so the box goes with them.
+    HWND list = label_list;
+    const std::string other = write_tileset("labels-other.tvt", 256, 256, 10, 8,
+                                            labels_file_lines({"zulu"}, 700, 600));
+    load(other);
+    EXPECT_EQ(label_list_open, 0);
+    EXPECT_EQ(label_list, nullptr);
+    EXPECT_FALSE(IsWindow(list));
+    // A late notification from the old box reaches no record.
+    scroll_x = 11;
+    SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(LABEL_LIST_ID, LBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(list));
+    EXPECT_EQ(scroll_x, 11);
+    open_list();
+    EXPECT_EQ(list_items(), std::vector<std::string>{"zulu"});
+}
+
+TEST_F(Labels, SaveDeleteSaveRoundTripThroughTheFile) {
+    key_down(main_window, 'S');
+    EXPECT_EQ(GetPrivateProfileIntA(TILESET_SECTION, "LabelCount", -1, path_.c_str()), 4);
+    EXPECT_EQ(profile_string(path_, "Label2Text"), "alpha");
+    open_list();
+    SendMessageA(label_list, LB_SETCURSEL, static_cast<WPARAM>(item_index("alpha")), 0);
+    key_down(label_list, VK_DELETE);
+    EXPECT_EQ(GetPrivateProfileIntA(TILESET_SECTION, "LabelCount", -1, path_.c_str()), 4)
+        << "the file keeps the label until the next save";
+    key_down(label_list, VK_ESCAPE);
+    SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(CMD_SAVE_TILESET, 0), 0);
+    EXPECT_EQ(GetPrivateProfileIntA(TILESET_SECTION, "LabelCount", -1, path_.c_str()), 3);
+    EXPECT_EQ(profile_string(path_, "Label2Text"), "charlie");
+    EXPECT_EQ(GetPrivateProfileIntA(TILESET_SECTION, "Label2X", -1, path_.c_str()), 1400);
+    load(path_);
+    EXPECT_EQ(label_texts(), (std::vector<std::string>{"delta", "charlie", "bravo"}));
+}
+
+// ---- showing, hiding and the overlay's pixels ----
+
+TEST_F(Labels, LFlipsVisibilityAndRepaintsTheWholeClientArea) {
+    RECT update = invalidated_by([] { key_down(main_window, 'L'); });
+    EXPECT_EQ(labels_visible, 0);
+    EXPECT_TRUE(whole_client(update));
+    update = invalidated_by([] { key_down(main_window, 'L'); });
+    EXPECT_EQ(labels_visible, 1);
+    EXPECT_TRUE(whole_client(update));
+}
+
+Label* only_label(const char* text, int x, int y) {
+    free_all_labels();
+    Label* label = static_cast<Label*>(std::calloc(1, sizeof(Label)));
+    label->text = _strdup(text);
+    label->x = x;
+    label->y = y;
+    tileset.labels = label;
+    return label;
+}
+
+TEST_F(Labels, OverlayDrawsWhiteTextWithABlackOutlineAboveThePoint) {
+    const RECT client = client_rect();
+    Canvas canvas(client.right, client.bottom);
+    ASSERT_TRUE(canvas.ok());
+    const uint32_t background = 0x204080;
+    const char* text = "HMH";
+    scroll_x = 500;
+    scroll_y = 400;
+    only_label(text, scroll_x + 400, scroll_y + 300);   // client point (400, 300)
+
+    // The glyphs alone: the text centred on x 400 with its top at 300 - 9.
+    canvas.fill(background);
+    SetBkMode(canvas.dc(), TRANSPARENT);
+    SetTextAlign(canvas.dc(), TA_CENTER | TA_TOP);
+    SetTextColor(canvas.dc(), RGB(255, 255, 255));
+    TextOutA(canvas.dc(), 400, 291, text, 3);
+    GdiFlush();
+    std::vector<char> glyph(static_cast<size_t>(canvas.width() * canvas.height()));
+    for (int y = 0; y < canvas.height(); ++y)
+        for (int x = 0; x < canvas.width(); ++x)
+            glyph[static_cast<size_t>(y * canvas.width() + x)] = canvas.at(x, y) == WHITE;
+    const Box ink = box_of(canvas, WHITE);
+    ASSERT_GT(ink.count, 0) << "the reference text drew nothing";
+    ASSERT_GE(ink.top, 291);
+    ASSERT_LT(ink.bottom, 300 + 9) << "ink below the label point";
+    ASSERT_LE(std::abs((ink.left + ink.right) / 2 - 400), 2) << "a symmetric text centred on 400";
+
+    // The overlay from a context left opaque and left-aligned: white exactly on the glyphs,
+    // black exactly on the one-pixel ring around them, the background everywhere else.
+    canvas.fill(background);
+    SetBkMode(canvas.dc(), OPAQUE);
+    SetTextAlign(canvas.dc(), TA_LEFT | TA_TOP);
+    SetTextColor(canvas.dc(), RGB(255, 0, 0));
+    draw_label_overlay(canvas.dc(), client);
+    GdiFlush();
+    auto in_glyph = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < canvas.width() && y < canvas.height() &&
+               glyph[static_cast<size_t>(y * canvas.width() + x)];
+    };
+    int wrong = 0;
+    std::string first_wrong;
+    for (int y = 0; y < canvas.height(); ++y)
+        for (int x = 0; x < canvas.width(); ++x) {
+            bool ring = false;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) ring = ring || in_glyph(x + dx, y + dy);
+            const uint32_t expected = in_glyph(x, y) ? WHITE : ring ? BLACK : background;
+            if (canvas.at(x, y) != expected && wrong++ == 0) {
+                char where[120];
+                std::snprintf(where, sizeof where, "(%d, %d): expected %06x, got %06x", x, y,
+                              expected, canvas.at(x, y));
+                first_wrong = where;
+            }
+        }
+    EXPECT_EQ(wrong, 0) << "pixels differing from white text in a black ring, first at "
+                        << first_wrong << "; drawn:" << picture(canvas, ink, 3, background);
+
+    labels_visible = 0;
+    canvas.fill(background);
+    draw_label_overlay(canvas.dc(), client);
+    EXPECT_EQ(count_other_than(canvas, background), 0) << "hidden labels draw nothing";
+}
+
+TEST_F(Labels, PaintDrawsLabelsOverTheCellsUnlessHiddenOrDeleted) {
+    const RECT client = client_rect();
+    Canvas canvas(client.right, client.bottom);
+    ASSERT_TRUE(canvas.ok());
+    const COLORREF c = GetSysColor(COLOR_WINDOW);
+    const uint32_t window_colour = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+    only_label("Lighthouse", 600, 300);   // view at (0, 0)
+    SIZE extent;
+    GetTextExtentPoint32A(canvas.dc(), "Lighthouse", 10, &extent);
+
+    canvas.fill(0x123456);
+    paint_view(canvas.dc(), client);
+    const Box black = box_of(canvas, BLACK);
+    ASSERT_GT(black.count, 0) << "the outline is painted over the empty cells";
+    EXPECT_GE(black.top, 290);
+    EXPECT_LE(black.bottom, 292 + extent.cy);
+    EXPECT_GE(black.left, 600 - extent.cx / 2 - 2);
+    EXPECT_LE(black.right, 600 + extent.cx / 2 + 2);
+    const int white = window_colour == WHITE ? 0 : box_of(canvas, WHITE).count;
+    EXPECT_EQ(count_other_than(canvas, window_colour), black.count + white)
+        << "the cells are the window colour, the label only white and black:"
+        << picture(canvas, black, 2, window_colour);
+
+    labels_visible = 0;
+    canvas.fill(0x123456);
+    paint_view(canvas.dc(), client);
+    EXPECT_EQ(count_other_than(canvas, window_colour), 0) << "hidden: the cells alone";
+    labels_visible = 1;
+
+    open_list();
+    SendMessageA(label_list, LB_SETCURSEL, 0, 0);
+    key_down(label_list, VK_DELETE);
+    ASSERT_EQ(tileset.labels, nullptr);
+    canvas.fill(0x123456);
+    paint_view(canvas.dc(), client);
+    EXPECT_EQ(count_other_than(canvas, window_colour), 0) << "a deleted label is gone from the map";
+}
+
+// ---- Options and About ----
+
+class Options : public ::testing::Test {
+protected:
+    void SetUp() override {
+        path_ = write_tileset("labels-options.tvt", 256, 256, 10, 8, "MaxCache=50\r\n");
+        load(path_);
+        ASSERT_EQ(tileset.cache_limit, 50);
+    }
+    // Opens Options from the menu bar; `edit` may change the field (null leaves it), then OK
+    // or Cancel. Returns what the field showed on opening.
+    std::string run(const char* new_value, int button) {
+        std::string shown = "<no dialog>";
+        const bool appeared = with_dialog(
+            "Options",
+            [] { SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(CMD_OPTIONS, 0), 0); },
+            [&](HWND dialog) {
+                shown = item_text(dialog, CACHE_EDIT_ID);
+                ok_has_focus_ = focus_of(dialog) == GetDlgItem(dialog, IDOK);
+                goto_check_enabled_ = IsWindowEnabled(GetDlgItem(dialog, GOTO_CHECK_ID)) != FALSE;
+                if (new_value != nullptr) SetDlgItemTextA(dialog, CACHE_EDIT_ID, new_value);
+                click(dialog, button);
+            });
+        EXPECT_TRUE(appeared) << "no dialog titled \"Options\" after CMD_OPTIONS";
+        return shown;
+    }
+    int stored() { return GetPrivateProfileIntA(TILESET_SECTION, "MaxCache", -1, path_.c_str()); }
+    std::string path_;
+    bool ok_has_focus_ = false;
+    bool goto_check_enabled_ = true;
+};
+
+TEST_F(Options, OkStoresTheShownMegabytesAsTilesAtOnce) {
+    EXPECT_EQ(run(nullptr, IDOK), "12") << "50 tiles of 256 x 256 are 12.5 MB";
+    EXPECT_TRUE(ok_has_focus_) << "the focus starts on OK";
+    EXPECT_FALSE(goto_check_enabled_) << "the goto check box is disabled";
+    EXPECT_EQ(tileset.cache_limit, 48);
+    EXPECT_EQ(stored(), 48) << "MaxCache written without Save Tileset";
+    EXPECT_EQ(run(nullptr, IDOK), "12");
+    EXPECT_EQ(tileset.cache_limit, 48);
+
+    EXPECT_EQ(run("100", IDOK), "12");
+    EXPECT_EQ(tileset.cache_limit, 400);
+    EXPECT_EQ(stored(), 400);
+    EXPECT_EQ(run("1", IDOK), "100");
+    EXPECT_EQ(tileset.cache_limit, 30) << "4 tiles are raised to 30";
+    EXPECT_EQ(stored(), 30);
+}
+
+TEST_F(Options, ZeroEmptyAndCancelChangeNothing) {
+    struct Case {
+        const char* name;
+        const char* value;
+        int button;
+    };
+    const Case cases[] = {{"zero", "0", IDOK}, {"empty", "", IDOK}, {"Cancel", "100", IDCANCEL}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(run(c.value, c.button), "12");
+        EXPECT_EQ(tileset.cache_limit, 50);
+        EXPECT_EQ(stored(), 50) << "nothing written";
+    }
+}
+
+TEST(About, OpensFromTheMenuAndOkClosesIt) {
+    bool has_ok = false;
+    const bool appeared = with_dialog(
+        "About", [] { SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(CMD_ABOUT, 0), 0); },
+        [&](HWND dialog) {
+            has_ok = GetDlgItem(dialog, IDOK) != nullptr;
+            click(dialog, IDOK);
+        });
+
+    EXPECT_TRUE(appeared) << "no dialog titled \"About\" after CMD_ABOUT";
+    EXPECT_TRUE(has_ok);
+    EXPECT_EQ(FindWindowA(reinterpret_cast<LPCSTR>(32770), "About"), nullptr) << "OK closed it";
+}
+
+}  // namespace
