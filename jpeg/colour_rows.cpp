@@ -21,28 +21,32 @@ struct ClampTable {
 };
 constexpr ClampTable CLAMP_TABLE{};
 
-inline uint8_t clamp_byte(int32_t v) { return CLAMP_TABLE.values[v + CLAMP_OFFSET]; }
-
+// The clamp table shifted by each colour offset of one chroma sample: a channel value is then
+// one lookup by luma.
 struct ChromaTerms {
-  int32_t red, green, blue;
+  const uint8_t* red;
+  const uint8_t* green;
+  const uint8_t* blue;
 };
 
 inline ChromaTerms chroma_terms(const JpegDecoderState& d, int32_t cb, int32_t cr) {
-  return {d.cr_to_r[cr], (d.cb_to_g[cb] + d.cr_to_g[cr]) >> 16, d.cb_to_b[cb]};
+  const uint8_t* clamp = CLAMP_TABLE.values + CLAMP_OFFSET;
+  return {clamp + d.cr_to_r[cr], clamp + ((d.cb_to_g[cb] + d.cr_to_g[cr]) >> 16),
+          clamp + d.cb_to_b[cb]};
 }
 
 inline void put_pixel(uint8_t* out, int32_t y, const ChromaTerms& t) {
 #if defined(__BYTE_ORDER__) && defined(__ORDER_LITTLE_ENDIAN__) && \
     __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
   // One 32-bit store: red in byte 0, then green, blue and a zero byte 3.
-  const uint32_t pixel = static_cast<uint32_t>(clamp_byte(y + t.red)) |
-                         static_cast<uint32_t>(clamp_byte(y + t.green)) << 8 |
-                         static_cast<uint32_t>(clamp_byte(y + t.blue)) << 16;
+  const uint32_t pixel = static_cast<uint32_t>(t.red[y]) |
+                         static_cast<uint32_t>(t.green[y]) << 8 |
+                         static_cast<uint32_t>(t.blue[y]) << 16;
   std::memcpy(out, &pixel, 4);
 #else
-  out[0] = clamp_byte(y + t.red);
-  out[1] = clamp_byte(y + t.green);
-  out[2] = clamp_byte(y + t.blue);
+  out[0] = t.red[y];
+  out[1] = t.green[y];
+  out[2] = t.blue[y];
   out[3] = 0;
 #endif
 }
