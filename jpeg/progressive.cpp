@@ -67,6 +67,14 @@ BlockDecoder choose_block_decoder(const JpegDecoderState& d) {
   return d.scan_ah == 0 ? decode_ac_first : decode_ac_refine;
 }
 
+// Every scan walks its component's whole block grid, even one whose header is all the file
+// has for it, so the number of scans bounds the decode time. Real files use a few dozen.
+constexpr int32_t MAX_SCANS = 1000;
+
+void count_scan(JpegDecoderState& d, int32_t& scans) {
+  if (++scans > MAX_SCANS) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+}
+
 // After a scan: hand back the look-ahead and read headers again from the marker that ends it.
 void return_to_headers(JpegDecoderState& d) {
   finish_entropy_segment(d);
@@ -84,11 +92,13 @@ CoefficientStore* create_coef_store(JpegDecoderState& d, int32_t width_blocks,
   store->coefs_across = coefs_across;
   store->coefs_down = coefs_down;
   store->block_bytes = coefs_across * coefs_down * 2;
-  // Widths and heights are bounded by the frame (8192 pixels, 2x2 sampling at most), so the
-  // largest store is 2048 x 2048 blocks of 128 bytes: within 32 bits.
-  const uint32_t bytes = static_cast<uint32_t>(width_blocks) * static_cast<uint32_t>(height_blocks) *
-                         static_cast<uint32_t>(store->block_bytes);
-  store->data = static_cast<int16_t*>(pool_alloc(d, bytes));
+  // At most 2048 x 2048 blocks of 128 bytes (8192 pixels, 2x2 sampling); refuse anything that
+  // would not fit a 32-bit size rather than wrap.
+  const uint64_t bytes = static_cast<uint64_t>(width_blocks) * static_cast<uint64_t>(height_blocks) *
+                         static_cast<uint64_t>(store->block_bytes);
+  if (width_blocks <= 0 || height_blocks <= 0 || bytes > 0x7FFFFFFFu)
+    raise_error(d, ERR_OUT_OF_MEMORY);
+  store->data = static_cast<int16_t*>(pool_alloc(d, static_cast<uint32_t>(bytes)));
   return store;
 }
 
@@ -103,9 +113,12 @@ int16_t* coef_block_address(JpegDecoderState& d, const CoefficientStore& store, 
 }
 
 void allocate_coef_stores(JpegDecoderState& d) {
+  // A grey frame's MCU is one block whatever sampling factors it states (up to 15 x 15), and
+  // its scans cover only its own blocks: one block per MCU is all the store needs.
+  const bool grey = d.colour_layout == LAYOUT_GREY;
   for (int32_t c = 0; c < d.component_count; c++) {
-    const int32_t width = d.mcus_per_row * d.comp_h[c];
-    const int32_t height = d.mcu_rows * d.comp_v[c];
+    const int32_t width = d.mcus_per_row * (grey ? 1 : d.comp_h[c]);
+    const int32_t height = d.mcu_rows * (grey ? 1 : d.comp_v[c]);
     d.dc_coef_store[c] = create_coef_store(d, width, height, 1, 1);
     d.ac_coef_store[c] = create_coef_store(d, width, height, 8, 8);
   }
@@ -113,7 +126,9 @@ void allocate_coef_stores(JpegDecoderState& d) {
 
 void start_progressive(JpegDecoderState& d) {
   allocate_coef_stores(d);
+  int32_t scans = 0;
   while (setup_scan(d) == 1) {
+    count_scan(d, scans);
     check_progressive_scan(d);
     decode_progressive_scan(d, choose_block_decoder(d));
     return_to_headers(d);
@@ -125,7 +140,9 @@ void start_progressive(JpegDecoderState& d) {
 void start_buffered_sequential(JpegDecoderState& d) {
   // The first scan has been set up already.
   allocate_coef_stores(d);
+  int32_t scans = 0;
   do {
+    count_scan(d, scans);
     decode_progressive_scan(d, decode_sequential_block_to_store);
     return_to_headers(d);
   } while (setup_scan(d) == 1);

@@ -157,6 +157,17 @@ TEST(ProgressiveScan, InvalidBandsAndApproximationsAreRejected) {
       << "an AC scan of three components";
 }
 
+TEST(ProgressiveScan, NumberOfScansIsBounded) {
+  // Each scan costs a walk over the image however few bytes it has; 1000 scans are allowed.
+  for (int scans : {1000, 1001}) {
+    std::vector<Scan> list;
+    list.push_back({0, 0, 0, 1, {0x00}});
+    for (int i = 1; i < scans; i++) list.push_back({0, 0, 1, 0, {0x00}});
+    Decoded d(progressive_grey(8, 8, list));
+    EXPECT_EQ(d.t.decoder->status(), scans == 1000 ? 0 : ERR_BAD_PROGRESSIVE_SCAN) << scans << " scans";
+  }
+}
+
 TEST(ProgressiveScan, AcScansBeforeTheDcScanGiveTheSameImage) {
   TestRandom random(8);
   EntropyWriter dc, ac;
@@ -176,6 +187,19 @@ TEST(ProgressiveScan, AcScansBeforeTheDcScanGiveTheSameImage) {
   ASSERT_EQ(dc_first.last_result, 1) << "status " << dc_first.status;
   ASSERT_EQ(ac_first.last_result, 1) << "status " << ac_first.status;
   EXPECT_EQ(dc_first.pixels, ac_first.pixels);
+}
+
+TEST(CoefficientStore, GreyStoresHoldOneBlockPerMcuWhateverTheSampling) {
+  // 15x15 sampling would make a store 15 x 15 times too big (past 32 bits for large frames).
+  JpegBuilder b = baseline_headers(64, 40, {{1, 15, 15, 0}}, 1, 0xC2);
+  EntropyWriter w;
+  for (int i = 0; i < 40; i++) put_dc(w, i == 0 ? 16 : 0);
+  b.sos({{1, 0, 0}}, 0, 0, 0, 0).raw(done(w)).eoi();
+  Decoded d(b.bytes);
+  ASSERT_EQ(d.result, 0) << "status " << d.t.decoder->status();
+  EXPECT_EQ(d.t.state().dc_coef_store[0]->width_blocks, 8);
+  EXPECT_EQ(d.t.state().dc_coef_store[0]->height_blocks, 5);
+  EXPECT_EQ(d.dc(39), 16) << "the last block carries the predictor";
 }
 
 TEST(CoefficientStore, BlocksOutsideTheStoreAreRejected) {
