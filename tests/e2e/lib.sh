@@ -1,0 +1,375 @@
+# Helpers for running terrava.exe end to end under Wine on a private Xvfb display.
+# POSIX sh, sourced by tests/e2e/test_*.sh and scripts/run:
+#
+#   E2E_EXE=/path/to/build/win32/terrava.exe
+#   . tests/e2e/lib.sh
+#   e2e_begin NAME        # trap, private display, private WINEPREFIX, persistent wineserver
+#   e2e_start_app ARGS... # wine terrava.exe ARGS..., pid in E2E_APP_PID
+#   e2e_wait_window       # the visible X window titled "Terrava", id in E2E_WIN
+#   ...
+#   e2e_finish            # prints "N passed, N failed", exits 0 only if nothing failed
+#
+# Layout under the build tree (the directory that holds terrava.exe):
+#   e2e/template      one initialised Wine prefix, built once per Wine version
+#   e2e/prefix-NAME   the prefix of one run, rebuilt from the template every time
+#   e2e/out/NAME      logs and screenshots of the last run of NAME
+#
+# Wine runs the app as a process of its own: `wine terrava.exe` exits with terrava's exit code,
+# so the app's pid and exit status are ours. Windows get frames from a Wine virtual desktop of
+# the size of the X screen, configured in the prefix's registry (Explorer\Desktop=Default),
+# which keeps `wine terrava.exe` in the foreground instead of wrapping it in explorer.exe.
+#
+# Every process started here is recorded and ended by pid in e2e_cleanup; the prefix's
+# wineserver is ended with `wineserver -k`, and any leftover process whose environment names
+# our private prefix is ended by pid too.
+
+E2E_SCREEN_W=1280
+E2E_SCREEN_H=800
+E2E_LIB_DIR=${E2E_LIB_DIR:-$(cd "$(dirname "$0")" && pwd)}
+E2E_PASSED=0
+E2E_FAILED=0
+E2E_PIDS=""
+E2E_APP_PID=""
+E2E_APP_STATUS=""
+E2E_XVFB_PID=""
+E2E_WIN=""
+
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEARCH=win32
+
+e2e_log() {
+  printf '%s [%s] %s\n' "$(date +%H:%M:%S)" "${E2E_NAME:-e2e}" "$*" >&2
+}
+
+e2e_die() {
+  e2e_log "ERROR: $*"
+  E2E_FAILED=$((E2E_FAILED + 1))
+  exit 1
+}
+
+# e2e_check DESCRIPTION COMMAND... - one checked fact; counts a pass or a failure and goes on.
+e2e_check() {
+  desc=$1
+  shift
+  if "$@"; then
+    E2E_PASSED=$((E2E_PASSED + 1))
+    e2e_log "ok: $desc"
+  else
+    E2E_FAILED=$((E2E_FAILED + 1))
+    e2e_log "FAILED: $desc"
+  fi
+}
+
+e2e_finish() {
+  e2e_log "$E2E_PASSED passed, $E2E_FAILED failed"
+  echo "$E2E_PASSED passed, $E2E_FAILED failed"
+  [ "$E2E_FAILED" -eq 0 ]
+}
+
+# e2e_wait SECONDS COMMAND... - polls COMMAND every 0.2 s until it succeeds; 1 on time-out.
+e2e_wait() {
+  limit=$1
+  shift
+  deadline=$(($(date +%s) + limit))
+  while :; do
+    if "$@"; then return 0; fi
+    [ "$(date +%s)" -ge "$deadline" ] && return 1
+    sleep 0.2
+  done
+}
+
+# e2e_winpath PATH - the path as Wine's programs see it: Z: is the Unix root.
+e2e_winpath() {
+  abs=$(realpath -m "$1")
+  printf 'Z:%s\n' "$abs" | sed 's,/,\\,g'
+}
+
+# Wine's 32-bit loader is an i386 Linux program. Where the kernel runs no 32-bit code it goes
+# through qemu's user-mode emulation (binfmt_misc); register that when it is missing and we may.
+e2e_ensure_i386() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  qemu=""
+  for q in /usr/bin/qemu-i386 /usr/bin/qemu-i386-static; do
+    [ -x "$q" ] && qemu=$q && break
+  done
+  [ -n "$qemu" ] && [ "$(id -u)" = 0 ] || e2e_die "32-bit programs do not run here and qemu-i386 is not installed"
+  [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc ||
+    e2e_die "cannot mount binfmt_misc"
+  [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && echo -1 >/proc/sys/fs/binfmt_misc/qemu-i386
+  printf '%s' ":qemu-i386:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:$qemu:F" \
+    >/proc/sys/fs/binfmt_misc/register || e2e_die "cannot register $qemu for i386 programs"
+  /usr/lib/wine/wine --version >/dev/null 2>&1 || e2e_die "wine does not start even through $qemu"
+  e2e_log "i386 programs now run through $qemu"
+}
+
+# --- processes ---------------------------------------------------------------------------
+
+e2e_track() {
+  E2E_PIDS="$E2E_PIDS $1"
+}
+
+# e2e_stop_pid PID - TERM, then KILL after 5 s.
+e2e_stop_pid() {
+  kill -0 "$1" 2>/dev/null || return 0
+  kill -TERM "$1" 2>/dev/null
+  n=0
+  while kill -0 "$1" 2>/dev/null && [ $n -lt 25 ]; do
+    sleep 0.2
+    n=$((n + 1))
+  done
+  kill -KILL "$1" 2>/dev/null
+  return 0
+}
+
+# Pids of the processes whose environment names our prefix (Wine's own children: services,
+# explorer, winedevice, ...). They exist only because this run started Wine in that prefix.
+e2e_prefix_pids() {
+  [ -n "${WINEPREFIX:-}" ] || return 0
+  for env in /proc/[0-9]*/environ; do
+    pid=${env#/proc/}
+    pid=${pid%/environ}
+    [ "$pid" = "$$" ] && continue
+    if tr '\0' '\n' 2>/dev/null <"$env" | grep -qx "WINEPREFIX=$WINEPREFIX"; then
+      echo "$pid"
+    fi
+  done
+}
+
+e2e_cleanup() {
+  status=$?
+  trap - EXIT INT TERM HUP
+  [ -n "$E2E_APP_PID" ] && e2e_stop_pid "$E2E_APP_PID"
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    timeout 20 wineserver -k >/dev/null 2>&1
+    for pid in $(e2e_prefix_pids); do e2e_stop_pid "$pid"; done
+  fi
+  for pid in $E2E_PIDS; do e2e_stop_pid "$pid"; done
+  for pid in $E2E_PIDS $E2E_APP_PID; do wait "$pid" 2>/dev/null; done
+  [ -n "$E2E_XVFB_PID" ] && { e2e_stop_pid "$E2E_XVFB_PID"; wait "$E2E_XVFB_PID" 2>/dev/null; }
+  [ "$E2E_FAILED" -gt 0 ] && [ "$status" -eq 0 ] && status=1
+  exit "$status"
+}
+
+# --- X display ---------------------------------------------------------------------------
+
+e2e_display_free() {
+  [ ! -e "/tmp/.X11-unix/X$1" ] && [ ! -e "/tmp/.X$1-lock" ]
+}
+
+e2e_display_ready() {
+  kill -0 "$E2E_XVFB_PID" 2>/dev/null && xdpyinfo -display ":$1" >/dev/null 2>&1
+}
+
+# Starts Xvfb on the first free display from :90 up and waits until it answers.
+e2e_start_xvfb() {
+  n=90
+  while [ $n -lt 190 ]; do
+    if e2e_display_free $n; then
+      Xvfb ":$n" -screen 0 "${E2E_SCREEN_W}x${E2E_SCREEN_H}x24" -nolisten tcp -noreset \
+        >"$E2E_OUT/xvfb.log" 2>&1 &
+      E2E_XVFB_PID=$!
+      if e2e_wait 30 e2e_display_ready $n; then
+        export DISPLAY=":$n"
+        e2e_log "Xvfb on $DISPLAY (pid $E2E_XVFB_PID)"
+        return 0
+      fi
+      # Lost a race for this number with another run, or the server failed: try the next.
+      e2e_stop_pid "$E2E_XVFB_PID"
+      wait "$E2E_XVFB_PID" 2>/dev/null
+      E2E_XVFB_PID=""
+    fi
+    n=$((n + 1))
+  done
+  e2e_die "no X display could be started"
+}
+
+# --- Wine prefix -------------------------------------------------------------------------
+
+e2e_wine_stamp() {
+  printf '%s win32 desktop=%sx%s v1\n' "$(wine --version 2>/dev/null)" "$E2E_SCREEN_W" "$E2E_SCREEN_H"
+}
+
+# Builds e2e/template once: wineboot, then the virtual desktop in the registry. Serialised
+# between concurrent runs by a lock file; needs DISPLAY.
+e2e_make_template() {
+  tpl=$E2E_WORK/template
+  stamp=$(e2e_wine_stamp)
+  (
+    flock 9
+    if [ -f "$tpl/.e2e-stamp" ] && [ "$(cat "$tpl/.e2e-stamp")" = "$stamp" ]; then
+      exit 0
+    fi
+    e2e_log "initialising the Wine template prefix (once per Wine version)"
+    rm -rf "$tpl" "$tpl.new"
+    export WINEPREFIX="$tpl.new"
+    timeout 600 wine wineboot -i >"$E2E_OUT/wineboot.log" 2>&1
+    timeout 120 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
+      >>"$E2E_OUT/wineboot.log" 2>&1 || exit 1
+    timeout 120 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
+      /d "${E2E_SCREEN_W}x${E2E_SCREEN_H}" /f >>"$E2E_OUT/wineboot.log" 2>&1 || exit 1
+    timeout 60 wineserver -k >/dev/null 2>&1
+    timeout 60 wineserver -w >/dev/null 2>&1
+    for pid in $(e2e_prefix_pids); do e2e_stop_pid "$pid"; done
+    grep -q '"Desktop"="Default"' "$WINEPREFIX/user.reg" || exit 1
+    echo "$stamp" >"$WINEPREFIX/.e2e-stamp"
+    mv "$WINEPREFIX" "$tpl"
+  ) 9>"$E2E_WORK/template.lock" || e2e_die "could not initialise the Wine template prefix (see $E2E_OUT/wineboot.log)"
+}
+
+# A fresh prefix for this run: a copy of the template whose large DLL directories are hard
+# links (Wine only reads them), everything else copied.
+e2e_make_prefix() {
+  tpl=$E2E_WORK/template
+  p=$E2E_WORK/prefix-$E2E_NAME
+  rm -rf "$p"
+  mkdir -p "$p/drive_c/windows"
+  for f in "$tpl"/* "$tpl"/.update-timestamp "$tpl"/.e2e-stamp; do
+    [ -e "$f" ] || [ -L "$f" ] || continue
+    [ "$(basename "$f")" = drive_c ] && continue
+    cp -a "$f" "$p/"
+  done
+  for f in "$tpl"/drive_c/*; do
+    [ "$(basename "$f")" = windows ] && continue
+    cp -a "$f" "$p/drive_c/"
+  done
+  for f in "$tpl"/drive_c/windows/*; do
+    case $(basename "$f") in
+    system32 | syswow64) cp -al "$f" "$p/drive_c/windows/" ;;
+    *) cp -a "$f" "$p/drive_c/windows/" ;;
+    esac
+  done
+  export WINEPREFIX="$p"
+}
+
+# Switches the run's prefix from the virtual desktop to plain windows on the X display.
+e2e_no_virtual_desktop() {
+  sed -i '/^"Desktop"="Default"$/d' "$WINEPREFIX/user.reg"
+}
+
+e2e_start_wineserver() {
+  wineserver -p >"$E2E_OUT/wineserver.log" 2>&1 || e2e_die "wineserver did not start"
+}
+
+# e2e_begin NAME - everything a run needs; installs the cleanup trap first.
+e2e_begin() {
+  E2E_NAME=$1
+  [ -n "${E2E_EXE:-}" ] && [ -f "$E2E_EXE" ] || e2e_die "no program to run: '${E2E_EXE:-}'"
+  E2E_EXE=$(realpath "$E2E_EXE")
+  E2E_WORK=${E2E_WORK:-$(dirname "$E2E_EXE")/e2e}
+  E2E_OUT=$E2E_WORK/out/$E2E_NAME
+  rm -rf "$E2E_OUT"
+  mkdir -p "$E2E_OUT"
+  trap e2e_cleanup EXIT
+  trap 'exit 130' INT TERM HUP
+  e2e_ensure_i386
+  if [ "${E2E_USE_DISPLAY:-0}" = 1 ]; then
+    e2e_log "using the display $DISPLAY"
+  else
+    e2e_start_xvfb
+  fi
+  e2e_make_template
+  e2e_make_prefix
+  [ "${E2E_USE_DISPLAY:-0}" = 1 ] && e2e_no_virtual_desktop
+  e2e_start_wineserver
+}
+
+# --- the app -----------------------------------------------------------------------------
+
+# e2e_start_app ARGS... - `wine terrava.exe ARGS...` in the background. Wine joins the
+# arguments into the Windows command line and puts double quotes around any that contains a
+# space, so an argument "Z:\a b\c.tvt" arrives as the quoted path "Z:\a b\c.tvt".
+e2e_start_app() {
+  E2E_APP_STATUS=""
+  E2E_WIN=""
+  wine "$E2E_EXE" "$@" >>"$E2E_OUT/app.log" 2>&1 &
+  E2E_APP_PID=$!
+  e2e_log "started terrava.exe $* (pid $E2E_APP_PID)"
+}
+
+# e2e_start_app_cmdline TAIL - runs terrava.exe with exactly TAIL as its command-line tail
+# (quotes and all) from a batch file; `cmd /c` waits for the program and exits with its code.
+e2e_start_app_cmdline() {
+  E2E_APP_STATUS=""
+  E2E_WIN=""
+  bat=$E2E_OUT/start.bat
+  printf '@"%s" %s\r\n@exit /b %%errorlevel%%\r\n' "$(e2e_winpath "$E2E_EXE")" "$1" >"$bat"
+  wine cmd /c "$(e2e_winpath "$bat")" >>"$E2E_OUT/app.log" 2>&1 &
+  E2E_APP_PID=$!
+  e2e_log "started terrava.exe $1 through cmd (pid $E2E_APP_PID)"
+}
+
+e2e_find_window() {
+  E2E_WIN=$(xdotool search --onlyvisible --name '^Terrava$' 2>/dev/null | head -n 1)
+  [ -n "$E2E_WIN" ]
+}
+
+# e2e_wait_window [SECONDS] - waits for the visible main window; its X id in E2E_WIN.
+e2e_wait_window() {
+  e2e_wait "${1:-60}" e2e_find_window
+}
+
+# e2e_window_geometry - "X Y WIDTH HEIGHT" of the main window (frame included) on the screen.
+e2e_window_geometry() {
+  xwininfo -id "$E2E_WIN" 2>/dev/null | awk '
+    /Absolute upper-left X:/ { x = $NF }
+    /Absolute upper-left Y:/ { y = $NF }
+    /Width:/ { w = $NF }
+    /Height:/ { h = $NF }
+    END { if (w == "") exit 1; print x, y, w, h }'
+}
+
+e2e_has_focus() {
+  [ "$(xdotool getwindowfocus 2>/dev/null)" = "$E2E_WIN" ]
+}
+
+# e2e_focus - makes sure the X keyboard focus is on the main window, clicking its caption (at
+# the middle, clear of the title and the status panes) if Wine has not given it the focus.
+e2e_focus() {
+  e2e_has_focus && return 0
+  e2e_wait 5 e2e_has_focus && return 0
+  set -- $(e2e_window_geometry) || return 1
+  xdotool mousemove $(($1 + $3 / 2)) $(($2 + 12)) click 1
+  e2e_wait 20 e2e_has_focus
+}
+
+# e2e_key KEYS... - xdotool key names (alt+x, Right, ...) typed into the main window. The keys
+# go through the XTEST extension, so the X server's own keyboard state follows them and Wine,
+# which re-reads that state whenever the focus changes, sees the modifiers held down.
+e2e_key() {
+  e2e_focus || e2e_log "warning: the main window does not have the keyboard focus"
+  xdotool key "$@"
+}
+
+e2e_app_running() {
+  kill -0 "$E2E_APP_PID" 2>/dev/null
+}
+
+e2e_app_gone() {
+  ! e2e_app_running
+}
+
+# e2e_wait_exit [SECONDS] - waits for the app to end; its exit code in E2E_APP_STATUS.
+e2e_wait_exit() {
+  if e2e_wait "${1:-30}" e2e_app_gone; then
+    wait "$E2E_APP_PID"
+    E2E_APP_STATUS=$?
+    E2E_APP_PID=""
+    return 0
+  fi
+  return 1
+}
+
+# --- screenshots and pixels --------------------------------------------------------------
+
+# e2e_screenshot NAME - the whole screen to $E2E_OUT/NAME.png; prints the path.
+e2e_screenshot() {
+  f=$E2E_OUT/$1.png
+  import -display "$DISPLAY" -window root "$f" 2>>"$E2E_OUT/import.log" || return 1
+  echo "$f"
+}
+
+# e2e_pixels SUBCOMMAND ARGS... - see pixels.py.
+e2e_pixels() {
+  python3 "$E2E_LIB_DIR/pixels.py" "$@"
+}
