@@ -6,21 +6,6 @@
 
 namespace {
 
-// Clamping by lookup: index v + CLAMP_OFFSET for v in -CLAMP_OFFSET .. 1023 - CLAMP_OFFSET,
-// which covers every luma plus colour offset the tables can produce.
-constexpr int32_t CLAMP_OFFSET = 384;
-
-struct ClampTable {
-  uint8_t values[1024];
-  constexpr ClampTable() : values() {
-    for (int32_t i = 0; i < 1024; i++) {
-      const int32_t v = i - CLAMP_OFFSET;
-      values[i] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
-    }
-  }
-};
-constexpr ClampTable CLAMP_TABLE{};
-
 // The clamp table shifted by each colour offset of one chroma sample: a channel value is then
 // one lookup by luma.
 struct ChromaTerms {

@@ -227,6 +227,20 @@ void decode_mcu_row(JpegDecoderState& d);
 // The same decode on the reference bit reader, one operation at a time (tests compare them).
 void decode_mcu_row_reference(JpegDecoderState& d);
 
+// ---- sample clamping, shared by the inverse DCT and the colour converters -------------------
+// values[v + CLAMP_OFFSET] is v clamped to 0..255, for v in -CLAMP_OFFSET .. 1023 - CLAMP_OFFSET.
+constexpr int32_t CLAMP_OFFSET = 384;
+struct ClampTable {
+  uint8_t values[1024];
+  constexpr ClampTable() : values() {
+    for (int32_t i = 0; i < 1024; i++) {
+      const int32_t v = i - CLAMP_OFFSET;
+      values[i] = static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
+    }
+  }
+};
+inline constexpr ClampTable CLAMP_TABLE{};
+
 // ---- idct.cpp --------------------------------------------------------------------------------------
 void transform_mcu_row(JpegDecoderState& d);
 // Transforms 64 dequantised coefficients (natural order) into 8x8 clamped samples. `work` is

@@ -16,6 +16,12 @@ inline uint8_t clamp_sample(int32_t v) {
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
 
+// The same by table for the values that valid data produces; anything else by comparison.
+inline uint8_t clamp_sample_fast(int32_t v) {
+  const uint32_t index = static_cast<uint32_t>(v) + static_cast<uint32_t>(CLAMP_OFFSET);
+  return index < 1024u ? CLAMP_TABLE.values[index] : clamp_sample(v);
+}
+
 // The 1-D kernel on eight inputs; store(k, y_k) receives the outputs (not yet descaled). Each
 // output goes straight to its destination: no staging array for the compiler to spill.
 template <typename Store>
@@ -96,7 +102,7 @@ inline void idct_block(const int16_t* coefficients, uint8_t* out) {
       continue;
     }
     const auto store = [out_row](int32_t k, uint32_t y) {
-      out_row[k] = clamp_sample(descale(y, 131072u, 18) + 128);
+      out_row[k] = clamp_sample_fast(descale(y, 131072u, 18) + 128);
     };
     if (TOP_LEFT_ONLY)
       idct_kernel(u32(row[0]), u32(row[1]), u32(row[2]), u32(row[3]), 0, 0, 0, 0, store);
