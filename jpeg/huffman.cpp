@@ -277,9 +277,11 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
     }
     code <<= 1;
   }
+  // Only slots 4..7 serve as AC tables (selectors add 4 to Ta); the others need no ac_fast.
+  const bool ac_slot = slot >= 4;
   for (uint32_t prefix = 0; prefix < (1u << JPEG_HUFF_FAST_BITS); prefix++) {
     t.fast[prefix] = fast_entry_for_prefix(t, prefix);
-    t.ac_fast[prefix] = ac_fast_entry_for_prefix(t.fast[prefix], prefix);
+    t.ac_fast[prefix] = ac_slot ? ac_fast_entry_for_prefix(t.fast[prefix], prefix) : 0;
   }
 }
 
