@@ -157,30 +157,40 @@ e2e_display_free() {
   [ ! -e "/tmp/.X11-unix/X$1" ] && [ ! -e "/tmp/.X$1-lock" ]
 }
 
+# Ready when our server holds the display's lock file and answers.
 e2e_display_ready() {
-  kill -0 "$E2E_XVFB_PID" 2>/dev/null && xdpyinfo -display ":$1" >/dev/null 2>&1
+  kill -0 "$E2E_XVFB_PID" 2>/dev/null &&
+    [ "$(tr -d ' \n' 2>/dev/null <"/tmp/.X$1-lock")" = "$E2E_XVFB_PID" ] &&
+    xdpyinfo -display ":$1" >/dev/null 2>&1
 }
 
-# Starts Xvfb on the first free display from :90 up and waits until it answers.
+# Starts Xvfb on the first free display from :90 up and waits until it answers. Runs that
+# start at the same moment take turns through a lock file, and a display is ours only while
+# its lock file names our server.
 e2e_start_xvfb() {
+  exec 8>/tmp/.terrava-e2e-display.lock
+  flock 8
   n=90
   while [ $n -lt 190 ]; do
     if e2e_display_free $n; then
       Xvfb ":$n" -screen 0 "${E2E_SCREEN_W}x${E2E_SCREEN_H}x24" -nolisten tcp -noreset \
-        >"$E2E_OUT/xvfb.log" 2>&1 &
+        >"$E2E_OUT/xvfb.log" 2>&1 8>&- &
       E2E_XVFB_PID=$!
       if e2e_wait 30 e2e_display_ready $n; then
+        flock -u 8
+        exec 8>&-
         export DISPLAY=":$n"
         e2e_log "Xvfb on $DISPLAY (pid $E2E_XVFB_PID)"
         return 0
       fi
-      # Lost a race for this number with another run, or the server failed: try the next.
       e2e_stop_pid "$E2E_XVFB_PID"
       wait "$E2E_XVFB_PID" 2>/dev/null
       E2E_XVFB_PID=""
     fi
     n=$((n + 1))
   done
+  flock -u 8
+  exec 8>&-
   e2e_die "no X display could be started"
 }
 
@@ -203,6 +213,8 @@ e2e_make_template() {
     e2e_log "initialising the Wine template prefix (once per Wine version)"
     rm -rf "$tpl" "$tpl.new"
     export WINEPREFIX="$tpl.new"
+    # Wine's processes must not inherit the lock: the wineserver outlives each command.
+    exec 9>&-
     timeout 600 wine wineboot -i >"$E2E_OUT/wineboot.log" 2>&1
     timeout 120 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
       >>"$E2E_OUT/wineboot.log" 2>&1 || exit 1
