@@ -63,58 +63,58 @@ inline uint32_t widen(int16_t v) { return u32(static_cast<int32_t>(v)); }
 
 namespace {
 
+// Input k of a 1-D transform: the value, or a constant 0 beyond the corner the caller vouches
+// for (k >= CORNER), so that the compiler drops the arithmetic on it.
+template <int32_t CORNER, typename Value>
+inline uint32_t input(int32_t k, Value value) {
+  return k < CORNER ? u32(static_cast<int32_t>(value)) : 0u;
+}
+
 // The transform proper: coefficients are read in place, pass 1 keeps its 16-bit results in a
-// local workspace (which the output bytes cannot alias), pass 2 writes the samples. With
-// TOP_LEFT_ONLY the caller guarantees that only the top-left 4x4 coefficients can be nonzero;
-// the arithmetic is the same, with the known zeros left out.
-template <bool TOP_LEFT_ONLY>
+// local workspace (which the output bytes cannot alias), pass 2 writes the samples. CORNER is
+// 8, or smaller when the caller guarantees that only the top-left CORNER x CORNER coefficients
+// can be nonzero; the arithmetic is the same, with the known zeros left out.
+template <int32_t CORNER>
 inline void idct_block(const int16_t* coefficients, uint8_t* out) {
   int32_t workspace[64];
-  constexpr int32_t columns_with_data = TOP_LEFT_ONLY ? 4 : 8;
   // Pass 1: columns (vertical frequencies), descaled by 11 bits.
-  for (int32_t c = 0; c < columns_with_data; c++) {
+  for (int32_t c = 0; c < CORNER; c++) {
     const int16_t* col = coefficients + c;
     int32_t* ws = workspace + c;
-    const int32_t upper_ac = col[8] | col[16] | col[24];
-    const int32_t lower_ac = TOP_LEFT_ONLY ? 0 : (col[32] | col[40] | col[48] | col[56]);
-    if ((upper_ac | lower_ac) == 0) {
+    int32_t ac = 0;
+    for (int32_t k = 1; k < CORNER; k++) ac |= col[8 * k];
+    if (ac == 0) {
       const int32_t dc = static_cast<int16_t>(static_cast<uint16_t>(u32(col[0]) << 2));
       for (int32_t k = 0; k < 8; k++) ws[8 * k] = dc;
       continue;
     }
-    const auto store = [ws](int32_t k, uint32_t y) {
-      ws[8 * k] = static_cast<int16_t>(descale(y, 1024u, 11));
-    };
-    if (TOP_LEFT_ONLY)
-      idct_kernel(widen(col[0]), widen(col[8]), widen(col[16]), widen(col[24]), 0, 0, 0, 0, store);
-    else
-      idct_kernel(widen(col[0]), widen(col[8]), widen(col[16]), widen(col[24]), widen(col[32]),
-                  widen(col[40]), widen(col[48]), widen(col[56]), store);
+    idct_kernel(input<CORNER>(0, col[0]), input<CORNER>(1, col[8]), input<CORNER>(2, col[16]),
+                input<CORNER>(3, col[24]), input<CORNER>(4, col[32]), input<CORNER>(5, col[40]),
+                input<CORNER>(6, col[48]), input<CORNER>(7, col[56]),
+                [ws](int32_t k, uint32_t y) { ws[8 * k] = static_cast<int16_t>(descale(y, 1024u, 11)); });
   }
-  // Pass 2: rows, descaled by 18 bits, level-shifted and clamped.
+  // Pass 2: rows, descaled by 18 bits, level-shifted and clamped. Columns from CORNER on are
+  // zero in the workspace too (never written, never read).
   for (int32_t r = 0; r < 8; r++) {
     const int32_t* row = workspace + 8 * r;
     uint8_t* out_row = out + 8 * r;
-    const int32_t left_ac = row[1] | row[2] | row[3];
-    const int32_t right_ac = TOP_LEFT_ONLY ? 0 : (row[4] | row[5] | row[6] | row[7]);
-    if ((left_ac | right_ac) == 0) {
+    int32_t ac = 0;
+    for (int32_t k = 1; k < CORNER; k++) ac |= row[k];
+    if (ac == 0) {
       std::memset(out_row, clamp_sample(descale(u32(row[0]), 16u, 5) + 128), 8);
       continue;
     }
-    const auto store = [out_row](int32_t k, uint32_t y) {
-      out_row[k] = clamp_sample_fast(descale(y, 131072u, 18) + 128);
-    };
-    if (TOP_LEFT_ONLY)
-      idct_kernel(u32(row[0]), u32(row[1]), u32(row[2]), u32(row[3]), 0, 0, 0, 0, store);
-    else
-      idct_kernel(u32(row[0]), u32(row[1]), u32(row[2]), u32(row[3]), u32(row[4]), u32(row[5]),
-                  u32(row[6]), u32(row[7]), store);
+    idct_kernel(input<CORNER>(0, row[0]), input<CORNER>(1, row[1]), input<CORNER>(2, row[2]),
+                input<CORNER>(3, row[3]), input<CORNER>(4, row[4]), input<CORNER>(5, row[5]),
+                input<CORNER>(6, row[6]), input<CORNER>(7, row[7]), [out_row](int32_t k, uint32_t y) {
+                  out_row[k] = clamp_sample_fast(descale(y, 131072u, 18) + 128);
+                });
   }
 }
 
 }  // namespace
 
-void idct_8x8(int16_t* work, uint8_t* out) { idct_block<false>(work, out); }
+void idct_8x8(int16_t* work, uint8_t* out) { idct_block<8>(work, out); }
 
 namespace {
 
@@ -183,10 +183,12 @@ void transform_mcu_row(JpegDecoderState& d) {
       std::memset(out, clamp_sample(descale(u32(dc), 16u, 5) + 128), 64);
       continue;
     }
-    // Zig-zag positions 0..9 all lie in the top-left 4x4 corner.
-    if (d.block_coef_limit[b] <= 10)
-      idct_block<true>(block, out);
+    // Zig-zag positions 0..2 lie in the top-left 2x2 corner, 0..9 in the 4x4 one.
+    if (d.block_coef_limit[b] <= 3)
+      idct_block<2>(block, out);
+    else if (d.block_coef_limit[b] <= 10)
+      idct_block<4>(block, out);
     else
-      idct_block<false>(block, out);
+      idct_block<8>(block, out);
   }
 }
