@@ -57,8 +57,6 @@ inline void idct_kernel(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3, uint
   store(4, e13 - o0);
 }
 
-inline uint32_t widen(int16_t v) { return u32(static_cast<int32_t>(v)); }
-
 }  // namespace
 
 namespace {
