@@ -10,17 +10,20 @@
 
 namespace {
 
-// A decoder whose input starts at `bytes`, switched to entropy-coded data.
+enum class Reader { FAST, WINDOW };
+
+// A decoder whose input starts at `bytes`, switched to entropy-coded data for one of the two
+// readers.
 struct EntropyCase {
-  explicit EntropyCase(const Bytes& bytes, bool use_window = false) : t(bytes, 7) {
+  explicit EntropyCase(const Bytes& bytes, Reader which = Reader::FAST) : t(bytes, 7), reader(which) {
     initialise_decoder(t.state(), *t.stream);
-    if (use_window)
+    if (reader == Reader::WINDOW)
       window_start_entropy_segment(t.state());
     else
       start_entropy_segment(t.state());
   }
-  uint32_t bits(int n, bool use_window = false) {
-    return use_window ? window_get_bits(t.state(), n) : get_bits(t.state(), n);
+  uint32_t bits(int n) {
+    return reader == Reader::WINDOW ? window_get_bits(t.state(), n) : get_bits(t.state(), n);
   }
   int32_t code_of(std::function<void()> action) {
     try {
@@ -33,32 +36,35 @@ struct EntropyCase {
   // Bytes taken from the stream and not given back.
   size_t consumed() { return t.stream->position - static_cast<size_t>(t.state().input_count); }
   DecoderOnBytes t;
+  Reader reader;
 };
 
 TEST(EntropyBytes, StuffedZeroIsDroppedAndMarkerReadsAsOnesWithoutBeingConsumed) {
-  for (bool window : {false, true}) {
-    EntropyCase stuffed({0x12, 0xFF, 0x00, 0x34, 0x56}, window);
-    EXPECT_EQ(stuffed.bits(8, window), 0x12u) << (window ? "window" : "fast");
-    EXPECT_EQ(stuffed.bits(8, window), 0xFFu);
-    EXPECT_EQ(stuffed.bits(8, window), 0x34u) << "the 0x00 after 0xFF is dropped";
-    EXPECT_EQ(stuffed.bits(8, window), 0x56u);
+  for (Reader reader : {Reader::FAST, Reader::WINDOW}) {
+    const char* name = reader == Reader::WINDOW ? "window" : "fast";
+    EntropyCase stuffed({0x12, 0xFF, 0x00, 0x34, 0x56}, reader);
+    EXPECT_EQ(stuffed.bits(8), 0x12u) << name;
+    EXPECT_EQ(stuffed.bits(8), 0xFFu) << name;
+    EXPECT_EQ(stuffed.bits(8), 0x34u) << name << ": the 0x00 after 0xFF is dropped";
+    EXPECT_EQ(stuffed.bits(8), 0x56u) << name;
 
-    EntropyCase marker({0xAB, 0xFF, 0xD3, 0x77, 0x88}, window);
-    EXPECT_EQ(marker.bits(8, window), 0xABu);
-    for (int i = 0; i < 6; i++) EXPECT_EQ(marker.bits(16, window), 0xFFFFu) << "1-bits at a marker";
+    EntropyCase marker({0xAB, 0xFF, 0xD3, 0x77, 0x88}, reader);
+    EXPECT_EQ(marker.bits(8), 0xABu) << name;
+    for (int i = 0; i < 6; i++) EXPECT_EQ(marker.bits(16), 0xFFFFu) << name << ": 1-bits at a marker";
   }
 }
 
 TEST(EntropyBytes, PastTheDataTheSyntheticBytesComeThroughAsTheyAre) {
-  for (bool window : {false, true}) {
+  for (Reader reader : {Reader::FAST, Reader::WINDOW}) {
+    const char* name = reader == Reader::WINDOW ? "window" : "fast";
     // The data must outlast the header window's look-ahead, which start_entropy_segment gives
     // back to the input as ordinary bytes.
-    EntropyCase c({0x01, 0x02, 0x03, 0x04, 0x05}, window);
-    EXPECT_EQ(c.bits(16, window), 0x0102u);
-    EXPECT_EQ(c.bits(16, window), 0x0304u);
-    EXPECT_EQ(c.bits(8, window), 0x05u);
-    EXPECT_EQ(c.bits(16, window), 0xFFD9u) << (window ? "window" : "fast");
-    EXPECT_EQ(c.bits(16, window), 0xFFD9u);
+    EntropyCase c({0x01, 0x02, 0x03, 0x04, 0x05}, reader);
+    EXPECT_EQ(c.bits(16), 0x0102u) << name;
+    EXPECT_EQ(c.bits(16), 0x0304u) << name;
+    EXPECT_EQ(c.bits(8), 0x05u) << name;
+    EXPECT_EQ(c.bits(16), 0xFFD9u) << name;
+    EXPECT_EQ(c.bits(16), 0xFFD9u) << name;
   }
 }
 
@@ -188,14 +194,14 @@ TEST(HuffmanTable, FastAndWindowReadersDecodeRandomTablesAlike) {
       sent.push_back(extra);
     }
     w.flush();
-    EntropyCase fast(w.out), window(w.out, true);
+    EntropyCase fast(w.out), window(w.out, Reader::WINDOW);
     const HuffLookup& table_fast = *build_table(fast.t, counts, symbols);
     const HuffLookup& table_window = *build_table(window.t, counts, symbols);
     for (size_t i = 0; i < sent.size(); i += 2) {
       ASSERT_EQ(decode_huff_symbol(fast.t.state(), table_fast), sent[i]) << "fast, symbol " << i / 2;
       ASSERT_EQ(window_decode_huff_symbol(window.t.state(), table_window), sent[i])
           << "window, symbol " << i / 2 << " round " << round;
-      ASSERT_EQ(fast.bits(sent[i + 1]), window.bits(sent[i + 1], true)) << "extra bits " << i / 2;
+      ASSERT_EQ(fast.bits(sent[i + 1]), window.bits(sent[i + 1])) << "extra bits " << i / 2;
     }
   }
 }
@@ -205,13 +211,13 @@ TEST(HuffmanTable, UnusedCodesDecodeAsSymbolZeroAlikeInBothReaders) {
   Bytes single(16, 0);
   single[0] = 1;
   const Bytes data{0x80, 0x12, 0xC3, 0x44, 0x00, 0xFF, 0x00};
-  EntropyCase fast(data), window(data, true);
+  EntropyCase fast(data), window(data, Reader::WINDOW);
   const HuffLookup& a = *build_table(fast.t, single, {0x05});
   const HuffLookup& b = *build_table(window.t, single, {0x05});
   for (int i = 0; i < 12; i++) {
     ASSERT_EQ(decode_huff_symbol(fast.t.state(), a), window_decode_huff_symbol(window.t.state(), b))
         << "symbol " << i;
-    ASSERT_EQ(fast.bits(3), window.bits(3, true)) << "bits after symbol " << i;
+    ASSERT_EQ(fast.bits(3), window.bits(3)) << "bits after symbol " << i;
   }
 }
 
@@ -240,11 +246,11 @@ TEST(FastReader, LeavesTheInputWhereTheTwoByteWindowWouldAfterAnyRun) {
     const int ending = random.range(0, 2);
     if (ending == 1) data.insert(data.end(), {0xFF, 0xD0, 0x12, 0x34});
     if (ending == 2 && random.range(0, 1) == 0) data.push_back(0xFF);  // cut inside a pair
-    EntropyCase fast(data), window(data, true);
+    EntropyCase fast(data), window(data, Reader::WINDOW);
     int reads = random.range(0, 30);
     for (int i = 0; i < reads; i++) {
       const int n = random.range(1, 16);
-      ASSERT_EQ(fast.bits(n), window.bits(n, true)) << "round " << round << " read " << i;
+      ASSERT_EQ(fast.bits(n), window.bits(n)) << "round " << round << " read " << i;
     }
     finish_entropy_segment(fast.t.state());
     ASSERT_EQ(fast.consumed(), window.consumed()) << "round " << round << " after " << reads
