@@ -1,0 +1,246 @@
+// The tile cache and the load queues with the real window and loader thread: arrivals and
+// eviction, arrivals for another tileset, drawing on arrival, and the queue rules (newest
+// first, repeats keep their place, cached tiles are not queued, double decodes, vanished
+// files). Queue tests hold the loader inside a hand-over so it cannot take what they inspect.
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/tileset.h"
+#include "app/viewport.h"
+#include "tests/win32/tile_test_support.h"
+#include "tests/win32/window_fixture.h"
+#include "tiles/tile_cache.h"
+
+namespace {
+
+using Tiles = std::vector<std::pair<int32_t, int32_t>>;
+
+constexpr int32_t TILE = 64;
+constexpr int32_t TILE_BYTES = TILE * TILE * 4;
+constexpr int32_t HIDDEN_ROW = 100;   // far below the view: arrivals there are not drawn
+
+class TileCache : public ::testing::Test {
+protected:
+    void SetUp() override {
+        // Its tile directory does not exist, so painting the view queues nothing.
+        load(write_tileset("cache.tvt", TILE, TILE, 4, 3));
+        ASSERT_EQ(tileset.loaded, 1);
+        reset_view();
+        ASSERT_EQ(tile_cache_count, 0) << "a tileset load empties the cache";
+        tileset.cache_limit = 30;
+    }
+
+    // A tile of the current tileset arriving out of view, so its last_used stays as given.
+    static void arrive(int32_t column, uint32_t last_used) {
+        CachedTile* tile = create_cached_tile(column, HIDDEN_ROW, TILE_BYTES);
+        ASSERT_NE(tile, nullptr);
+        tile->last_used = last_used;
+        on_tile_loaded(tile, tile_generation);
+    }
+    static bool cached(int32_t column) { return find_cached_tile(column, HIDDEN_ROW) != nullptr; }
+};
+
+TEST_F(TileCache, ArrivalOverTheLimitEvictsTheTileUsedLongestAgo) {
+    for (int32_t i = 0; i < 30; ++i) arrive(i, i == 7 ? 5 : 1000 + i);
+    EXPECT_EQ(tile_cache_count, 30);
+    arrive(30, 2000);
+    EXPECT_EQ(tile_cache_count, 30) << "the 31st arrival at limit 30 evicts exactly one tile";
+    EXPECT_FALSE(cached(7)) << "tile 7 had the smallest last_used and should have gone";
+    for (int32_t i = 0; i <= 30; ++i) {
+        if (i == 7) continue;
+        EXPECT_TRUE(cached(i)) << "tile " << i << " was evicted as well";
+    }
+
+    tileset.cache_limit = 10;
+    arrive(31, 3000);
+    EXPECT_EQ(tile_cache_count, 30) << "a lowered limit still evicts one tile per arrival";
+    EXPECT_FALSE(cached(0)) << "tile 0 was then the one used longest ago";
+}
+
+TEST_F(TileCache, TheTileThatJustArrivedIsNeverEvicted) {
+    tileset.cache_limit = 0;
+    arrive(1, 500);
+    EXPECT_EQ(tile_cache_count, 1) << "a single record is never evicted, whatever the limit";
+    arrive(2, 0);
+    EXPECT_EQ(tile_cache_count, 1);
+    EXPECT_TRUE(cached(2)) << "the newest arrival stays although its last_used is the smallest";
+    EXPECT_FALSE(cached(1));
+}
+
+TEST_F(TileCache, EqualSmallestTicksEvictTheNewerArrival) {
+    tileset.cache_limit = 3;
+    arrive(1, 100);
+    arrive(2, 100);
+    arrive(3, 300);
+    arrive(4, 400);
+    EXPECT_EQ(tile_cache_count, 3);
+    EXPECT_FALSE(cached(2)) << "of two tiles with the same smallest last_used the newer goes";
+    EXPECT_TRUE(cached(1));
+    EXPECT_TRUE(cached(3));
+    EXPECT_TRUE(cached(4));
+}
+
+TEST_F(TileCache, ArrivalsForAnotherTilesetAreDropped) {
+    // Through the window procedure, as the loader delivers them: wParam is the generation.
+    CachedTile* stale = create_cached_tile(1, HIDDEN_ROW, TILE_BYTES);
+    SendMessageA(main_window, WM_TILE_LOADED, tile_generation - 1,
+                 reinterpret_cast<LPARAM>(stale));
+    EXPECT_EQ(tile_cache_count, 0) << "a tile decoded before the last tileset load was cached";
+
+    CachedTile* other_size = create_cached_tile(2, HIDDEN_ROW, 32 * 32 * 4);
+    SendMessageA(main_window, WM_TILE_LOADED, tile_generation,
+                 reinterpret_cast<LPARAM>(other_size));
+    EXPECT_EQ(tile_cache_count, 0) << "a tile whose buffer does not fit the tile size was cached";
+
+    EXPECT_EQ(SendMessageA(main_window, WM_TILE_LOADED, tile_generation, 0), 0);
+    EXPECT_EQ(tile_cache_count, 0) << "a null tile was counted";
+
+    CachedTile* current = create_cached_tile(3, HIDDEN_ROW, TILE_BYTES);
+    SendMessageA(main_window, WM_TILE_LOADED, tile_generation,
+                 reinterpret_cast<LPARAM>(current));
+    EXPECT_EQ(find_cached_tile(3, HIDDEN_ROW), current) << "a tile of this tileset was dropped";
+}
+
+TEST_F(TileCache, VisibleArrivalIsDrawnAtOnceWithTheLabelsOverIt) {
+    load(write_tileset("cache-label.tvt", TILE, TILE, 4, 3,
+                       "LabelCount=1\r\nLabel1X=96\r\nLabel1Y=90\r\nLabel1Len=4\r\n"
+                       "Label1Text=WWWW\r\n"));
+    reset_view();
+    pump_messages();
+    // Tile (1, 1) covers client pixels 64..127 in both directions; the label sits inside it.
+    CachedTile* tile = create_cached_tile(1, 1, TILE_BYTES);
+    ASSERT_NE(tile, nullptr);
+    for (int32_t i = 0; i < TILE * TILE; ++i) {
+        tile->pixels[4 * i + 0] = 30;    // blue
+        tile->pixels[4 * i + 1] = 160;   // green
+        tile->pixels[4 * i + 2] = 220;   // red
+    }
+    tile->last_used = 7;
+    on_tile_loaded(tile, tile_generation);
+    EXPECT_NE(tile->last_used, 7u) << "a tile drawn on arrival gets the current tick";
+    EXPECT_EQ(window_pixel(64, 64), 0xDCA01Eu)
+        << "top-left pixel of the new tile on the window: " << colour_text(window_pixel(64, 64));
+    EXPECT_EQ(window_pixel(127, 127), 0xDCA01Eu)
+        << "bottom-right pixel: " << colour_text(window_pixel(127, 127));
+    int label_pixels = 0;
+    for (int y = 64; y < 128; ++y)
+        for (int x = 64; x < 128; ++x) label_pixels += window_pixel(x, y) != 0xDCA01Eu;
+    EXPECT_GT(label_pixels, 0) << "the label over tile (1, 1) was not drawn again after the blit";
+}
+
+TEST_F(TileCache, ArrivalIsDrawnWhileItsEdgeTouchesTheClientArea) {
+    const RECT client = client_rect();
+    struct Case {
+        int32_t scroll_x, scroll_y;
+        bool drawn;
+        const char* where;
+    };
+    // Tile (0, 0) at client x = -scroll_x, y = -scroll_y.
+    const Case cases[] = {
+        {-client.right, 0, true, "left edge on the client's right edge"},
+        {-client.right - 1, 0, false, "one pixel right of the client area"},
+        {0, TILE, true, "bottom edge on the client's top edge"},
+        {0, TILE + 1, false, "one pixel above the client area"},
+        {0, -client.bottom, true, "top edge on the client's bottom edge"},
+        {0, -client.bottom - 1, false, "one pixel below the client area"},
+    };
+    for (const Case& c : cases) {
+        scroll_x = c.scroll_x;
+        scroll_y = c.scroll_y;
+        CachedTile* tile = create_cached_tile(0, 0, TILE_BYTES);
+        ASSERT_NE(tile, nullptr);
+        tile->last_used = 7;
+        on_tile_loaded(tile, tile_generation);
+        EXPECT_EQ(tile->last_used != 7u, c.drawn)
+            << c.where << ": expected the tile " << (c.drawn ? "drawn" : "left undrawn")
+            << " (last_used " << tile->last_used << ")";
+    }
+    reset_view();
+}
+
+// Queue tests: the loader has decoded the tile at (90, 90) and waits in its hand-over until
+// the test pumps messages, so the queues and the wake-up event stay as the test leaves them.
+class TileQueue : public TileCache {
+protected:
+    void SetUp() override {
+        TileCache::SetUp();
+        ASSERT_TRUE(hold_loader_in_hand_over(90, 90))
+            << "the loader did not offer a decoded tile within " << TILE_WAIT_MS << " ms";
+        take_wake_signal();
+    }
+    void TearDown() override {
+        // Let the loader go and finish whatever the test queued.
+        EXPECT_TRUE(wait_until([] {
+            return cache_records_at(90, 90) >= 1 && queued_tiles(high_queue).empty();
+        })) << "the loader did not finish the held tile and the queue";
+    }
+    static std::string missing(const char* name) { return temp_path(name); }
+};
+
+TEST_F(TileQueue, RequestsQueueNewestFirstAndARepeatKeepsItsPlace) {
+    enqueue_tile_request(missing("a.jpg").c_str(), 1, 0, TILE_PRIORITY_HIGH);
+    enqueue_tile_request(missing("b.jpg").c_str(), 2, 0, TILE_PRIORITY_HIGH);
+    enqueue_tile_request(missing("c.jpg").c_str(), 3, 0, TILE_PRIORITY_HIGH);
+    EXPECT_TRUE(take_wake_signal()) << "a new request did not wake the loader";
+    EXPECT_EQ(queued_tiles(high_queue), (Tiles{{3, 0}, {2, 0}, {1, 0}})) << "newest first";
+    EXPECT_TRUE(queued_tiles(normal_queue).empty());
+
+    EnterCriticalSection(&queue_lock);
+    TileRequest* oldest = find_request_in_list(high_queue, 1, 0);
+    ASSERT_NE(oldest, nullptr);
+    oldest->last_requested = 0;
+    LeaveCriticalSection(&queue_lock);
+
+    enqueue_tile_request(missing("a.jpg").c_str(), 1, 0, TILE_PRIORITY_HIGH);
+    EXPECT_TRUE(take_wake_signal()) << "a repeated request did not wake the loader";
+    EXPECT_EQ(queued_tiles(high_queue), (Tiles{{3, 0}, {2, 0}, {1, 0}}))
+        << "a repeated request moved in the queue or was added twice";
+    EXPECT_NE(oldest->last_requested, 0u) << "a repeated request did not refresh its tick";
+}
+
+TEST_F(TileQueue, CachedTileIsNotQueuedAndDoesNotWakeTheLoader) {
+    arrive(5, 100);
+    enqueue_tile_request(missing("cached.jpg").c_str(), 5, HIDDEN_ROW, TILE_PRIORITY_HIGH);
+    EXPECT_TRUE(queued_tiles(high_queue).empty()) << "a cached tile was queued";
+    EXPECT_FALSE(take_wake_signal()) << "a request for a cached tile woke the loader";
+}
+
+TEST_F(TileQueue, TileDecodedTwiceLeavesTwoRecordsAndTheNewerIsFound) {
+    // (90, 90) is decoded but not yet cached: a request now queues it again. The second
+    // decode reads another file, so the two records can be told apart.
+    ASSERT_EQ(cache_records_at(90, 90), 0);
+    enqueue_tile_request(tile_data("mosaic/001/002.jpg").c_str(), 90, 90, TILE_PRIORITY_HIGH);
+    EXPECT_EQ(queued_tiles(high_queue), (Tiles{{90, 90}})) << "the tile in flight was not queued";
+    ASSERT_TRUE(wait_until([] { return cache_records_at(90, 90) == 2; }))
+        << "expected two records for (90, 90), found " << cache_records_at(90, 90);
+    const CachedTile* found = find_cached_tile(90, 90);
+    ASSERT_EQ(found, tile_cache) << "find_cached_tile did not return the newer record";
+    const CachedTile* older = tile_cache->next;
+    ASSERT_NE(older, nullptr);
+    EXPECT_TRUE(colours_near(tile_pixel(found, TILE, 32, 32), 0x8C6478, 4))
+        << "newer record shows " << colour_text(tile_pixel(found, TILE, 32, 32))
+        << ", expected mosaic tile (2, 1) rgb(140, 100, 120)";
+    EXPECT_TRUE(colours_near(tile_pixel(older, TILE, 32, 32), 0x282878, 4))
+        << "older record shows " << colour_text(tile_pixel(older, TILE, 32, 32))
+        << ", expected mosaic tile (0, 0) rgb(40, 40, 120)";
+}
+
+TEST_F(TileQueue, FileThatVanishedAfterQueueingSendsNothing) {
+    const std::string kept = temp_path("vanish-kept.jpg");
+    const std::string gone = temp_path("vanish-gone.jpg");
+    ASSERT_TRUE(CopyFileA(tile_data("mosaic/000/001.jpg").c_str(), kept.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(tile_data("mosaic/000/001.jpg").c_str(), gone.c_str(), FALSE));
+    enqueue_tile_request(kept.c_str(), 20, HIDDEN_ROW, TILE_PRIORITY_HIGH);
+    enqueue_tile_request(gone.c_str(), 21, HIDDEN_ROW, TILE_PRIORITY_HIGH);
+    ASSERT_TRUE(DeleteFileA(gone.c_str()));
+    // Newest first: the vanished file is tried before the kept one arrives.
+    ASSERT_TRUE(wait_until([] { return cache_records_at(20, HIDDEN_ROW) == 1; }))
+        << "the tile queued before the vanished one never arrived";
+    EXPECT_EQ(cache_records_at(21, HIDDEN_ROW), 0) << "a tile arrived for a file that is gone";
+    EXPECT_TRUE(queued_tiles(high_queue).empty()) << "the failed request stayed queued";
+}
+
+}  // namespace

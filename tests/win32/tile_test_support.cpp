@@ -1,0 +1,199 @@
+#include "tests/win32/tile_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "app/main_window.h"
+#include "jpeg/jpeg_decoder.h"
+#include "tests/win32/window_fixture.h"
+#include "tiles/tile_cache.h"
+#include "tiles/tile_loader.h"
+
+namespace {
+
+std::string windows_path(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+}  // namespace
+
+std::string tile_data(const std::string& relative) {
+    return windows_path(std::string(TILE_TEST_DATA) + "/" + relative);
+}
+
+std::string write_tileset_at(const std::string& name, int tile_width, int tile_height,
+                             int columns, int rows, const std::string& tile_dir) {
+    const std::string path = temp_path(name);
+    char body[1024];
+    std::snprintf(body, sizeof body,
+                  "[Terrava 1.0]\r\nTileSizeX=%d\r\nTileSizeY=%d\r\nTileCountX=%d\r\n"
+                  "TileCountY=%d\r\nTileDir=%s\r\n",
+                  tile_width, tile_height, columns, rows, tile_dir.c_str());
+    write_file(path, body);
+    return path;
+}
+
+bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    for (;;) {
+        pump_messages();
+        if (condition()) return true;
+        const DWORD waited = GetTickCount() - start;
+        if (waited >= timeout_ms) return false;
+        // Wakes on any message (a tile hand-over among them), at the latest after 20 ms.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+bool wait_for_hand_over(DWORD timeout_ms) {
+    const DWORD start = GetTickCount();
+    while ((HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) == 0) {
+        if (GetTickCount() - start >= timeout_ms) return false;
+        Sleep(1);   // polling a condition; nothing here may dispatch the message
+    }
+    return true;
+}
+
+bool hold_loader_in_hand_over(int32_t column, int32_t row) {
+    enqueue_tile_request(tile_data("mosaic/000/000.jpg").c_str(), column, row,
+                         TILE_PRIORITY_HIGH);
+    return wait_for_hand_over();
+}
+
+std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head) {
+    std::vector<std::pair<int32_t, int32_t>> tiles;
+    EnterCriticalSection(&queue_lock);
+    for (const TileRequest* request = head; request != nullptr; request = request->next)
+        tiles.emplace_back(request->column, request->row);
+    LeaveCriticalSection(&queue_lock);
+    return tiles;
+}
+
+int cache_records_at(int32_t column, int32_t row) {
+    int count = 0;
+    for (const CachedTile* tile = tile_cache; tile != nullptr; tile = tile->next)
+        if (tile->column == column && tile->row == row) ++count;
+    return count;
+}
+
+bool take_wake_signal() { return WaitForSingleObject(loader_wake_event, 0) == WAIT_OBJECT_0; }
+
+ReferenceImage decode_reference(const std::string& path) {
+    ReferenceImage image;
+    JpegFileStream stream;
+    if (!stream.open(path.c_str())) {
+        ADD_FAILURE() << "cannot open " << path;
+        return image;
+    }
+    JpegDecoder* decoder = new JpegDecoder();
+    decoder->create(stream);
+    if (decoder->status() == 0 && decoder->start_decoding() == 0) {
+        image.width = decoder->image_width();
+        image.height = decoder->image_height();
+        image.components = decoder->component_count();
+        image.bytes_per_pixel = decoder->output_bytes_per_pixel();
+        const uint8_t* row = nullptr;
+        int32_t length = 0;
+        while (decoder->read_scanline(row, length) == 0) {
+            image.scanlines.insert(image.scanlines.end(), row, row + length);
+            ++image.rows;
+        }
+    } else {
+        ADD_FAILURE() << "the decoder rejects " << path << " with status " << decoder->status();
+    }
+    decoder->destroy();
+    delete decoder;
+    return image;
+}
+
+CachedTile* decode_tile_file(const std::string& path, int32_t tile_width, int32_t tile_height,
+                             uint32_t last_requested) {
+    std::vector<char> owned_path(path.begin(), path.end());
+    owned_path.push_back('\0');
+    TileRequest request{};
+    request.path = owned_path.data();
+    request.column = 7;
+    request.row = 9;
+    request.last_requested = last_requested;
+    request.generation = tile_generation;
+    request.tile_width = tile_width;
+    request.tile_height = tile_height;
+    const int produced = decode_tile(&request);
+    if (produced != 1) {
+        EXPECT_EQ(request.tile, nullptr) << "decode_tile failed for " << path
+                                         << " but left a tile behind";
+        return nullptr;
+    }
+    EXPECT_NE(request.tile, nullptr) << "decode_tile reported a tile for " << path;
+    return request.tile;
+}
+
+OffscreenView::OffscreenView() : dc_(nullptr), bitmap_(nullptr), previous_(nullptr),
+                                 bits_(nullptr) {
+    GetClientRect(main_window, &client_);
+    BITMAPINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = client_.right;
+    info.bmiHeader.biHeight = -client_.bottom;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC window_dc = GetDC(main_window);
+    dc_ = CreateCompatibleDC(window_dc);
+    ReleaseDC(main_window, window_dc);
+    void* bits = nullptr;
+    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bits_ = static_cast<uint32_t*>(bits);
+    previous_ = SelectObject(dc_, bitmap_);
+}
+
+OffscreenView::~OffscreenView() {
+    SelectObject(dc_, previous_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc_);
+}
+
+void OffscreenView::fill(uint32_t colour) {
+    GdiFlush();
+    for (LONG i = 0; i < client_.right * client_.bottom; ++i) bits_[i] = colour;
+}
+
+uint32_t OffscreenView::pixel(int x, int y) const {
+    GdiFlush();
+    return bits_[static_cast<size_t>(y) * client_.right + x] & 0xFFFFFF;
+}
+
+uint32_t tile_pixel(const CachedTile* tile, int32_t tile_width, int32_t x, int32_t y) {
+    const uint8_t* p = tile->pixels + tile_offset(tile_width, x, y);
+    return (uint32_t{p[2]} << 16) | (uint32_t{p[1]} << 8) | p[0];
+}
+
+uint32_t window_pixel(int x, int y) {
+    HDC dc = GetDC(main_window);
+    const COLORREF colour = GetPixel(dc, x, y);
+    ReleaseDC(main_window, dc);
+    return (uint32_t{GetRValue(colour)} << 16) | (uint32_t{GetGValue(colour)} << 8) |
+           GetBValue(colour);
+}
+
+bool colours_near(uint32_t a, uint32_t b, int tolerance) {
+    for (int shift = 0; shift <= 16; shift += 8) {
+        const int difference = static_cast<int>((a >> shift) & 255) -
+                               static_cast<int>((b >> shift) & 255);
+        if (difference > tolerance || difference < -tolerance) return false;
+    }
+    return true;
+}
+
+std::string colour_text(uint32_t colour) {
+    char text[40];
+    std::snprintf(text, sizeof text, "rgb(%u, %u, %u)", (colour >> 16) & 255,
+                  (colour >> 8) & 255, colour & 255);
+    return text;
+}

@@ -1,0 +1,94 @@
+// Helpers for the tile cache and loader tests: the generated JPEG tiles, waiting on
+// conditions, holding the loader in its hand-over, reference decodes and off-screen painting.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "tiles/tile_list.h"
+
+constexpr DWORD TILE_WAIT_MS = 30000;   // generous: a slow machine under Wine still makes it
+
+// A Windows path to a file or directory of the tiles that make-tile-data made.
+std::string tile_data(const std::string& relative);
+
+// Writes a tileset file whose tiles lie in `tile_dir` and returns its path.
+std::string write_tileset_at(const std::string& name, int tile_width, int tile_height,
+                             int columns, int rows, const std::string& tile_dir);
+
+// Pumps this thread's messages until `condition` holds; false after `timeout_ms`.
+bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms = TILE_WAIT_MS);
+
+// Waits, dispatching nothing, until a message sent by another thread (the loader's
+// WM_TILE_LOADED) is pending for this thread. Until the next pump the loader is then held
+// inside its hand-over: it touches neither the queues nor the wake-up event.
+bool wait_for_hand_over(DWORD timeout_ms = TILE_WAIT_MS);
+
+// Queues a request for an existing tile file at (column, row) and waits until the loader
+// holds its decoded tile in the hand-over (see wait_for_hand_over).
+bool hold_loader_in_hand_over(int32_t column, int32_t row);
+
+// The (column, row) of every queued request, from the head, read under queue_lock.
+std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head);
+// The records in the cache for (column, row).
+int cache_records_at(int32_t column, int32_t row);
+// Takes a pending signal off loader_wake_event; true when it was signalled.
+bool take_wake_signal();
+
+// A decode with the decoder alone: every delivered scanline, back to back.
+struct ReferenceImage {
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t components = 0;
+    int32_t bytes_per_pixel = 0;
+    int32_t rows = 0;                 // scanlines delivered
+    std::vector<uint8_t> scanlines;   // rows * width * bytes_per_pixel
+    const uint8_t* pixel(int32_t x, int32_t y) const {
+        return scanlines.data() + (static_cast<size_t>(y) * width + x) * bytes_per_pixel;
+    }
+};
+ReferenceImage decode_reference(const std::string& path);
+
+// Runs decode_tile on `path` for a tile of the given size, as the loader would; the tile, or
+// null when decode_tile produced none. The caller frees it with free_cached_tile.
+CachedTile* decode_tile_file(const std::string& path, int32_t tile_width, int32_t tile_height,
+                             uint32_t last_requested = 1234);
+
+// Byte offset of pixel (x, y) in a tile of `tile_width` pixels.
+inline size_t tile_offset(int32_t tile_width, int32_t x, int32_t y) {
+    return (static_cast<size_t>(y) * tile_width + x) * 4;
+}
+
+// A 32-bit top-down bitmap of the client area's size in a memory device context, for
+// painting the view with paint_view and reading back what it drew.
+class OffscreenView {
+public:
+    OffscreenView();
+    ~OffscreenView();
+    OffscreenView(const OffscreenView&) = delete;
+    OffscreenView& operator=(const OffscreenView&) = delete;
+    HDC dc() const { return dc_; }
+    const RECT& client() const { return client_; }
+    // Fills the bitmap with one colour (blue, green, red bytes of 0x00RRGGBB).
+    void fill(uint32_t colour);
+    // The pixel as 0x00RRGGBB.
+    uint32_t pixel(int x, int y) const;
+
+private:
+    HDC dc_;
+    HBITMAP bitmap_;
+    HGDIOBJ previous_;
+    uint32_t* bits_;
+    RECT client_;
+};
+
+// 0x00RRGGBB of a tile pixel, and of a window pixel read with GetPixel.
+uint32_t tile_pixel(const CachedTile* tile, int32_t tile_width, int32_t x, int32_t y);
+uint32_t window_pixel(int x, int y);
+// True when every channel of the two colours differs by at most `tolerance`.
+bool colours_near(uint32_t a, uint32_t b, int tolerance);
+std::string colour_text(uint32_t colour);
