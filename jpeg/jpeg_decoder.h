@@ -175,6 +175,8 @@ struct JpegDecoderState {
   void* pool_blocks[JPEG_POOL_SLOTS];
 
   HuffLookup* huff_lookup[JPEG_HUFF_SLOTS];
+  // Set when a DHT (re)defines the slot; its decoding table is rebuilt at the next scan setup.
+  bool huff_lookup_stale[JPEG_HUFF_SLOTS];
   CoefficientStore* dc_coef_store[JPEG_MAX_COMPONENTS];
   CoefficientStore* ac_coef_store[JPEG_MAX_COMPONENTS];
   int32_t eob_run;

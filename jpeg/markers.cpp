@@ -129,6 +129,7 @@ void parse_dht(JpegDecoderState& d) {
     if (d.huff_bits[slot] == nullptr) d.huff_bits[slot] = static_cast<uint8_t*>(pool_alloc(d, 17));
     if (d.huff_vals[slot] == nullptr) d.huff_vals[slot] = static_cast<uint8_t*>(pool_alloc(d, 256));
     std::memcpy(d.huff_bits[slot], counts, 17);
+    d.huff_lookup_stale[slot] = true;
     std::memcpy(d.huff_vals[slot], symbols, total);
   }
 }

@@ -150,7 +150,12 @@ void start_buffered_sequential(JpegDecoderState& d) {
   d.coefficients_buffered = 1;
 }
 
-void decode_progressive_scan(JpegDecoderState& d, BlockDecoder decode_block) {
+namespace {
+
+// The scan walk with the block decoder known at compile time, so that it is inlined and the
+// bit source stays in registers.
+template <BlockDecoder DECODE_BLOCK>
+void walk_scan(JpegDecoderState& d) {
   int32_t row_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
   const bool single_component = d.scan_component_count == 1;
   BitSource s;
@@ -167,7 +172,7 @@ void decode_progressive_scan(JpegDecoderState& d, BlockDecoder decode_block) {
       }
       for (int32_t j = 0; j < d.mcu_block_count; j++) {
         const int32_t c = d.mcu_block_comp[j];
-        decode_block(d, s, c, col_base[c] + h, row_base[c] + v);
+        DECODE_BLOCK(d, s, c, col_base[c] + h, row_base[c] + v);
         if (single_component) {
           col_base[c]++;
           continue;
@@ -190,6 +195,21 @@ void decode_progressive_scan(JpegDecoderState& d, BlockDecoder decode_block) {
     }
   }
   store_bit_source(d, s);
+}
+
+}  // namespace
+
+void decode_progressive_scan(JpegDecoderState& d, BlockDecoder decode_block) {
+  if (decode_block == decode_dc_first)
+    walk_scan<decode_dc_first>(d);
+  else if (decode_block == decode_dc_refine)
+    walk_scan<decode_dc_refine>(d);
+  else if (decode_block == decode_ac_first)
+    walk_scan<decode_ac_first>(d);
+  else if (decode_block == decode_ac_refine)
+    walk_scan<decode_ac_refine>(d);
+  else
+    walk_scan<decode_sequential_block_to_store>(d);
 }
 
 void decode_dc_first(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
@@ -302,6 +322,14 @@ void load_mcu_row_coefficients(JpegDecoderState& d) {
   int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
   int32_t b = 0;
   const bool single_component = d.scan_component_count == 1;
+  // The quantisation tables in natural order, so that dequantising is a straight element-wise
+  // product (which compilers vectorise).
+  uint16_t natural_quant[JPEG_MAX_COMPONENTS][64];
+  for (int32_t i = 0; i < d.scan_component_count; i++) {
+    const int32_t c = d.scan_components[i];
+    const int16_t* q = d.quant_tables[d.comp_quant[c]];
+    for (int32_t k = 0; k < 64; k++) natural_quant[c][zigzag_order[k]] = static_cast<uint16_t>(q[k]);
+  }
   for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
     int32_t h = 0;
     int32_t v = 0;
@@ -313,12 +341,13 @@ void load_mcu_row_coefficients(JpegDecoderState& d) {
       int16_t* dst = d.block_ptrs[b];
       const int16_t* dc = coef_block_address(d, *d.dc_coef_store[c], column, row);
       const int16_t* ac = coef_block_address(d, *d.ac_coef_store[c], column, row);
-      const int16_t* q = d.quant_tables[d.comp_quant[c]];
-      dst[0] = low16(static_cast<uint32_t>(*dc) * static_cast<uint16_t>(q[0]));
-      for (int32_t k = 1; k < 64; k++) {
-        const int32_t natural = zigzag_order[k];
-        dst[natural] = low16(static_cast<uint32_t>(ac[natural]) * static_cast<uint16_t>(q[k]));
-      }
+      const uint16_t* q = natural_quant[c];
+      for (int32_t n = 1; n < 64; n++) dst[n] = low16(static_cast<uint32_t>(static_cast<uint16_t>(ac[n]) * q[n]));
+      dst[0] = low16(static_cast<uint32_t>(static_cast<uint16_t>(*dc) * q[0]));
+      // Where the zeros begin, so that the transform can take its shortcuts.
+      int32_t limit = 64;
+      while (limit > 1 && dst[zigzag_order[limit - 1]] == 0) limit--;
+      d.block_coef_limit[b] = limit;
       b++;
       if (single_component) {
         col_base[c]++;

@@ -182,8 +182,14 @@ void bind_huffman_tables(JpegDecoderState& d) {
         raise_error(d, ERR_MISSING_HUFF_TABLE);
     }
   }
-  for (int32_t slot = 0; slot < JPEG_HUFF_SLOTS; slot++)
-    if (d.huff_bits[slot] != nullptr) build_huff_lookup(d, slot);
+  // Every defined slot gets a decoding table that reflects its latest definition; a table
+  // whose slot has not been redefined since it was built is current already.
+  for (int32_t slot = 0; slot < JPEG_HUFF_SLOTS; slot++) {
+    if (d.huff_bits[slot] == nullptr) continue;
+    if (d.huff_lookup[slot] != nullptr && !d.huff_lookup_stale[slot]) continue;
+    build_huff_lookup(d, slot);
+    d.huff_lookup_stale[slot] = false;
+  }
   for (int32_t b = 0; b < d.mcu_block_count; b++) {
     const int32_t c = d.mcu_block_comp[b];
     const int32_t dc_slot = d.comp_dc_table[c];

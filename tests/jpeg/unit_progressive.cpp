@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 struct Scan {
@@ -155,6 +157,30 @@ TEST(ProgressiveScan, InvalidBandsAndApproximationsAreRejected) {
   colour.sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, 1, 5).eoi();
   EXPECT_EQ(Decoded(colour.bytes).t.decoder->status(), ERR_BAD_PROGRESSIVE_SCAN)
       << "an AC scan of three components";
+}
+
+TEST(ProgressiveScan, TableRedefinedBetweenScansTakesEffectForTheNextScan) {
+  Bytes reversed = ac_symbols();
+  std::reverse(reversed.begin(), reversed.end());
+  const auto reversed_code = [&](int symbol) {
+    return static_cast<uint32_t>(std::find(reversed.begin(), reversed.end(), symbol) - reversed.begin());
+  };
+  EntropyWriter dc, first, second;
+  put_dc(dc, 0);
+  put_run_value(first, 0, 3);  // position 1 with the original table
+  put_ac(first, 0x00);
+  second.put(reversed_code(0x12), 8);  // run 1, size 2: position 3 ...
+  put_value(second, -2, 2);            // ... value -2, with the reversed table
+  second.put(reversed_code(0x00), 8);
+  JpegBuilder b = baseline_headers(8, 8, {{1, 1, 1, 0}}, 1, 0xC2);
+  b.sos({{1, 0, 0}}, 0, 0, 0, 0).raw(done(dc));
+  b.sos({{1, 0, 0}}, 1, 1, 0, 0).raw(done(first));
+  b.dht(0x10, ac_counts(), reversed);
+  b.sos({{1, 0, 0}}, 2, 63, 0, 0).raw(done(second)).eoi();
+  Decoded d(b.bytes);
+  ASSERT_EQ(d.result, 0) << "status " << d.t.decoder->status();
+  EXPECT_EQ(d.ac(0, 1), 3) << "first AC scan, original table";
+  EXPECT_EQ(d.ac(0, 3), -2) << "second AC scan, redefined table";
 }
 
 TEST(ProgressiveScan, NumberOfScansIsBounded) {
