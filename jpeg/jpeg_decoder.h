@@ -228,7 +228,7 @@ struct JpegDecoderState {
   int32_t cb_to_g[256];
   uint8_t* row_buffer_a;
   uint8_t* row_buffer_b;
-  int16_t idct_scratch[64];
+  int16_t idct_scratch[64];  // kept for layout; the transform reads blocks in place
 
   int32_t error_code;
   bool decoding_started;
