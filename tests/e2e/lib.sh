@@ -39,7 +39,10 @@ export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win32
 
 e2e_log() {
-  printf '%s [%s] %s\n' "$(date +%H:%M:%S)" "${E2E_NAME:-e2e}" "$*" >&2
+  line=$(printf '%s [%s] %s' "$(date +%H:%M:%S)" "${E2E_NAME:-e2e}" "$*")
+  printf '%s\n' "$line" >&2
+  [ -d "${E2E_OUT:-}" ] && printf '%s\n' "$line" >>"$E2E_OUT/test.log"
+  return 0
 }
 
 e2e_die() {

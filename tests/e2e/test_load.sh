@@ -35,14 +35,14 @@ write_tileset "$spaced"
 
 # run_and_check DESCRIPTION - waits for the window, checks the loaded view, quits with Alt+X.
 run_and_check() {
-  e2e_wait_window 90 || e2e_die "no window titled Terrava ($1)"
+  e2e_wait_window 120 || e2e_die "no window titled Terrava ($1)"
   e2e_check "$1: the tileset is shown (no empty-state text, scroll bars enabled)" \
-    e2e_wait 60 shows_loaded_tileset
+    e2e_wait 90 shows_loaded_tileset
   shot=$(e2e_screenshot "$2")
   e2e_check "$1: every visible cell is an empty cell in the window colour" \
     client_body_is_blank "$shot"
   e2e_key alt+x
-  e2e_check "$1: Alt+X ends the program with code 0" e2e_wait_exit 30
+  e2e_check "$1: Alt+X ends the program with code 0" e2e_wait_exit 60
   e2e_check "$1: exit code 0 (was '$E2E_APP_STATUS')" test "$E2E_APP_STATUS" = 0
 }
 
@@ -59,12 +59,12 @@ run_and_check "/o\"<path with spaces>\"" slash-o-quoted
 # message loop, which starts after the command line has been handled; once they show the new
 # pointer position, the tile pane tells whether a tileset is loaded.
 e2e_start_app -O "$(e2e_winpath "$plain")"
-e2e_wait_window 90 || e2e_die "no window titled Terrava (-O <path>)"
+e2e_wait_window 120 || e2e_die "no window titled Terrava (-O <path>)"
 xdotool mousemove 310 310 mousemove 300 300
 e2e_check "-O <path>: the panes follow the pointer" e2e_wait 30 x_pane_between 280 300
 e2e_check "-O <path>: nothing is loaded, the tile pane says so" \
   test "$(tile_pane_text)" = "No Tileset Loaded!"
 e2e_check "-O <path>: the empty-state text stays" text_band_has_text
 e2e_key alt+x
-e2e_check "-O <path>: Alt+X ends the program" e2e_wait_exit 30
+e2e_check "-O <path>: Alt+X ends the program" e2e_wait_exit 60
 e2e_finish

@@ -11,7 +11,7 @@ E2E_LIB_DIR=$(cd "$(dirname "$0")" && pwd)
 
 e2e_begin start
 e2e_start_app
-e2e_wait_window 90 || e2e_die "no window titled Terrava"
+e2e_wait_window 120 || e2e_die "no window titled Terrava"
 
 e2e_check "the window covers the screen from the origin, not maximised" \
   e2e_wait 30 window_is_normal
@@ -21,6 +21,6 @@ shot=$(e2e_screenshot empty)
 e2e_check "the rest of the client area is the window colour" client_body_is_blank "$shot"
 
 e2e_key alt+x
-e2e_check "Alt+X ends the program" e2e_wait_exit 30
+e2e_check "Alt+X ends the program" e2e_wait_exit 60
 e2e_check "the exit code is 0 (was '$E2E_APP_STATUS')" test "$E2E_APP_STATUS" = 0
 e2e_finish

@@ -60,7 +60,7 @@ tiles_in_place() {
 }
 
 e2e_start_app "-O$(e2e_winpath "$tvt")"
-e2e_wait_window 90 || e2e_die "no window titled Terrava"
+e2e_wait_window 120 || e2e_die "no window titled Terrava"
 window_geometry || e2e_die "no window geometry"
 
 # Tile (1, 1), open ocean, is unlike the window colour; find the client origin through it.
@@ -75,6 +75,6 @@ e2e_check "three Right presses move the picture 30 pixels to the left" \
   e2e_wait 30 locate_tile 1 1 $((OX + 256 - 30)) $((OY + 256)) 0 0
 
 e2e_key alt+x
-e2e_check "Alt+X ends the program with code 0" e2e_wait_exit 30
+e2e_check "Alt+X ends the program with code 0" e2e_wait_exit 60
 e2e_check "exit code 0 (was '$E2E_APP_STATUS')" test "$E2E_APP_STATUS" = 0
 e2e_finish
