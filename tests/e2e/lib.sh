@@ -90,12 +90,26 @@ e2e_winpath() {
 
 # Wine's 32-bit loader is an i386 Linux program. Where the kernel runs no 32-bit code it goes
 # through qemu's user-mode emulation (binfmt_misc); register that when it is missing and we may.
+# qemu before 8.1 tracks guest pages one by one, and Wine's start-up, which probes the whole
+# 32-bit address space, then takes minutes instead of seconds.
+e2e_check_qemu() {
+  v=$("$1" --version 2>/dev/null | sed -n 's/.*version \([0-9]*\)\.\([0-9]*\).*/\1 \2/p')
+  set -- "$1" $v
+  [ "${2:-0}" -gt 8 ] || { [ "${2:-0}" -eq 8 ] && [ "${3:-0}" -ge 1 ]; } ||
+    e2e_log "warning: $1 is older than 8.1; Wine will start very slowly"
+}
+
 e2e_ensure_i386() {
-  /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    q=$(sed -n 's/^interpreter //p' /proc/sys/fs/binfmt_misc/qemu-i386 2>/dev/null)
+    [ -n "$q" ] && e2e_check_qemu "$q"
+    return 0
+  fi
   qemu=""
   for q in /usr/bin/qemu-i386 /usr/bin/qemu-i386-static; do
     [ -x "$q" ] && qemu=$q && break
   done
+  [ -n "$qemu" ] && e2e_check_qemu "$qemu"
   [ -n "$qemu" ] && [ "$(id -u)" = 0 ] || e2e_die "32-bit programs do not run here and qemu-i386 is not installed"
   [ -e /proc/sys/fs/binfmt_misc/register ] || mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc ||
     e2e_die "cannot mount binfmt_misc"
