@@ -104,6 +104,9 @@ LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation) {
     tile_cache = tile;
     ++tile_cache_count;
     if (tile_cache_count > tileset.cache_limit) evict_lru_tile();
+    // The tile is the cache's now and the loader never touches it again: let the loader go on
+    // with the next decode while this thread draws.
+    ReplyMessage(0);
 
     RECT client = {0, 0, 0, 0};
     GetClientRect(main_window, &client);
