@@ -1,0 +1,269 @@
+// How fast a view fills: the real main window with a 1920x1080 client area opens a tileset of
+// 256-pixel tiles, and the program measures the time from the open to the moment the last
+// visible tile has been drawn, next to the sum of those tiles' decode times (decode_tile
+// again on each, in the same run), and the time to repaint the full view from the cache.
+// The open's own share (load_tileset: the file, emptying the cache, the scroll bars) is shown
+// apart, as is the ratio without it. Prints figures; it is no test. See bench/README.md.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/tileset.h"
+#include "app/viewport.h"
+#include "tiles/tile_cache.h"
+#include "tiles/tile_loader.h"
+
+namespace {
+
+constexpr int VIEW_WIDTH = 1920;
+constexpr int VIEW_HEIGHT = 1080;
+constexpr int TILE = 256;
+constexpr int COLUMNS = 20;   // as bench/make-tile-view-inputs cuts them
+constexpr int ROWS = 12;
+constexpr DWORD ARRIVAL_TIME_OUT_MS = 60000;
+
+double now_ms() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER counter;
+    QueryPerformanceCounter(&counter);
+    return 1000.0 * static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+void pump_messages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
+
+std::string windows_path(std::string path) {
+    if (!path.empty() && path[0] == '/') path = "Z:" + path;
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    return path;
+}
+
+struct Cell {
+    int column, row;
+};
+
+// The cells that a view at the origin shows.
+std::vector<Cell> visible_cells(const RECT& client) {
+    std::vector<Cell> cells;
+    for (int row = 0; row * TILE < client.bottom && row < ROWS; ++row)
+        for (int column = 0; column * TILE < client.right && column < COLUMNS; ++column)
+            cells.push_back({column, row});
+    return cells;
+}
+
+struct OpenTimes {
+    double load = -1.0;         // ms in load_tileset (file, scroll bars)
+    double first_tile = -1.0;   // ms from the open to the first visible tile drawn
+    double full_view = -1.0;    // ms from the open to the last one; negative when it never came
+};
+
+int cached_count(const std::vector<Cell>& cells) {
+    int count = 0;
+    for (const Cell& cell : cells) count += find_cached_tile(cell.column, cell.row) != nullptr;
+    return count;
+}
+
+// Opens the tileset and pumps until every visible tile has arrived (and so been drawn).
+OpenTimes open_to_full_view(const std::string& tileset_file, const std::vector<Cell>& cells) {
+    OpenTimes times;
+    pump_messages();
+    const double start = now_ms();
+    load_tileset(main_window, tileset_file.c_str());
+    times.load = now_ms() - start;
+    InvalidateRect(main_window, nullptr, FALSE);
+    const DWORD deadline = GetTickCount() + ARRIVAL_TIME_OUT_MS;
+    for (;;) {
+        pump_messages();
+        const int arrived = cached_count(cells);
+        if (arrived > 0 && times.first_tile < 0) times.first_tile = now_ms() - start;
+        if (arrived == static_cast<int>(cells.size())) {
+            times.full_view = now_ms() - start;
+            return times;
+        }
+        if (static_cast<int32_t>(deadline - GetTickCount()) <= 0) return times;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+    }
+}
+
+// decode_tile on every visible tile, one after another on this thread. With `keep_tiles`
+// every tile stays allocated until the sum is taken, as in the cache, so each decode writes
+// a fresh pixel buffer like the loader's do; otherwise each tile is freed at once and the
+// next decode reuses its memory.
+double decode_sum(const std::string& tile_dir, const std::vector<Cell>& cells, bool keep_tiles) {
+    double total = 0.0;
+    std::vector<CachedTile*> kept;
+    for (const Cell& cell : cells) {
+        char path[300];
+        std::snprintf(path, sizeof path, "%s\\%03d\\%03d.jpg", tile_dir.c_str(), cell.row,
+                      cell.column);
+        TileRequest request;
+        std::memset(&request, 0, sizeof request);
+        request.path = path;
+        request.column = cell.column;
+        request.row = cell.row;
+        request.tile_width = TILE;
+        request.tile_height = TILE;
+        const double start = now_ms();
+        const int produced = decode_tile(&request);
+        total += now_ms() - start;
+        if (produced != 1) std::fprintf(stderr, "tile_view_bench: %s did not decode\n", path);
+        else if (keep_tiles) kept.push_back(request.tile);
+        else free_cached_tile(request.tile);
+    }
+    for (CachedTile* tile : kept) free_cached_tile(tile);
+    return total;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2.0;
+}
+
+bool size_client_area(int width, int height) {
+    RECT frame, client;
+    GetWindowRect(main_window, &frame);
+    GetClientRect(main_window, &client);
+    const int extra_width = (frame.right - frame.left) - client.right;
+    const int extra_height = (frame.bottom - frame.top) - client.bottom;
+    SetWindowPos(main_window, nullptr, 0, 0, width + extra_width, height + extra_height,
+                 SWP_NOZORDER);
+    pump_messages();
+    GetClientRect(main_window, &client);
+    return client.right == width && client.bottom == height;
+}
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: tile_view_bench [--runs N] [--repaints N] [INPUTS]\n"
+                 "INPUTS holds tiles/RRR/CCC.jpg made by bench/make-tile-view-inputs\n"
+                 "(default %s)\n",
+                 TILE_VIEW_BENCH_INPUTS);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int runs = 7;
+    int repaints = 100;
+    std::string inputs = TILE_VIEW_BENCH_INPUTS;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) runs = std::atoi(argv[++i]);
+        else if (std::strcmp(argv[i], "--repaints") == 0 && i + 1 < argc)
+            repaints = std::atoi(argv[++i]);
+        else if (argv[i][0] == '-') {
+            usage();
+            return 2;
+        } else inputs = argv[i];
+    }
+    if (runs < 1 || repaints < 1) {
+        usage();
+        return 2;
+    }
+    const std::string tile_dir = windows_path(inputs + "/tiles");
+    if (GetFileAttributesA((tile_dir + "\\000\\000.jpg").c_str()) == INVALID_FILE_ATTRIBUTES) {
+        std::fprintf(stderr, "tile_view_bench: no tiles in %s\n", tile_dir.c_str());
+        usage();
+        return 1;
+    }
+
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    load_window_strings(instance);
+    register_main_class(instance);
+    if (!create_main_window(instance, SW_SHOWNORMAL)) {
+        std::fprintf(stderr, "tile_view_bench: cannot create the main window\n");
+        return 1;
+    }
+    pump_messages();
+
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string tileset_file = std::string(temp) + "tile-view-bench.tvt";
+    char body[1024];
+    std::snprintf(body, sizeof body,
+                  "[Terrava 1.0]\r\nTileSizeX=%d\r\nTileSizeY=%d\r\nTileCountX=%d\r\n"
+                  "TileCountY=%d\r\nTileDir=%s\r\nMaxCache=%d\r\n",
+                  TILE, TILE, COLUMNS, ROWS, tile_dir.c_str(), COLUMNS * ROWS);
+    FILE* file = std::fopen(tileset_file.c_str(), "wb");
+    if (file == nullptr) return 1;
+    std::fputs(body, file);
+    std::fclose(file);
+
+    // A first open shows the scroll bars, which take their share of the window; the client
+    // area is sized after that, and the open warms the file cache as a user's second look.
+    load_tileset(main_window, tileset_file.c_str());
+    pump_messages();
+    if (!size_client_area(VIEW_WIDTH, VIEW_HEIGHT))
+        std::fprintf(stderr,
+                     "tile_view_bench: the client area could not be made %dx%d; the screen "
+                     "must be larger than that (Xvfb -screen 0 2560x1440x24)\n",
+                     VIEW_WIDTH, VIEW_HEIGHT);
+    RECT client;
+    GetClientRect(main_window, &client);
+    const std::vector<Cell> cells = visible_cells(client);
+    if (open_to_full_view(tileset_file, cells).full_view < 0) {
+        std::fprintf(stderr, "tile_view_bench: the view never filled\n");
+        return 1;
+    }
+
+    std::printf("view %ldx%ld, %zu visible tiles of %dx%d, %d runs\n", client.right,
+                client.bottom, cells.size(), TILE, TILE, runs);
+    std::printf("%4s %8s %11s %14s %14s %8s %14s\n", "run", "load ms", "1st tile ms",
+                "open->full ms", "decode sum ms", "ratio", "reusing ms");
+    std::vector<double> opens, sums, ratios, reusing_sums, tile_ratios;
+    for (int run = 0; run < runs; ++run) {
+        const OpenTimes open = open_to_full_view(tileset_file, cells);
+        if (open.full_view < 0) {
+            std::fprintf(stderr, "tile_view_bench: run %d: the view never filled (%d of %zu)\n",
+                         run, cached_count(cells), cells.size());
+            return 1;
+        }
+        const double sum = decode_sum(tile_dir, cells, true);
+        const double reusing = decode_sum(tile_dir, cells, false);
+        opens.push_back(open.full_view);
+        sums.push_back(sum);
+        ratios.push_back(open.full_view / sum);
+        reusing_sums.push_back(reusing);
+        tile_ratios.push_back((open.full_view - open.load) / sum);
+        std::printf("%4d %8.1f %11.1f %14.1f %14.1f %8.3f %14.1f\n", run, open.load,
+                    open.first_tile, open.full_view, sum, open.full_view / sum, reusing);
+    }
+    std::printf("median: open->full view %.1f ms, decode sum %.1f ms, ratio %.3f (goal <= 1.2)\n",
+                median(opens), median(sums), median(ratios));
+    std::printf("median: ratio without load_tileset %.3f; decode sum reusing one buffer %.1f ms\n",
+                median(tile_ratios), median(reusing_sums));
+
+    // Full repaints from the cache: every visible cell is a hit.
+    std::vector<double> paints;
+    for (int i = 0; i < repaints; ++i) {
+        const double start = now_ms();
+        InvalidateRect(main_window, nullptr, FALSE);
+        UpdateWindow(main_window);
+        GdiFlush();
+        paints.push_back(now_ms() - start);
+    }
+    std::sort(paints.begin(), paints.end());
+    std::printf("repaint of the full view from the cache (%d times): median %.2f ms, "
+                "min %.2f, 90th percentile %.2f, max %.2f (goal <= 8)\n",
+                repaints, median(paints), paints.front(),
+                paints[static_cast<size_t>(0.9 * (paints.size() - 1))], paints.back());
+    std::fflush(stdout);
+    stop_tile_loader();
+    return 0;
+}
