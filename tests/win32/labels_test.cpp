@@ -728,8 +728,8 @@ protected:
         load(path_);
         ASSERT_EQ(tileset.cache_limit, 50);
     }
-    // Opens Options from the menu bar; `edit` may change the field (null leaves it), then OK
-    // or Cancel. Returns what the field showed on opening.
+    // Opens Options from the menu bar; puts `new_value` into the field unless it is null, then
+    // presses `button`. Returns what the field showed on opening.
     std::string run(const char* new_value, int button) {
         std::string shown = "<no dialog>";
         const bool appeared = with_dialog(
@@ -737,8 +737,6 @@ protected:
             [] { SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(CMD_OPTIONS, 0), 0); },
             [&](HWND dialog) {
                 shown = item_text(dialog, CACHE_EDIT_ID);
-                ok_has_focus_ = focus_of(dialog) == GetDlgItem(dialog, IDOK);
-                goto_check_enabled_ = IsWindowEnabled(GetDlgItem(dialog, GOTO_CHECK_ID)) != FALSE;
                 if (new_value != nullptr) SetDlgItemTextA(dialog, CACHE_EDIT_ID, new_value);
                 click(dialog, button);
             });
@@ -747,14 +745,10 @@ protected:
     }
     int stored() { return GetPrivateProfileIntA(TILESET_SECTION, "MaxCache", -1, path_.c_str()); }
     std::string path_;
-    bool ok_has_focus_ = false;
-    bool goto_check_enabled_ = true;
 };
 
 TEST_F(Options, OkStoresTheShownMegabytesAsTilesAtOnce) {
     EXPECT_EQ(run(nullptr, IDOK), "12") << "50 tiles of 256 x 256 are 12.5 MB";
-    EXPECT_TRUE(ok_has_focus_) << "the focus starts on OK";
-    EXPECT_FALSE(goto_check_enabled_) << "the goto check box is disabled";
     EXPECT_EQ(tileset.cache_limit, 48);
     EXPECT_EQ(stored(), 48) << "MaxCache written without Save Tileset";
     EXPECT_EQ(run(nullptr, IDOK), "12");
