@@ -59,7 +59,17 @@ def cmd_dark(img, x, y, w, h, limit=128):
 
 def cmd_differ(img, x, y, w, h, colour, tol=0):
     c = [int(v) for v in colour.split(",")]
-    return sum(1 for p in img.box(x, y, w, h) if max(abs(p[i] - c[i]) for i in range(3)) > tol)
+    x0, x1 = max(0, x), min(img.width, x + w)
+    same_row = bytes(c) * (x1 - x0)
+    count = 0
+    for yy in range(max(0, y), min(img.height, y + h)):
+        start = 3 * (yy * img.width + x0)
+        row = img.pixels[start:start + len(same_row)]
+        if row == same_row:  # the common case, compared in one go
+            continue
+        count += sum(1 for i in range(0, len(row), 3)
+                     if max(abs(row[i + k] - c[k]) for k in range(3)) > tol)
+    return count
 
 
 def cmd_find(img, ref, x0, y0, dx, dy, step=8):
