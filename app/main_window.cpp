@@ -168,6 +168,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_MOUSEMOVE: on_mouse_move(window); return 0;
     case WM_LBUTTONDOWN: on_drag_begin(window); return 0;
     case WM_LBUTTONUP: on_drag_end(); return 0;
+    case WM_CAPTURECHANGED: on_capture_lost(); return 0;
     case WM_RBUTTONUP: on_add_label(window, lparam); return 0;
     case WM_TILE_LOADED:
         return on_tile_loaded(reinterpret_cast<CachedTile*>(lparam), static_cast<uint32_t>(wparam));

@@ -140,6 +140,10 @@ void on_drag_end() {
     ReleaseCapture();
 }
 
+void on_capture_lost() {
+    dragging = 0;
+}
+
 void paint_view(HDC dc, const RECT& client) {
     if (!tileset.loaded) {
         RECT text_rect = client;

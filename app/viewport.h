@@ -32,6 +32,8 @@ void on_scroll_request(HWND window, int bar, WPARAM request);
 void on_drag_begin(HWND window);
 void on_drag_move(HWND window);
 void on_drag_end();
+// Another window took the mouse (a dialog opened mid-drag): the drag is over.
+void on_capture_lost();
 
 // The key tail: clamp to the client area, panes, scroll bars, repaint without erasing.
 void run_key_tail(HWND window);

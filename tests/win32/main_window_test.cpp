@@ -170,6 +170,22 @@ TEST_F(Navigation, DragMovesWithTheHandAndWarpsTheCursorBack) {
     EXPECT_EQ(scroll_x, 0) << "the next key clamps";
 }
 
+TEST_F(Navigation, DragEndsWhenAnotherWindowTakesTheMouse) {
+    SetCursorPos(500, 400);
+    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    ASSERT_EQ(dragging, 1);
+    HWND other = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, main_window, nullptr,
+                                 nullptr, nullptr);
+    SetCapture(other);   // as a modal dialog opened by a right click would
+    EXPECT_EQ(dragging, 0) << "a lost capture must end the drag";
+    const int32_t before = scroll_x;
+    SetCursorPos(300, 300);
+    SendMessageA(main_window, WM_MOUSEMOVE, 0, 0);
+    EXPECT_EQ(scroll_x, before) << "mouse moves after the lost capture must not pan";
+    ReleaseCapture();
+    DestroyWindow(other);
+}
+
 TEST_F(Navigation, SizeChangeClampsToTheNewClientArea) {
     const RECT before = client_rect();
     scroll_x = 2560 - before.right;
