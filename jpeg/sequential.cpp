@@ -1,6 +1,7 @@
 // Sequential (baseline and extended) entropy decoding of one MCU row into dequantised
-// coefficient blocks. The hot loop keeps the bit reader in locals and clears only the
-// coefficients that the slot's previous block can have left nonzero (block_coef_limit).
+// coefficient blocks. The hot loop keeps the bit reader in locals; block_coef_limit records
+// where each block's zeros begin, for the clearing of the slot's next block and for the
+// inverse DCT's shortcuts.
 #include "jpeg/decoder_internal.h"
 
 namespace {
@@ -11,12 +12,6 @@ inline int16_t dequantise(int32_t value, int16_t q) {
       static_cast<uint16_t>(static_cast<uint32_t>(value) * static_cast<uint16_t>(q)));
 }
 
-inline void clear_positions(int16_t* coef, int32_t from, int32_t to) {
-  for (int32_t p = from; p < to; p++) coef[zigzag_order[p]] = 0;
-}
-
-inline int32_t min_of(int32_t a, int32_t b) { return a < b ? a : b; }
-
 // Adds a DC difference to the predictor with 32-bit wrap-around and returns the new value.
 inline int32_t advance_predictor(int32_t* predictor, int32_t difference) {
   *predictor = static_cast<int32_t>(static_cast<uint32_t>(*predictor) +
@@ -24,10 +19,12 @@ inline int32_t advance_predictor(int32_t* predictor, int32_t difference) {
   return *predictor;
 }
 
-// The AC loop shared by both readers. `Reader` supplies symbol(table) and extend(size).
+// The AC loop shared by both readers, on a block cleared beforehand: skipped positions stay 0.
+// `Reader` supplies ac_term(table), symbol(table) and extend(size). Returns the zig-zag
+// position where the block's zeros begin.
 template <typename Reader>
 inline int32_t decode_ac_terms(JpegDecoderState& d, Reader& reader, const HuffLookup& ac,
-                               int16_t* coef, int32_t limit, const int16_t* q) {
+                               int16_t* coef, const int16_t* q) {
   int32_t k = 1;
   for (;;) {
     const int32_t term = reader.ac_term(ac);
@@ -35,7 +32,6 @@ inline int32_t decode_ac_terms(JpegDecoderState& d, Reader& reader, const HuffLo
       const int32_t r = (term >> 4) & 15;
       if (r != 0) {
         if (k + r > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-        clear_positions(coef, k, min_of(k + r, limit));
         k += r;
       }
       coef[zigzag_order[k]] = dequantise(term >> 8, q[k]);
@@ -48,13 +44,11 @@ inline int32_t decode_ac_terms(JpegDecoderState& d, Reader& reader, const HuffLo
     if (size != 0) {
       if (r != 0) {
         if (k + r > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-        clear_positions(coef, k, min_of(k + r, limit));
         k += r;
       }
       coef[zigzag_order[k]] = dequantise(reader.extend(size), q[k]);
     } else if (r == 15) {
       if (k + 15 > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-      clear_positions(coef, k, min_of(k + 16, limit));
       k += 15;
     } else {
       break;
@@ -68,16 +62,17 @@ template <typename Reader>
 inline void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t b) {
   const int32_t c = d.mcu_block_comp[j];
   int16_t* coef = d.block_ptrs[b];
-  const int32_t limit = d.block_coef_limit[b];
+  // Whatever the slot's previous block left below its limit is cleared in one sweep: a
+  // 128-byte clear costs less than clearing position by position inside runs, whose
+  // data-dependent loops mispredict. A limit of 1 means only position 0, rewritten below.
+  if (d.block_coef_limit[b] > 1) std::memset(coef, 0, 128);
   const int16_t* q = d.quant_tables[d.comp_quant[c]];
   const int32_t size = reader.symbol(*d.mcu_block_dc_lookup[j]);
   // Categories above 16 have no meaning for 8-bit samples and cannot be received.
   if (size > 16) raise_error(d, ERR_BAD_HUFFMAN_DATA);
   const int32_t difference = size == 0 ? 0 : reader.extend(size);
   coef[0] = dequantise(advance_predictor(d.mcu_block_dc_pred[j], difference), q[0]);
-  const int32_t k = decode_ac_terms(d, reader, *d.mcu_block_ac_lookup[j], coef, limit, q);
-  clear_positions(coef, k, limit);
-  d.block_coef_limit[b] = k;
+  d.block_coef_limit[b] = decode_ac_terms(d, reader, *d.mcu_block_ac_lookup[j], coef, q);
 }
 
 // The fast reader: at least 32 bits are kept ahead of each symbol, which covers a code of up
