@@ -87,8 +87,10 @@ void refill_input(JpegDecoderState& d) {
             ? -1
             : d.stream->read(buffer + d.input_count, JPEG_INPUT_BUFFER_SIZE - d.input_count,
                              d.end_of_stream);
-    // A count outside what was asked for is treated like a read error.
+    // A count outside what was asked for is treated like a read error, and so is a call that
+    // delivers nothing without reporting the end: retrying it could go on for ever.
     if (got < 0 || got > JPEG_INPUT_BUFFER_SIZE - d.input_count) raise_error(d, ERR_STREAM_READ);
+    if (got == 0 && !d.end_of_stream) raise_error(d, ERR_STREAM_READ);
     d.input_count += got;
   } while (d.input_count < JPEG_INPUT_BUFFER_SIZE && !d.end_of_stream);
   for (int32_t i = 0; i < JPEG_EOI_FILL_BYTES; i += 2) {

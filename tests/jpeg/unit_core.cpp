@@ -90,13 +90,18 @@ TEST(ErrorExit, ReadErrorOnFirstCallFailsCreateAndDetachesOnce) {
   EXPECT_EQ(length, -5);
 }
 
-TEST(ErrorExit, StreamReturningMoreThanAskedIsAReadError) {
+TEST(ErrorExit, StreamsBreakingTheReadContractFailInsteadOfLooping) {
   struct Liar : JpegInputStream {
     int32_t read(uint8_t*, int32_t max_count, bool&) override { return max_count + 1; }
   } liar;
   JpegDecoder decoder;
   decoder.create(liar);
-  EXPECT_EQ(decoder.status(), ERR_STREAM_READ);
+  EXPECT_EQ(decoder.status(), ERR_STREAM_READ) << "more bytes than asked for";
+  struct Staller : JpegInputStream {
+    int32_t read(uint8_t*, int32_t, bool&) override { return 0; }
+  } staller;
+  decoder.create(staller);
+  EXPECT_EQ(decoder.status(), ERR_STREAM_READ) << "no bytes and no end of stream";
 }
 
 TEST(ErrorExit, LaterFailureOverwritesCodeAndReleasesPool) {
