@@ -1,5 +1,6 @@
-// Integer inverse DCT (Loeffler-Ligtenberg-Moschytz, 13-bit constants): columns, then rows,
-// level shift and clamp to 0..255; the same rounding as the common libjpeg integer transform. Arithmetic runs on 32-bit unsigned values so that
+// Integer inverse DCT (Loeffler-Ligtenberg-Moschytz, 13-bit constants): columns first, then
+// rows, level shift and clamp to 0..255 - the pass order that reproduces the widely used
+// integer decoders bit for bit. Arithmetic runs on 32-bit unsigned values so that
 // pathological coefficients wrap instead of overflowing; valid data never wraps.
 #include "jpeg/decoder_internal.h"
 
