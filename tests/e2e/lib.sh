@@ -34,6 +34,10 @@ E2E_APP_STATUS=""
 E2E_XVFB_PID=""
 E2E_WIN=""
 
+# Only prefixes made here are ever used, and only those are cleaned up.
+unset WINEPREFIX
+E2E_PREFIX=""
+
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 export WINEARCH=win32
@@ -157,7 +161,10 @@ e2e_cleanup() {
   status=$?
   trap - EXIT INT TERM HUP
   [ -n "$E2E_APP_PID" ] && e2e_stop_pid "$E2E_APP_PID"
-  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+  # Interrupted while making the template: its Wine processes are ours too.
+  [ -f "$E2E_OUT/making-template" ] && [ -z "$E2E_PREFIX" ] && E2E_PREFIX=$E2E_WORK/template.new
+  if [ -n "$E2E_PREFIX" ] && [ -d "$E2E_PREFIX" ]; then
+    export WINEPREFIX="$E2E_PREFIX"
     timeout 20 wineserver -k >/dev/null 2>&1
     for pid in $(e2e_prefix_pids); do e2e_stop_pid "$pid"; done
   fi
@@ -230,19 +237,21 @@ e2e_make_template() {
     e2e_log "initialising the Wine template prefix (once per Wine version)"
     rm -rf "$tpl" "$tpl.new"
     export WINEPREFIX="$tpl.new"
-    # Wine's processes must not inherit the lock: the wineserver outlives each command.
-    exec 9>&-
-    timeout 600 wine wineboot -i >"$E2E_OUT/wineboot.log" 2>&1
+    touch "$E2E_OUT/making-template"
+    # Wine's processes do not inherit the lock (9>&-): the wineserver outlives each command,
+    # and the lock must end with this subshell.
+    timeout 600 wine wineboot -i >"$E2E_OUT/wineboot.log" 2>&1 9>&-
     timeout 120 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f \
-      >>"$E2E_OUT/wineboot.log" 2>&1 || exit 1
+      >>"$E2E_OUT/wineboot.log" 2>&1 9>&- || exit 1
     timeout 120 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
-      /d "${E2E_SCREEN_W}x${E2E_SCREEN_H}" /f >>"$E2E_OUT/wineboot.log" 2>&1 || exit 1
-    timeout 60 wineserver -k >/dev/null 2>&1
-    timeout 60 wineserver -w >/dev/null 2>&1
+      /d "${E2E_SCREEN_W}x${E2E_SCREEN_H}" /f >>"$E2E_OUT/wineboot.log" 2>&1 9>&- || exit 1
+    timeout 60 wineserver -k >/dev/null 2>&1 9>&-
+    timeout 60 wineserver -w >/dev/null 2>&1 9>&-
     for pid in $(e2e_prefix_pids); do e2e_stop_pid "$pid"; done
     grep -q '"Desktop"="Default"' "$WINEPREFIX/user.reg" || exit 1
     echo "$stamp" >"$WINEPREFIX/.e2e-stamp"
     mv "$WINEPREFIX" "$tpl"
+    rm -f "$E2E_OUT/making-template"
   ) 9>"$E2E_WORK/template.lock" || e2e_die "could not initialise the Wine template prefix (see $E2E_OUT/wineboot.log)"
 }
 
@@ -269,6 +278,7 @@ e2e_make_prefix() {
     esac
   done
   export WINEPREFIX="$p"
+  E2E_PREFIX=$p
 }
 
 # Switches the run's prefix from the virtual desktop to plain windows on the X display.
