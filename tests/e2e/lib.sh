@@ -33,6 +33,11 @@ E2E_APP_PID=""
 E2E_APP_STATUS=""
 E2E_XVFB_PID=""
 E2E_WIN=""
+# ImageMagick's own tools, ahead of any wrapper of the same name earlier on PATH.
+E2E_CONVERT=convert
+[ -x /usr/bin/convert ] && E2E_CONVERT=/usr/bin/convert
+E2E_IMPORT=import
+[ -x /usr/bin/import ] && E2E_IMPORT=/usr/bin/import
 
 # Only prefixes made here are ever used, and only those are cleaned up.
 unset WINEPREFIX
@@ -404,7 +409,7 @@ e2e_wait_exit() {
 # e2e_screenshot NAME - the whole screen to $E2E_OUT/NAME.png; prints the path.
 e2e_screenshot() {
   f=$E2E_OUT/$1.png
-  import -display "$DISPLAY" -window root "$f" 2>>"$E2E_OUT/import.log" || return 1
+  "$E2E_IMPORT" -display "$DISPLAY" -window root "$f" 2>>"$E2E_OUT/import.log" || return 1
   echo "$f"
 }
 

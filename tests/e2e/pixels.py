@@ -12,13 +12,17 @@ Images are read through ImageMagick's `convert ... ppm:-` and parsed as binary P
 
 Boxes are clipped to the image. Each command prints its result on one line.
 """
+import os
 import subprocess
 import sys
+
+# ImageMagick's own convert, ahead of any wrapper of the same name earlier on PATH.
+CONVERT = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else "convert"
 
 
 class Image:
     def __init__(self, path):
-        data = subprocess.run(["convert", path, "-depth", "8", "ppm:-"], check=True,
+        data = subprocess.run([CONVERT, path, "-depth", "8", "ppm:-"], check=True,
                               stdout=subprocess.PIPE).stdout
         fields, pos = [], 0
         while len(fields) < 4:
