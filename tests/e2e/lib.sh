@@ -19,9 +19,12 @@
 # the size of the X screen, configured in the prefix's registry (Explorer\Desktop=Default),
 # which keeps `wine terrava.exe` in the foreground instead of wrapping it in explorer.exe.
 #
-# Every process started here is recorded and ended by pid in e2e_cleanup; the prefix's
-# wineserver is ended with `wineserver -k`, and any leftover process whose environment names
-# our private prefix is ended by pid too.
+# Every process started here is recorded and ended by pid in e2e_cleanup (the app, Xvfb); the
+# prefix's wineserver is ended with `wineserver -k`, and any leftover process whose environment
+# names our private prefix (explorer, services, ...) is ended by pid too.
+#
+# On kernels without 32-bit support Wine's i386 loader runs through qemu-i386 (binfmt_misc),
+# which e2e_ensure_i386 registers when needed; qemu 8.1 or later keeps Wine's start quick.
 
 E2E_SCREEN_W=1280
 E2E_SCREEN_H=800
@@ -130,10 +133,6 @@ e2e_ensure_i386() {
 }
 
 # --- processes ---------------------------------------------------------------------------
-
-e2e_track() {
-  E2E_PIDS="$E2E_PIDS $1"
-}
 
 # e2e_stop_pid PID - TERM, then KILL after 5 s.
 e2e_stop_pid() {
