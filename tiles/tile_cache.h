@@ -44,6 +44,8 @@ extern std::atomic<CachedTile*> tile_in_hand_over;
 // decoded for another tileset generation or another tile size.
 LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation);
 void evict_lru_tile();
+// Unlinks the record from its neighbours and frees it; its pixel buffer may be kept for a
+// later tile of the same size (create_cached_tile clears it again).
 void free_cached_tile(CachedTile* tile);
 void clear_tile_cache();
 // Starts a new tileset generation, called by load_tileset once the new tile size is set:

@@ -4,6 +4,7 @@
 // files). Queue tests hold the loader inside a hand-over so it cannot take what they inspect.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -102,6 +103,38 @@ TEST_F(TileCache, ArrivalsForAnotherTilesetAreDropped) {
     SendMessageA(main_window, WM_TILE_LOADED, tile_generation,
                  reinterpret_cast<LPARAM>(current));
     EXPECT_EQ(find_cached_tile(3, HIDDEN_ROW), current) << "a tile of this tileset was dropped";
+}
+
+// Pixel buffers of freed tiles are used again: a new tile must still start cleared, and a
+// tile of another size must get a buffer of its own size.
+TEST_F(TileCache, NewTileStartsClearedWhateverBufferItGets) {
+    const auto first_set_byte = [](const CachedTile* tile) {
+        for (int32_t i = 0; i < tile->pixel_bytes; ++i)
+            if (tile->pixels[i] != 0) return i;
+        return -1;
+    };
+    for (int round = 0; round < 3; ++round) {
+        CachedTile* dirty = create_cached_tile(1, HIDDEN_ROW, TILE_BYTES);
+        ASSERT_NE(dirty, nullptr);
+        std::memset(dirty->pixels, 0xAB, TILE_BYTES);
+        free_cached_tile(dirty);
+        CachedTile* fresh = create_cached_tile(2, HIDDEN_ROW, TILE_BYTES);
+        ASSERT_NE(fresh, nullptr);
+        EXPECT_EQ(first_set_byte(fresh), -1)
+            << "round " << round << ": a new tile made after a freed one is not cleared";
+        std::memset(fresh->pixels, 0xCD, TILE_BYTES);
+        free_cached_tile(fresh);
+    }
+    CachedTile* larger = create_cached_tile(3, HIDDEN_ROW, 4 * TILE_BYTES);
+    ASSERT_NE(larger, nullptr);
+    EXPECT_EQ(larger->pixel_bytes, 4 * TILE_BYTES);
+    EXPECT_EQ(first_set_byte(larger), -1) << "a larger tile is not cleared";
+    std::memset(larger->pixels, 0xEF, 4 * TILE_BYTES);   // overruns a buffer of the tile size
+    free_cached_tile(larger);
+    CachedTile* after = create_cached_tile(4, HIDDEN_ROW, TILE_BYTES);
+    ASSERT_NE(after, nullptr);
+    EXPECT_EQ(first_set_byte(after), -1) << "a tile made after a larger one is not cleared";
+    free_cached_tile(after);
 }
 
 TEST_F(TileCache, VisibleArrivalIsDrawnAtOnceWithTheLabelsOverIt) {
