@@ -342,8 +342,8 @@ void load_mcu_row_coefficients(JpegDecoderState& d) {
       const int16_t* dc = coef_block_address(d, *d.dc_coef_store[c], column, row);
       const int16_t* ac = coef_block_address(d, *d.ac_coef_store[c], column, row);
       const uint16_t* q = natural_quant[c];
-      for (int32_t n = 1; n < 64; n++) dst[n] = low16(static_cast<uint32_t>(static_cast<uint16_t>(ac[n]) * q[n]));
-      dst[0] = low16(static_cast<uint32_t>(static_cast<uint16_t>(*dc) * q[0]));
+      for (int32_t n = 1; n < 64; n++) dst[n] = low16(uint32_t{static_cast<uint16_t>(ac[n])} * q[n]);
+      dst[0] = low16(uint32_t{static_cast<uint16_t>(*dc)} * q[0]);
       // Where the zeros begin, so that the transform can take its shortcuts.
       int32_t limit = 64;
       while (limit > 1 && dst[zigzag_order[limit - 1]] == 0) limit--;
