@@ -118,55 +118,31 @@ RECT invalidated_by(const std::function<void()>& action) {
            << update.right << "," << update.bottom << ")";
 }
 
-// A top-down 32-bit DIB section of the client size, selected into a memory DC.
+// The client-size memory bitmap with a crisp font selected, so every pixel the overlay
+// draws is exactly white or black.
 class Canvas {
 public:
-    Canvas(int width, int height) : width_(width), height_(height) {
-        BITMAPINFO info = {};
-        info.bmiHeader.biSize = sizeof info.bmiHeader;
-        info.bmiHeader.biWidth = width;
-        info.bmiHeader.biHeight = -height;
-        info.bmiHeader.biPlanes = 1;
-        info.bmiHeader.biBitCount = 32;
-        info.bmiHeader.biCompression = BI_RGB;
-        HDC screen = GetDC(nullptr);
-        dc_ = CreateCompatibleDC(screen);
-        ReleaseDC(nullptr, screen);
-        void* bits = nullptr;
-        bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-        pixels_ = static_cast<uint32_t*>(bits);
-        old_ = SelectObject(dc_, bitmap_);
-        // Whole pixels only, so every pixel the overlay draws is exactly white or black.
+    Canvas() {
         font_ = CreateFontA(-15, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, ANSI_CHARSET,
                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, NONANTIALIASED_QUALITY,
                             DEFAULT_PITCH, "Tahoma");
-        old_font_ = SelectObject(dc_, font_);
+        old_font_ = SelectObject(view_.dc(), font_);
     }
     ~Canvas() {
-        SelectObject(dc_, old_font_);
+        SelectObject(view_.dc(), old_font_);
         DeleteObject(font_);
-        SelectObject(dc_, old_);
-        DeleteObject(bitmap_);
-        DeleteDC(dc_);
     }
-    bool ok() const { return dc_ != nullptr && pixels_ != nullptr && font_ != nullptr; }
-    HDC dc() const { return dc_; }
-    void fill(uint32_t colour) {
-        GdiFlush();
-        for (int i = 0; i < width_ * height_; ++i) pixels_[i] = colour;
-    }
-    uint32_t at(int x, int y) const { return pixels_[y * width_ + x] & 0xFFFFFF; }
-    int width() const { return width_; }
-    int height() const { return height_; }
+    bool ok() const { return view_.ok() && font_ != nullptr; }
+    HDC dc() const { return view_.dc(); }
+    void fill(uint32_t colour) { view_.fill(colour); }
+    uint32_t at(int x, int y) const { return view_.pixel(x, y); }
+    int width() const { return view_.client().right; }
+    int height() const { return view_.client().bottom; }
 
 private:
-    int width_, height_;
-    HDC dc_ = nullptr;
-    HBITMAP bitmap_ = nullptr;
-    HGDIOBJ old_ = nullptr;
+    OffscreenView view_;
     HFONT font_ = nullptr;
     HGDIOBJ old_font_ = nullptr;
-    uint32_t* pixels_ = nullptr;
 };
 
 constexpr uint32_t WHITE = 0xFFFFFF;
@@ -618,7 +594,7 @@ Label* only_label(const char* text, int x, int y) {
 
 TEST_F(Labels, OverlayDrawsWhiteTextWithABlackOutlineAboveThePoint) {
     const RECT client = client_rect();
-    Canvas canvas(client.right, client.bottom);
+    Canvas canvas;
     ASSERT_TRUE(canvas.ok());
     const uint32_t background = 0x204080;
     const char* text = "HMH";
@@ -681,7 +657,7 @@ TEST_F(Labels, OverlayDrawsWhiteTextWithABlackOutlineAboveThePoint) {
 
 TEST_F(Labels, PaintDrawsLabelsOverTheCellsUnlessHiddenOrDeleted) {
     const RECT client = client_rect();
-    Canvas canvas(client.right, client.bottom);
+    Canvas canvas;
     ASSERT_TRUE(canvas.ok());
     const COLORREF c = GetSysColor(COLOR_WINDOW);
     const uint32_t window_colour = (GetRValue(c) << 16) | (GetGValue(c) << 8) | GetBValue(c);

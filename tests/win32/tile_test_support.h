@@ -63,29 +63,6 @@ inline size_t tile_offset(int32_t tile_width, int32_t x, int32_t y) {
     return (static_cast<size_t>(y) * tile_width + x) * 4;
 }
 
-// A 32-bit top-down bitmap of the client area's size in a memory device context, for
-// painting the view with paint_view and reading back what it drew.
-class OffscreenView {
-public:
-    OffscreenView();
-    ~OffscreenView();
-    OffscreenView(const OffscreenView&) = delete;
-    OffscreenView& operator=(const OffscreenView&) = delete;
-    HDC dc() const { return dc_; }
-    const RECT& client() const { return client_; }
-    // Fills the bitmap with one colour (blue, green, red bytes of 0x00RRGGBB).
-    void fill(uint32_t colour);
-    // The pixel as 0x00RRGGBB.
-    uint32_t pixel(int x, int y) const;
-
-private:
-    HDC dc_;
-    HBITMAP bitmap_;
-    HGDIOBJ previous_;
-    uint32_t* bits_;
-    RECT client_;
-};
-
 // 0x00RRGGBB of a tile pixel, and of a window pixel read with GetPixel.
 uint32_t tile_pixel(const CachedTile* tile, int32_t tile_width, int32_t x, int32_t y);
 uint32_t window_pixel(int x, int y);

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "app/main_window.h"
 #include "app/tileset.h"
@@ -144,4 +145,40 @@ bool with_dialog(const char* caption, const std::function<void()>& trigger,
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     return driver.found.load();
+}
+
+OffscreenView::OffscreenView() : dc_(nullptr), bitmap_(nullptr), previous_(nullptr),
+                                 bits_(nullptr) {
+    GetClientRect(main_window, &client_);
+    BITMAPINFO info;
+    std::memset(&info, 0, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = client_.right;
+    info.bmiHeader.biHeight = -client_.bottom;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    HDC window_dc = GetDC(main_window);
+    dc_ = CreateCompatibleDC(window_dc);
+    ReleaseDC(main_window, window_dc);
+    void* bits = nullptr;
+    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bits_ = static_cast<uint32_t*>(bits);
+    previous_ = SelectObject(dc_, bitmap_);
+}
+
+OffscreenView::~OffscreenView() {
+    SelectObject(dc_, previous_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc_);
+}
+
+void OffscreenView::fill(uint32_t colour) {
+    GdiFlush();
+    for (LONG i = 0; i < client_.right * client_.bottom; ++i) bits_[i] = colour;
+}
+
+uint32_t OffscreenView::pixel(int x, int y) const {
+    GdiFlush();
+    return bits_[static_cast<size_t>(y) * client_.right + x] & 0xFFFFFF;
 }

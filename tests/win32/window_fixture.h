@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -27,3 +28,27 @@ void pump_messages();
 // Returns false when the dialog never appeared.
 bool with_dialog(const char* caption, const std::function<void()>& trigger,
                  const std::function<void(HWND)>& action);
+
+// A 32-bit top-down bitmap of the client area's size in a memory device context, for
+// painting the view with paint_view and reading back what it drew.
+class OffscreenView {
+public:
+    OffscreenView();
+    ~OffscreenView();
+    OffscreenView(const OffscreenView&) = delete;
+    OffscreenView& operator=(const OffscreenView&) = delete;
+    bool ok() const { return dc_ != nullptr && bits_ != nullptr; }
+    HDC dc() const { return dc_; }
+    const RECT& client() const { return client_; }
+    // Fills the bitmap with one colour (blue, green, red bytes of 0x00RRGGBB).
+    void fill(uint32_t colour);
+    // The pixel as 0x00RRGGBB.
+    uint32_t pixel(int x, int y) const;
+
+private:
+    HDC dc_;
+    HBITMAP bitmap_;
+    HGDIOBJ previous_;
+    uint32_t* bits_;
+    RECT client_;
+};
