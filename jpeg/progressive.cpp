@@ -46,6 +46,23 @@ inline int32_t take_eob_run(JpegDecoderState& d, BitSource& s, int32_t r) {
 }
 
 // One correction bit for a nonzero coefficient of a refinement scan.
+// Moves to the next block: along the row in a one-component scan; otherwise through the
+// component's h x v blocks of the MCU, then on to its next MCU column.
+inline void step_to_next_block(const JpegDecoderState& d, int32_t c, bool single_component,
+                               int32_t& h, int32_t& v, int32_t* col_base) {
+  if (single_component) {
+    col_base[c]++;
+    return;
+  }
+  if (++h == d.comp_h[c]) {
+    h = 0;
+    if (++v == d.comp_v[c]) {
+      v = 0;
+      col_base[c] += d.comp_h[c];
+    }
+  }
+}
+
 inline void refine_coefficient(JpegDecoderState& d, BitSource& s, int16_t* coefficient,
                                int32_t p1) {
   if (*coefficient == 0) return;
@@ -173,17 +190,7 @@ void walk_scan(JpegDecoderState& d) {
       for (int32_t j = 0; j < d.mcu_block_count; j++) {
         const int32_t c = d.mcu_block_comp[j];
         DECODE_BLOCK(d, s, c, col_base[c] + h, row_base[c] + v);
-        if (single_component) {
-          col_base[c]++;
-          continue;
-        }
-        if (++h == d.comp_h[c]) {
-          h = 0;
-          if (++v == d.comp_v[c]) {
-            v = 0;
-            col_base[c] += d.comp_h[c];
-          }
-        }
+        step_to_next_block(d, c, single_component, h, v, col_base);
       }
       d.restarts_left--;
     }
@@ -349,17 +356,7 @@ void load_mcu_row_coefficients(JpegDecoderState& d) {
       while (limit > 1 && dst[zigzag_order[limit - 1]] == 0) limit--;
       d.block_coef_limit[b] = limit;
       b++;
-      if (single_component) {
-        col_base[c]++;
-        continue;
-      }
-      if (++h == d.comp_h[c]) {
-        h = 0;
-        if (++v == d.comp_v[c]) {
-          v = 0;
-          col_base[c] += d.comp_h[c];
-        }
-      }
+      step_to_next_block(d, c, single_component, h, v, col_base);
     }
   }
   if (single_component) {
