@@ -24,18 +24,6 @@ Bytes progressive_grey(uint16_t width, uint16_t height, const std::vector<Scan>&
   return b.bytes;
 }
 
-void put_dc(EntropyWriter& w, int diff) {
-  const int size = magnitude_category(diff);
-  w.put(static_cast<uint32_t>(size), 4);
-  put_value(w, diff, size);
-}
-
-void put_run_value(EntropyWriter& w, int run, int value) {
-  const int size = magnitude_category(value);
-  put_ac(w, run << 4 | size);
-  put_value(w, value, size);
-}
-
 Bytes done(EntropyWriter& w) {
   w.flush();
   return w.out;

@@ -33,18 +33,6 @@ struct OneBlockColumn {
   DecoderOnBytes t;
 };
 
-void put_dc(EntropyWriter& w, int diff) {
-  const int size = magnitude_category(diff);
-  w.put(static_cast<uint32_t>(size), 4);
-  put_value(w, diff, size);
-}
-
-void put_run_value(EntropyWriter& w, int run, int value) {
-  const int size = magnitude_category(value);
-  put_ac(w, run << 4 | size);
-  put_value(w, value, size);
-}
-
 TEST(CoefficientLimit, ReusedSlotsAreClearedOfThePreviousBlock) {
   EntropyWriter w;
   // Block 1: DC 3 and AC 1..39 set to their position.
@@ -204,7 +192,9 @@ TEST(FastDecoder, MatchesTheWindowDecoderBlockForBlock) {
               plain.stream->position - static_cast<size_t>(b.input_count))
         << "both decoders end at the same input byte, round " << round;
     EXPECT_EQ(a.restarts_left, b.restarts_left);
-    if (restart == 0) EXPECT_LT(a.restarts_left, 0) << "without restarts the counter runs below 0";
+    if (restart == 0) {
+      EXPECT_LT(a.restarts_left, 0) << "without restarts the counter runs below 0";
+    }
   }
 }
 

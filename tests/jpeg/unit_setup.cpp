@@ -95,7 +95,9 @@ TEST(FrameGeometry, WorkedExampleOf100By75At420) {
   for (int i = 0; i < 6; i++) EXPECT_EQ(d.mcu_block_comp[i], expected_blocks[i]) << "block " << i;
   for (int i = 0; i < 42; i++) {
     ASSERT_EQ(reinterpret_cast<uintptr_t>(d.block_ptrs[i]) % 8, 0u) << "block " << i;
-    if (i > 0) ASSERT_EQ(d.block_ptrs[i] - d.block_ptrs[i - 1], 64) << "blocks are consecutive";
+    if (i > 0) {
+      ASSERT_EQ(d.block_ptrs[i] - d.block_ptrs[i - 1], 64) << "blocks are consecutive";
+    }
   }
 }
 

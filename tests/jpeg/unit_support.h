@@ -192,6 +192,19 @@ inline void put_value(EntropyWriter& w, int v, int size) {
 }
 
 // Encodes one block of quantised coefficients given in zig-zag order, with the test tables.
+// A DC difference with the table of dc_counts (category in 4 bits), and an AC run/value pair.
+inline void put_dc(EntropyWriter& w, int diff) {
+  const int size = magnitude_category(diff);
+  w.put(static_cast<uint32_t>(size), 4);
+  put_value(w, diff, size);
+}
+
+inline void put_run_value(EntropyWriter& w, int run, int value) {
+  const int size = magnitude_category(value);
+  put_ac(w, run << 4 | size);
+  put_value(w, value, size);
+}
+
 inline void encode_block(EntropyWriter& w, int& predictor, const int* zigzag_coefficients) {
   const int diff = zigzag_coefficients[0] - predictor;
   predictor = zigzag_coefficients[0];
