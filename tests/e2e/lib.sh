@@ -100,6 +100,23 @@ e2e_winpath() {
   printf 'Z:%s\n' "$abs" | sed 's,/,\\,g'
 }
 
+# e2e_write_tileset FILE COLUMNS ROWS TILE_DIR [LINE...] - a tileset file of 256-px tiles in
+# TILE_DIR (a Linux path), with any further key lines, in CRLF lines as Windows writes them.
+e2e_write_tileset() {
+  file=$1 columns=$2 rows=$3 tile_dir=$4
+  shift 4
+  mkdir -p "$(dirname "$file")"
+  {
+    echo "[Terrava 1.0]"
+    echo "TileSizeX=256"
+    echo "TileSizeY=256"
+    echo "TileCountX=$columns"
+    echo "TileCountY=$rows"
+    printf 'TileDir=%s\n' "$(e2e_winpath "$tile_dir")"
+    for line in "$@"; do printf '%s\n' "$line"; done
+  } | sed 's/$/\r/' >"$file"
+}
+
 # Wine's 32-bit loader is an i386 Linux program. Where the kernel runs no 32-bit code it goes
 # through qemu's user-mode emulation (binfmt_misc); register that when it is missing and we may.
 # qemu before 8.1 tracks guest pages one by one, and Wine's start-up, which probes the whole

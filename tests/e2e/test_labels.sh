@@ -21,20 +21,8 @@ for r in 0 1 2 3; do
   done
 done
 tvt=$E2E_OUT/labels.tvt
-{
-  echo "[Terrava 1.0]"
-  echo "TileSizeX=256"
-  echo "TileSizeY=256"
-  echo "TileCountX=6"
-  echo "TileCountY=4"
-  printf 'TileDir=%s\n' "$(e2e_winpath "$tiles")"
-  echo "MaxCache=50"
-  echo "LabelCount=1"
-  echo "Label1X=400"
-  echo "Label1Y=300"
-  echo "Label1Len=13"
-  echo "Label1Text=Harbour Light"
-} | sed 's/$/\r/' >"$tvt"
+e2e_write_tileset "$tvt" 6 4 "$tiles" MaxCache=50 LabelCount=1 Label1X=400 Label1Y=300 \
+  Label1Len=13 "Label1Text=Harbour Light"
 
 # Boxes in screen pixels, from the window geometry and the client origin estimate of
 # checks.sh (4 in from the left edge, about 42 below the top):

@@ -14,24 +14,10 @@ E2E_LIB_DIR=$(cd "$(dirname "$0")" && pwd)
 
 e2e_begin load
 
-# write_tileset FILE - a tileset whose tiles live in a directory that does not exist.
-write_tileset() {
-  mkdir -p "$(dirname "$1")"
-  {
-    echo "[Terrava 1.0]"
-    echo "TileSizeX=256"
-    echo "TileSizeY=256"
-    echo "TileCountX=20"
-    echo "TileCountY=20"
-    printf 'TileDir=%s\n' "$(e2e_winpath "$E2E_OUT/no tiles here")"
-    echo "MaxCache=10"
-  } | sed 's/$/\r/' >"$1"
-}
-
 plain=$E2E_OUT/plain/empty.tvt
 spaced="$E2E_OUT/with space/empty set.tvt"
-write_tileset "$plain"
-write_tileset "$spaced"
+e2e_write_tileset "$plain" 20 20 "$E2E_OUT/no tiles here" MaxCache=10
+e2e_write_tileset "$spaced" 20 20 "$E2E_OUT/no tiles here" MaxCache=10
 
 # run_and_check DESCRIPTION - waits for the window, checks the loaded view, quits with Alt+X.
 run_and_check() {

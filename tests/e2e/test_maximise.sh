@@ -20,14 +20,7 @@ e2e_check "-M: Alt+X ends the program with code 0" e2e_wait_exit 60
 e2e_check "-M: exit code 0 (was '$E2E_APP_STATUS')" test "$E2E_APP_STATUS" = 0
 
 tvt=$E2E_OUT/empty.tvt
-{
-  echo "[Terrava 1.0]"
-  echo "TileSizeX=256"
-  echo "TileSizeY=256"
-  echo "TileCountX=20"
-  echo "TileCountY=20"
-  printf 'TileDir=%s\n' "$(e2e_winpath "$E2E_OUT/no tiles here")"
-} | sed 's/$/\r/' >"$tvt"
+e2e_write_tileset "$tvt" 20 20 "$E2E_OUT/no tiles here"
 e2e_start_app /m "-O$(e2e_winpath "$tvt")"
 e2e_wait_window 120 || e2e_die "no window titled Terrava (/m -O<path>)"
 e2e_check "/m -O<path>: the window is maximised" e2e_wait 30 window_is_maximised

@@ -17,15 +17,7 @@ e2e_begin tiles
 demo=$E2E_WORK/demo
 "$E2E_LIB_DIR/../../scripts/make-demo-tileset" "$demo" >/dev/null || e2e_die "could not make the demo tileset"
 tvt=$E2E_OUT/earth.tvt
-{
-  echo "[Terrava 1.0]"
-  echo "TileSizeX=256"
-  echo "TileSizeY=256"
-  echo "TileCountX=8"
-  echo "TileCountY=4"
-  printf 'TileDir=%s\n' "$(e2e_winpath "$demo/tiles")"
-  echo "MaxCache=50"
-} | sed 's/$/\r/' >"$tvt"
+e2e_write_tileset "$tvt" 8 4 "$demo/tiles" MaxCache=50
 
 tile_file() {
   printf '%s/tiles/%03d/%03d.jpg' "$demo" "$2" "$1"
