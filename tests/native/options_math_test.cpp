@@ -20,6 +20,25 @@ TEST(OptionsMath, TilesStored) {
     EXPECT_EQ(cache_tiles_for_megabytes(0, 256, 256), 0) << "0 means no change";
 }
 
+// The last step (quarter-megabyte units b to tiles) rounds up too: b here leaves each
+// remainder 1, 2 and 3 by 4, where truncating would store one tile less.
+TEST(OptionsMath, TilesStoredRoundTheLastStepUp) {
+    struct Case {
+        int32_t megabytes, tile_width, tile_height, b, tiles;
+    };
+    const Case cases[] = {
+        {12, 256, 255, 193, 49},
+        {10, 256, 254, 162, 41},
+        {6, 200, 200, 159, 40},
+        {7, 300, 200, 123, 31},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(cache_tiles_for_megabytes(c.megabytes, c.tile_width, c.tile_height), c.tiles)
+            << c.megabytes << " MB of " << c.tile_width << "x" << c.tile_height
+            << " tiles (b = " << c.b << ")";
+    }
+}
+
 TEST(OptionsMath, HugeAndNegativeFieldsStayBounded) {
     EXPECT_EQ(cache_tiles_for_megabytes(INT32_MAX, 256, 256), cache_tiles_for_megabytes(4095, 256, 256));
     EXPECT_EQ(cache_tiles_for_megabytes(4095, 256, 256), 16380);
