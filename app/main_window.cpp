@@ -122,6 +122,7 @@ BOOL create_main_window(HINSTANCE instance, int show_command) {
                                   0, 0, screen_width, screen_height, nullptr, nullptr, instance,
                                   nullptr);
     if (main_window == nullptr) return FALSE;
+    set_tile_receiver(main_window);
 
     const int pane_height = GetSystemMetrics(SM_CYCAPTION) - 1;
     x_pane = create_status_pane(SS_RIGHT, screen_width - 250, 50, pane_height);

@@ -126,7 +126,7 @@ void load_tileset(HWND owner, const char* file_name) {
     std::free(tileset.tile_dir);
     tileset.tile_dir = tile_dir;
     clear_tile_cache();
-    clear_tile_requests();
+    clear_tile_requests(tileset.tile_width, tileset.tile_height);
     tileset.cache_limit = max_cache;
     std::memcpy(tileset.file_path, chosen, sizeof chosen);
     tileset.loaded = 1;

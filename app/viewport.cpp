@@ -1,6 +1,6 @@
-// Navigation and painting of the main window's client area. The arithmetic lives in
-// view_math; this file reads the client rectangle, the cursor and the scroll bars and talks
-// to GDI and the tile cache.
+// Navigation and painting of the main window's client area, and drawing a tile the loader
+// delivers. The arithmetic lives in view_math; this file reads the client rectangle, the
+// cursor and the scroll bars and talks to GDI and the tile cache.
 #include "app/viewport.h"
 
 #include "app/labels.h"
@@ -26,6 +26,25 @@ RECT client_rect_of(HWND window) {
     RECT client = {0, 0, 0, 0};
     GetClientRect(window, &client);
     return client;
+}
+
+// Blits a tile that has just entered the cache at its place, if any of it is in view (an
+// edge on the client area's edge counts), and draws the labels over it again.
+void draw_arrived_tile(HWND window, CachedTile* tile) {
+    const RECT client = client_rect_of(window);
+    const int64_t x = int64_t{tile->column} * tileset.tile_width - scroll_x;
+    const int64_t y = int64_t{tile->row} * tileset.tile_height - scroll_y;
+    if (x > client.right || x < -tileset.tile_width || y > client.bottom ||
+        y < -tileset.tile_height)
+        return;
+    HDC dc = GetDC(window);
+    SetDIBitsToDevice(dc, static_cast<int>(x), static_cast<int>(y), tileset.tile_width,
+                      tileset.tile_height, 0, 0, 0, tileset.tile_height, tile->pixels,
+                      reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
+                      DIB_RGB_COLORS);
+    draw_label_overlay(dc, client);
+    ReleaseDC(window, dc);
+    tile->last_used = GetTickCount();
 }
 
 }  // namespace
@@ -177,4 +196,14 @@ void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y) {
         enqueue_tile_request(path, column, row, TILE_PRIORITY_HIGH);
     RECT cell = {x, y, x + tileset.tile_width, y + tileset.tile_height};
     FillRect(dc, &cell, GetSysColorBrush(COLOR_WINDOW));
+}
+
+LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation) {
+    if (tile == nullptr) return 0;
+    if (!cache_arrived_tile(tile, generation, tileset.cache_limit)) return 0;
+    // The tile is the cache's now and the loader never touches it again: let the loader go on
+    // with the next decode while this thread draws.
+    ReplyMessage(0);
+    draw_arrived_tile(main_window, tile);
+    return 0;
 }

@@ -1,9 +1,12 @@
 // The view onto the mosaic: scroll position and step, keyboard, scroll-bar and drag
-// navigation, the scroll bars, and painting the client area cell by cell.
+// navigation, the scroll bars, painting the client area cell by cell, and drawing each tile
+// as the loader delivers it.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
+
+#include "tiles/tile_list.h"
 
 // View position: the world point at the client area's top-left corner (main thread).
 extern int32_t scroll_x;
@@ -34,6 +37,10 @@ void on_drag_move(HWND window);
 void on_drag_end();
 // Another window took the mouse (a dialog opened mid-drag): the drag is over.
 void on_capture_lost();
+// WM_TILE_LOADED (wParam: generation, lParam: tile): takes the tile into the cache, or drops
+// it when it belongs to another tileset; an accepted tile in view is blitted at once and the
+// labels are drawn over it.
+LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation);
 
 // The key tail: clamp to the client area, panes, scroll bars, repaint without erasing.
 void run_key_tail(HWND window);

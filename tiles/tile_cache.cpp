@@ -1,15 +1,11 @@
 // The tile cache and the load queues. The cache belongs to the main thread: tiles enter it
-// only in on_tile_loaded, which runs inside the loader's synchronous SendMessageA. The
-// queues are shared with the loader and touched only under queue_lock.
+// only in cache_arrived_tile, which the window's WM_TILE_LOADED handler calls inside the
+// loader's synchronous SendMessageA. The queues are shared with the loader and touched only
+// under queue_lock. Drawing an arrival is the window's business, not this file's.
 #include "tiles/tile_cache.h"
 
 #include <cstdlib>
 #include <cstring>
-
-#include "app/labels.h"
-#include "app/main_window.h"
-#include "app/tileset.h"
-#include "app/viewport.h"
 
 CachedTile* tile_cache = nullptr;
 int32_t tile_cache_count = 0;
@@ -36,7 +32,7 @@ constexpr int64_t MAX_SPARE_TOTAL_BYTES = int64_t{64} << 20;
 unsigned char* spare_buffers[MAX_SPARE_BUFFERS];
 int32_t spare_count = 0;
 
-// Under queue_lock.
+// Under queue_lock, or on the main thread (the only writer).
 int64_t generation_tile_bytes() {
     return int64_t{generation_tile_width} * generation_tile_height * 4;
 }
@@ -128,45 +124,23 @@ void enqueue_tile_request(const char* path, int32_t column, int32_t row, int pri
     SetEvent(loader_wake_event);
 }
 
-LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation) {
-    if (tile == nullptr) return 0;
+bool cache_arrived_tile(CachedTile* tile, uint32_t generation, int32_t cache_limit) {
     CachedTile* handed = tile;
     tile_in_hand_over.compare_exchange_strong(handed, nullptr);
     // A tile decoded for an earlier tileset shows the wrong map even when the tile size
-    // matches; one made for another tile size would also be blitted past its buffer.
-    const int64_t expected_bytes = int64_t{tileset.tile_width} * tileset.tile_height * 4;
-    if (generation != tile_generation || !tileset.loaded ||
-        tile->pixel_bytes != expected_bytes) {
+    // matches; one made for another tile size would also be blitted past its buffer. Only
+    // the main thread writes the generation and its tile size, so it reads them unlocked.
+    if (generation != tile_generation || tile->pixel_bytes != generation_tile_bytes()) {
         free_cached_tile(tile);
-        return 0;
+        return false;
     }
     tile->prev = nullptr;
     tile->next = tile_cache;
     if (tile_cache != nullptr) tile_cache->prev = tile;
     tile_cache = tile;
     ++tile_cache_count;
-    if (tile_cache_count > tileset.cache_limit) evict_lru_tile();
-    // The tile is the cache's now and the loader never touches it again: let the loader go on
-    // with the next decode while this thread draws.
-    ReplyMessage(0);
-
-    RECT client = {0, 0, 0, 0};
-    GetClientRect(main_window, &client);
-    const int64_t x = int64_t{tile->column} * tileset.tile_width - scroll_x;
-    const int64_t y = int64_t{tile->row} * tileset.tile_height - scroll_y;
-    if (x > client.right || x < -tileset.tile_width || y > client.bottom ||
-        y < -tileset.tile_height)
-        return 0;
-
-    HDC dc = GetDC(main_window);
-    SetDIBitsToDevice(dc, static_cast<int>(x), static_cast<int>(y), tileset.tile_width,
-                      tileset.tile_height, 0, 0, 0, tileset.tile_height, tile->pixels,
-                      reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
-                      DIB_RGB_COLORS);
-    draw_label_overlay(dc, client);
-    ReleaseDC(main_window, dc);
-    tile->last_used = GetTickCount();
-    return 0;
+    if (tile_cache_count > cache_limit) evict_lru_tile();
+    return true;
 }
 
 void evict_lru_tile() {
@@ -196,15 +170,15 @@ void clear_tile_cache() {
     tile_cache_count = 0;
 }
 
-void clear_tile_requests() {
+void clear_tile_requests(int32_t tile_width, int32_t tile_height) {
     EnterCriticalSection(&queue_lock);
     TileRequest* queues[2] = {high_queue, normal_queue};
     high_queue = nullptr;
     normal_queue = nullptr;
     ++tile_generation;
     const int64_t old_tile_bytes = generation_tile_bytes();
-    generation_tile_width = tileset.tile_width;
-    generation_tile_height = tileset.tile_height;
+    generation_tile_width = tile_width;
+    generation_tile_height = tile_height;
     // Spare buffers of another tile size will not be asked for again.
     unsigned char* unfit[MAX_SPARE_BUFFERS];
     int32_t unfit_count = 0;

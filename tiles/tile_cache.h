@@ -36,19 +36,21 @@ extern int32_t generation_tile_height;
 CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes);
 CachedTile* find_cached_tile(int32_t column, int32_t row);
 void enqueue_tile_request(const char* path, int32_t column, int32_t row, int priority);
-// The tile that the loader is handing over with WM_TILE_LOADED; on_tile_loaded clears it to
-// take ownership, so a hand-over that never reaches the window is detected by the loader.
+// The tile that the loader is handing over with WM_TILE_LOADED; cache_arrived_tile clears it
+// to take ownership, so a hand-over that never reaches the window is detected by the loader.
 extern std::atomic<CachedTile*> tile_in_hand_over;
 
-// Takes ownership of `tile`: caches it (and draws it when in view), or frees it when it was
-// decoded for another tileset generation or another tile size.
-LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation);
+// Takes ownership of `tile` as it arrives (never null): puts it at the head of the cache,
+// evicts one least recently used tile if the cache then holds more than `cache_limit`, and
+// returns true. A tile decoded for another tileset generation or another tile size is freed
+// instead, and false returned. Drawing the arrival is left to the caller.
+bool cache_arrived_tile(CachedTile* tile, uint32_t generation, int32_t cache_limit);
 void evict_lru_tile();
 // Unlinks the record from its neighbours and frees it; its pixel buffer may be kept for a
 // later tile of the same size (create_cached_tile clears it again).
 void free_cached_tile(CachedTile* tile);
 void clear_tile_cache();
-// Starts a new tileset generation, called by load_tileset once the new tile size is set:
-// frees every queued request, records the tile size and bumps tile_generation, so that a
-// decode still in flight for the earlier tileset is dropped when it arrives.
-void clear_tile_requests();
+// Starts a new tileset generation, called when a tileset of this tile size is loaded: frees
+// every queued request, records the tile size and bumps tile_generation, so that a decode
+// still in flight for the earlier tileset is dropped when it arrives.
+void clear_tile_requests(int32_t tile_width, int32_t tile_height);

@@ -1,12 +1,11 @@
 // The loader thread. It sleeps on loader_wake_event (re-checking every 500 ms), takes the
 // newest high-priority request, decodes the tile file into a new CachedTile and hands it to
-// the main window with a synchronous WM_TILE_LOADED; the window then owns the tile.
+// the receiving window with a synchronous WM_TILE_LOADED; the window then owns the tile.
 #include "tiles/tile_loader.h"
 
 #include <cstdlib>
 #include <new>
 
-#include "app/main_window.h"
 #include "jpeg/jpeg_decoder.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_pixels.h"
@@ -15,6 +14,9 @@ std::atomic<bool> loader_stop(false);
 HANDLE loader_thread = nullptr;
 
 namespace {
+// Set by the viewer once its window exists; until then nobody takes a decoded tile.
+std::atomic<HWND> tile_receiver(nullptr);
+
 constexpr DWORD LOADER_IDLE_WAIT_MS = 500;
 constexpr DWORD LOADER_STOP_WAIT_MS = 5000;
 constexpr SIZE_T LOADER_STACK_BYTES = 8192;
@@ -36,13 +38,14 @@ TileRequest* take_next_request(bool& queues_empty) {
     return request;
 }
 
-// Hands `tile` to the main window and waits until it has been handled. on_tile_loaded takes
-// the tile by clearing tile_in_hand_over; if the window no longer exists (the message loop
-// has ended) nobody takes it, and it is freed here.
+// Hands `tile` to the receiving window and waits until it has been handled. The window takes
+// the tile by clearing tile_in_hand_over (cache_arrived_tile); if there is no window, or it no
+// longer exists (the message loop has ended), nobody takes it, and it is freed here.
 void hand_over(CachedTile* tile, uint32_t generation) {
     tile_in_hand_over.store(tile);
-    if (!loader_stop.load())
-        SendMessageA(main_window, WM_TILE_LOADED, generation, reinterpret_cast<LPARAM>(tile));
+    HWND receiver = tile_receiver.load();
+    if (!loader_stop.load() && receiver != nullptr)
+        SendMessageA(receiver, WM_TILE_LOADED, generation, reinterpret_cast<LPARAM>(tile));
     if (tile_in_hand_over.exchange(nullptr) == tile) free_cached_tile(tile);
 }
 
@@ -62,6 +65,8 @@ void start_tile_loader() {
                                  0, nullptr);
     SetThreadPriority(loader_thread, THREAD_PRIORITY_HIGHEST);
 }
+
+void set_tile_receiver(HWND window) { tile_receiver.store(window); }
 
 DWORD WINAPI tile_loader_main(LPVOID) {
     bool idle = true;
@@ -97,7 +102,7 @@ int decode_tile(TileRequest* request) {
         return 0;
     }
     // The tile size of the tileset the request was taken for; should another tileset be
-    // loaded meanwhile, on_tile_loaded drops the tile by its generation.
+    // loaded meanwhile, cache_arrived_tile drops the tile by its generation.
     const int32_t tile_width = request->tile_width;
     const int32_t tile_height = request->tile_height;
     if (tile_width <= 0 || tile_height <= 0) {

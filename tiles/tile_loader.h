@@ -1,5 +1,5 @@
 // The loader thread: takes tile requests from the queues, decodes each tile file into a
-// screen-ready pixel buffer and hands it to the main window with WM_TILE_LOADED.
+// screen-ready pixel buffer and hands it with WM_TILE_LOADED to the window set as receiver.
 #pragma once
 #include <windows.h>
 
@@ -12,6 +12,8 @@ extern std::atomic<bool> loader_stop;
 extern HANDLE loader_thread;
 
 void start_tile_loader();
+// The window whose procedure takes WM_TILE_LOADED; set by the viewer once that window exists.
+void set_tile_receiver(HWND window);
 DWORD WINAPI tile_loader_main(LPVOID parameter);
 int decode_tile(TileRequest* request);
 // Raises loader_stop, wakes the loader and waits (bounded) for it to leave.
