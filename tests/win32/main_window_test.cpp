@@ -8,6 +8,7 @@
 #include "app/viewport.h"
 #include "res/resource_ids.h"
 #include "tests/win32/window_fixture.h"
+#include "tiles/tile_cache.h"
 
 namespace {
 
@@ -210,8 +211,19 @@ TEST_F(Navigation, PanesShowWorldPointAndTileUnderTheCursor) {
 }
 
 TEST_F(Navigation, PaintRequestsNothingForMissingTilesAndKeepsState) {
+    // The loader cannot take a request while this thread holds the queue lock (which the
+    // paint, on this same thread, may still enter): whatever the paint queued stays queued.
+    EnterCriticalSection(&queue_lock);
     InvalidateRect(main_window, nullptr, TRUE);
     UpdateWindow(main_window);
+    const bool high_empty = high_queue == nullptr;
+    const bool normal_empty = normal_queue == nullptr;
+    LeaveCriticalSection(&queue_lock);
+    RECT unpainted;
+    EXPECT_FALSE(GetUpdateRect(main_window, &unpainted, FALSE)) << "the paint did not run";
+    EXPECT_TRUE(high_empty) << "a paint over a tile directory that does not exist queued a "
+                               "high-priority request";
+    EXPECT_TRUE(normal_empty) << "a paint queued a normal-priority request";
     EXPECT_EQ(scroll_x, 0);
     EXPECT_EQ(tileset.loaded, 1);
 }
