@@ -1,7 +1,6 @@
 // Tile decoding and the loader thread with the real window: screen pixels from colour, grey,
 // truncated and odd-sized JPEG tiles, files that cannot be read, tiles that arrive and are
-// blitted without a repaint, a tileset switch while a decode is in flight, and closing the
-// viewer while tiles are loading.
+// blitted without a repaint, and a tileset switch while a decode is in flight.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -235,63 +234,6 @@ TEST_F(TileLoader, TilesetSwitchShowsNoTileOfTheEarlierTileset) {
             << "a repaint shows " << colour_text(view.pixel(x, y)) << " at tile ("
             << tile->column << ", " << tile->row << "), expected blue";
     }
-}
-
-// The viewer as a process: closed while its loader decodes, it ends with code 0.
-TEST(TileLoaderShutdown, ClosingWhileTilesLoadExitsWithCodeZero) {
-    const std::string tileset_file =
-        write_tileset_at("big.tvt", 256, 256, 6, 4, tile_data("big"));
-    std::string exe = TERRAVA_EXE;
-    for (char& c : exe)
-        if (c == '/') c = '\\';
-    std::string command = "\"" + exe + "\" \"" + tileset_file + "\"";
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr,
-                               nullptr, &startup, &process))
-        << "cannot start " << command;
-    struct Search {
-        DWORD process_id;
-        HWND window;
-    } search = {process.dwProcessId, nullptr};
-    const bool shown = wait_until([&search] {
-        EnumWindows(
-            [](HWND window, LPARAM parameter) -> BOOL {
-                Search& s = *reinterpret_cast<Search*>(parameter);
-                DWORD owner = 0;
-                GetWindowThreadProcessId(window, &owner);
-                char name[32] = "";
-                GetClassNameA(window, name, sizeof name);
-                if (owner == s.process_id && std::string(name) == "TERRAVA" &&
-                    IsWindowVisible(window)) {
-                    s.window = window;
-                    return FALSE;
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(&search));
-        return search.window != nullptr;
-    });
-    EXPECT_TRUE(shown) << "the viewer's window never appeared";
-    if (shown) {
-        // A synchronous paint (handled once the tileset is loaded) queues the visible tiles;
-        // the close follows at once, while the loader is decoding them.
-        SendMessageA(search.window, WM_PAINT, 0, 0);
-        PostMessageA(search.window, WM_CLOSE, 0, 0);
-    }
-    // Pumping while waiting, since closing the viewer's window activates this one.
-    const bool ended = wait_until([&process] {
-        return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0;
-    });
-    EXPECT_TRUE(ended) << "the viewer was still running " << TILE_WAIT_MS
-                       << " ms after it was closed";
-    if (!ended) TerminateProcess(process.hProcess, 99);
-    DWORD exit_code = 12345;
-    GetExitCodeProcess(process.hProcess, &exit_code);
-    EXPECT_EQ(exit_code, 0u) << "exit code of the viewer closed while loading tiles";
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
 }
 
 }  // namespace
