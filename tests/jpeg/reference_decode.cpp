@@ -77,6 +77,8 @@ std::string read_coefficients(const uint8_t* data, size_t size, int& width, int&
     jpeg_read_header(&info, TRUE);
     jvirt_barray_ptr* arrays = jpeg_read_coefficients(&info);
     const char* problem = unsupported_layout(info);
+    for (int c = 0; c < info.num_components; ++c)
+        if (info.comp_info[c].quant_table == nullptr) problem = "a component without any scan";
     if (handler.manager.num_warnings > 0) problem = handler.message;
     if (problem == nullptr) {
         width = static_cast<int>(info.image_width);
