@@ -23,7 +23,8 @@ struct Component {
     // scan began (libjpeg copies it then). For a sequential file, where each component has one
     // scan, that is the table of that scan even when a DQT between scans redefines it. A
     // progressive file that redefines a table between the scans of one component has no
-    // reference decoding here: libjpeg keeps the first table, our decoder uses the last.
+    // reference decoding here: libjpeg keeps the first table, while our decoder dequantises a
+    // progressive frame after its last scan, with the tables in force then.
     uint16_t quant[64] = {};
     std::vector<int16_t> coefficients; // 64 per block, natural order, blocks row by row
 };
