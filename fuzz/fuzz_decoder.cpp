@@ -8,27 +8,9 @@
 #include <memory>
 
 #include "jpeg/jpeg_decoder.h"
+#include "tests/support/memory_stream.h"
 
 namespace {
-
-// Hands out the input in 4096-byte reads with the end flag on the last bytes, as a file does.
-class FuzzInputStream : public JpegInputStream {
-public:
-  FuzzInputStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  int32_t read(uint8_t* buffer, int32_t max_count, bool& end_of_stream) override {
-    size_t count = size_ - position_;
-    if (count > static_cast<size_t>(max_count)) count = static_cast<size_t>(max_count);
-    if (count > 0) std::memcpy(buffer, data_ + position_, count);
-    position_ += count;
-    if (position_ == size_) end_of_stream = true;
-    return static_cast<int32_t>(count);
-  }
-
-private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t position_ = 0;
-};
 
 // Headers may announce up to 8192x8192 pixels. Decoding that many from a few bytes of input
 // only repeats the same paths for seconds, so larger pictures stop after their headers.
@@ -41,7 +23,8 @@ bool is_listed_status(int32_t code) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  FuzzInputStream stream(data, size);
+  // 4096-byte reads with the end flag on the last bytes, as a file gives them.
+  MemoryStream stream(data, size);
   std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
   decoder->create(stream);
   if (!is_listed_status(decoder->status())) std::abort();

@@ -1,7 +1,7 @@
-// Shared helpers for the decoder's oracle and robustness tests: running the external encoders and
-// the reference decoder (ImageMagick, cjpeg, djpeg), reading their PNM output, decoding with our
-// decoder from memory, and comparing two images pixel by pixel with a message that points at the
-// first difference.
+// Shared helpers for the decoder's oracle and robustness tests: running the external programs
+// (ImageMagick, cjpeg, djpeg), reading their PNM output, decoding with our decoder from memory,
+// and comparing two images sample by sample with a message that points at the first difference.
+// The reference decoding itself is in reference_decode.h.
 #pragma once
 
 #include <cstdint>
@@ -9,16 +9,9 @@
 #include <vector>
 
 #include "jpeg/jpeg_decoder.h"
+#include "tests/jpeg/reference_decode.h"
 
 namespace oracle {
-
-// A decoded picture: 1 channel (grey) or 3 channels (red, green, blue), rows packed top-down.
-struct Image {
-    int width = 0;
-    int height = 0;
-    int channels = 0;
-    std::vector<uint8_t> pixels;
-};
 
 // What our decoder made of one file.
 struct DecodeOutcome {
@@ -33,31 +26,13 @@ struct DecodeOutcome {
     Image image;                  // rows delivered so far, converted to 1 or 3 channels
 };
 
-// How a MemoryStream hands out its bytes.
+// How the in-memory stream (tests/support/memory_stream.h) hands out the bytes.
 struct StreamBehaviour {
     int32_t chunk_size = 4096;     // at most this many bytes per read
     int64_t fail_after_bytes = -1; // once this many bytes are out, every read returns -1
     // true: the end flag comes with the last bytes; false: with a later read of 0 bytes,
     // as a file does when its length is a multiple of the read size.
     bool end_flag_with_last_bytes = true;
-};
-
-// A byte source over a buffer in memory, behaving as StreamBehaviour says.
-class MemoryStream : public JpegInputStream {
-public:
-    MemoryStream(const uint8_t* data, size_t size, StreamBehaviour behaviour = {});
-    int32_t read(uint8_t* buffer, int32_t max_count, bool& end_of_stream) override;
-    void attach() override { ++attach_calls; }
-    void detach() override { ++detach_calls; }
-
-    int attach_calls = 0;
-    int detach_calls = 0;
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t position_ = 0;
-    StreamBehaviour behaviour_;
 };
 
 // Directory for generated files, created on first use below the test's working directory
@@ -88,9 +63,11 @@ bool read_pnm(const std::string& path, Image& image, std::string& error_text);
 DecodeOutcome decode_with_terrava(const std::vector<uint8_t>& jpeg, StreamBehaviour behaviour = {},
                                   int64_t max_pixels = INT64_MAX);
 
-// Empty when the images are identical; otherwise names the file, the first differing pixel
-// (x, y, channel, expected, got), the number of differing samples and the largest difference.
-std::string compare_images(const std::string& file_name, const Image& expected, const Image& got);
+// Empty when no sample of got differs from expected by more than tolerance; otherwise names the
+// file, the first such pixel (x, y, channel, expected, got), how many samples are that far off
+// and the largest difference.
+std::string compare_images(const std::string& file_name, const Image& expected, const Image& got,
+                           int tolerance = 0);
 
 // True when code is 0 or one of the decoder's documented error codes.
 bool is_listed_status(int32_t code);

@@ -1,10 +1,11 @@
-// Helpers for the decoder's unit tests: an in-memory byte source with fault injection, a
-// builder for hand-made JPEG byte streams, a bit writer for entropy-coded data with byte
+// Helpers for the decoder's unit tests: a decoder on an in-memory stream, a builder for
+// hand-made JPEG byte streams, a bit writer for entropy-coded data with byte
 // stuffing, and a tiny baseline block encoder over fixed, easily written Huffman tables.
 #pragma once
 
 #include "jpeg/decoder_internal.h"
 #include "jpeg/jpeg_decoder.h"
+#include "tests/support/memory_stream.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,40 +14,13 @@
 
 using Bytes = std::vector<uint8_t>;
 
-// Serves `data` in chunks of at most `chunk` bytes; optionally fails on one read call.
-struct MemoryStream : JpegInputStream {
-  explicit MemoryStream(Bytes bytes, int32_t chunk_size = 4096)
-      : data(std::move(bytes)), chunk(chunk_size) {}
-  int32_t read(uint8_t* buffer, int32_t max_count, bool& end_of_stream) override {
-    read_calls++;
-    if (fail_on_call == read_calls) return -1;
-    size_t n = data.size() - position;
-    if (n > static_cast<size_t>(max_count)) n = static_cast<size_t>(max_count);
-    if (n > static_cast<size_t>(chunk)) n = static_cast<size_t>(chunk);
-    for (size_t i = 0; i < n; i++) buffer[i] = data[position + i];
-    position += n;
-    if (position == data.size() && (end_with_last_bytes || n == 0)) end_of_stream = true;
-    return static_cast<int32_t>(n);
-  }
-  void attach() override { attach_count++; }
-  void detach() override { detach_count++; }
-
-  Bytes data;
-  size_t position = 0;
-  int32_t chunk;
-  bool end_with_last_bytes = true;  // else the end is reported by a later call of 0 bytes
-  int32_t fail_on_call = 0;  // 1-based read call that returns -1; 0 = never
-  int32_t read_calls = 0;
-  int32_t attach_count = 0;
-  int32_t detach_count = 0;
-};
-
-// A decoder on its own stream, both on the heap.
+// A decoder on its own stream over its own copy of the bytes, all on the heap.
 struct DecoderOnBytes {
   explicit DecoderOnBytes(const Bytes& bytes, int32_t chunk = 4096)
-      : stream(new MemoryStream(bytes, chunk)), decoder(new JpegDecoder) {}
+      : data(bytes), stream(new MemoryStream(data, chunk)), decoder(new JpegDecoder) {}
   ~DecoderOnBytes() { decoder->destroy(); }
   JpegDecoderState& state() { return decoder->state(); }
+  Bytes data;
   std::unique_ptr<MemoryStream> stream;
   std::unique_ptr<JpegDecoder> decoder;
 };
