@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
 """Prints the closing line "N passed, N failed, N skipped" for scripts/test.
 
-  count-results.py [--stage-failures N] JUNIT[=CTEST_EXIT_CODE]...
+  count-results.py [--stage-failures N] [--stage-passes N] JUNIT[=CTEST_EXIT_CODE]...
 
 Each CTest JUnit file lists one entry per test program. A GoogleTest program also wrote its
 per-case results to test-results/<name>.xml beside it; those cases are counted one by one.
 A program without such a file (a script, or one that crashed before writing) counts as one.
-Skipped cases are listed by name and counted apart.
+Skipped cases are listed by name and counted apart. A stage that passed as a whole (the fuzz
+smoke run) counts as one passed test.
 
 Nothing passes by default: a missing or unreadable results file, one with no test at all, a
 program whose cases were all skipped, and a CTest run that exited non-zero although no case
@@ -89,15 +90,19 @@ def count_ctest_file(junit, ctest_status, tally):
 
 def main(argv):
     tally = Tally()
-    stage_failures = 0
+    stage_failures = stage_passes = 0
     args = iter(argv)
     for arg in args:
         if arg == "--stage-failures":
             stage_failures = int(next(args))
             continue
+        if arg == "--stage-passes":
+            stage_passes = int(next(args))
+            continue
         junit, _, status = arg.partition("=")
         count_ctest_file(junit, int(status or 0), tally)
     tally.failed += stage_failures
+    tally.passed += stage_passes
     print(f"{tally.passed} passed, {tally.failed} failed, {tally.skipped} skipped")
     return 1 if tally.failed else 0
 
