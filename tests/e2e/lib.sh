@@ -6,6 +6,7 @@
 #   e2e_begin NAME        # trap, private display, private WINEPREFIX, persistent wineserver
 #   e2e_start_app ARGS... # wine terrava.exe ARGS..., pid in E2E_APP_PID
 #   e2e_wait_window       # the visible X window titled "Terrava", id in E2E_WIN
+#   e2e_client_area       # its client area's exact place (needs E2E_PROBE, the window probe)
 #   ...
 #   e2e_finish            # prints "N passed, N failed", exits 0 only if nothing failed
 #
