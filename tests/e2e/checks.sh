@@ -15,8 +15,8 @@ WINDOW_COLOUR=255,255,255
 
 # Sets WX WY WW WH from the main window's geometry.
 window_geometry() {
-  set -- $(e2e_window_geometry) || return 1
-  [ $# = 4 ] || return 1
+  geo=$(e2e_window_geometry) || return 1
+  set -- $geo
   WX=$1 WY=$2 WW=$3 WH=$4
 }
 

@@ -6,6 +6,7 @@
 #   e2e_begin NAME        # trap, private display, private WINEPREFIX, persistent wineserver
 #   e2e_start_app ARGS... # wine terrava.exe ARGS..., pid in E2E_APP_PID
 #   e2e_wait_window       # the visible X window titled "Terrava", id in E2E_WIN
+#   e2e_client_area       # its client area's exact place (needs E2E_PROBE, the window probe)
 #   ...
 #   e2e_finish            # prints "N passed, N failed", exits 0 only if nothing failed
 #
@@ -76,10 +77,29 @@ e2e_check() {
   fi
 }
 
+# A run that checked nothing has not passed.
 e2e_finish() {
+  [ "$E2E_PASSED" -gt 0 ] || { e2e_log "FAILED: no check was made"; E2E_FAILED=$((E2E_FAILED + 1)); }
   e2e_log "$E2E_PASSED passed, $E2E_FAILED failed"
   echo "$E2E_PASSED passed, $E2E_FAILED failed"
   [ "$E2E_FAILED" -eq 0 ]
+}
+
+# e2e_ints COUNT VALUE - VALUE is exactly COUNT whole numbers (a leading minus allowed),
+# separated by single spaces. Every number a check reads from a tool goes through this or
+# e2e_is_count first: an empty or garbled answer must fail the check, never compare as text.
+e2e_ints() {
+  e2e_n=0
+  for e2e_v in $2; do
+    case ${e2e_v#-} in '' | *[!0-9]*) return 1 ;; esac
+    e2e_n=$((e2e_n + 1))
+  done
+  [ "$e2e_n" -eq "$1" ] && [ "$(printf '%s' "$2" | wc -l)" -eq 0 ]
+}
+
+# e2e_is_count VALUE - VALUE is one whole number, zero or more.
+e2e_is_count() {
+  case $1 in '' | *[!0-9]*) return 1 ;; esac
 }
 
 # e2e_wait SECONDS COMMAND... - polls COMMAND every 0.2 s until it succeeds; 1 on time-out.
@@ -209,14 +229,14 @@ e2e_display_ready() {
     xdpyinfo -display ":$1" >/dev/null 2>&1
 }
 
-# Starts Xvfb on the first free display from :90 up and waits until it answers. Runs that
-# start at the same moment take turns through a lock file, and a display is ours only while
-# its lock file names our server.
+# Starts Xvfb on the first free display from :90 (or from $TERRAVA_DISPLAY_FIRST) up and waits
+# until it answers. Runs that start at the same moment take turns through a lock file, and a
+# display is ours only while its lock file names our server.
 e2e_start_xvfb() {
   exec 8>/tmp/.terrava-e2e-display.lock
   flock 8
-  n=90
-  while [ $n -lt 190 ]; do
+  n=${TERRAVA_DISPLAY_FIRST:-90}
+  while [ $n -lt $((${TERRAVA_DISPLAY_FIRST:-90} + 100)) ]; do
     if e2e_display_free $n; then
       Xvfb ":$n" -screen 0 "${E2E_SCREEN_W}x${E2E_SCREEN_H}x24" -nolisten tcp -noreset \
         >"$E2E_OUT/xvfb.log" 2>&1 8>&- &
@@ -371,12 +391,34 @@ e2e_wait_window() {
 
 # e2e_window_geometry - "X Y WIDTH HEIGHT" of the main window (frame included) on the screen.
 e2e_window_geometry() {
-  xwininfo -id "$E2E_WIN" 2>/dev/null | awk '
+  e2e_geo=$(xwininfo -id "$E2E_WIN" 2>/dev/null | awk '
     /Absolute upper-left X:/ { x = $NF }
     /Absolute upper-left Y:/ { y = $NF }
     /Width:/ { w = $NF }
     /Height:/ { h = $NF }
-    END { if (w == "") exit 1; print x, y, w, h }'
+    END { print x, y, w, h }')
+  e2e_ints 4 "$e2e_geo" || { e2e_log "xwininfo gave no geometry for window '$E2E_WIN' ('$e2e_geo')"; return 1; }
+  echo "$e2e_geo"
+}
+
+# e2e_client_area - sets CX CY CW CH to the main window's client area on the screen (origin,
+# width, height; scroll bars excluded), as the window probe reads it through Win32. The probe's
+# window rectangle must match the X window's geometry, which proves Windows' screen
+# coordinates are the X screen's.
+e2e_client_area() {
+  [ -n "${E2E_PROBE:-}" ] && [ -f "$E2E_PROBE" ] || { e2e_log "no window probe: '${E2E_PROBE:-}'"; return 1; }
+  e2e_probe=$(timeout 120 wine "$E2E_PROBE" 2>>"$E2E_OUT/app.log") ||
+    { e2e_log "the window probe failed ('$e2e_probe')"; return 1; }
+  e2e_probe=$(printf '%s' "$e2e_probe" | tr -d '\r')
+  e2e_xgeo=$(e2e_window_geometry) || return 1
+  set -- $e2e_probe
+  [ $# -eq 10 ] && [ "$1" = window ] && [ "$6" = client ] && e2e_ints 8 "$2 $3 $4 $5 $7 $8 $9 ${10}" ||
+    { e2e_log "the window probe printed '$e2e_probe'"; return 1; }
+  [ "$2 $3 $(($4 - $2)) $(($5 - $3))" = "$e2e_xgeo" ] ||
+    { e2e_log "the window is at '$e2e_xgeo' for X but at '$2 $3 $4 $5' for Windows"; return 1; }
+  CX=$7 CY=$8 CW=$9 CH=${10}
+  [ "$CW" -gt 0 ] && [ "$CH" -gt 0 ] || { e2e_log "empty client area: '$e2e_probe'"; return 1; }
+  e2e_log "client area ${CW}x${CH} at ($CX, $CY)"
 }
 
 e2e_has_focus() {
@@ -388,7 +430,8 @@ e2e_has_focus() {
 e2e_focus() {
   e2e_has_focus && return 0
   e2e_wait 5 e2e_has_focus && return 0
-  set -- $(e2e_window_geometry) || return 1
+  e2e_geo=$(e2e_window_geometry) || return 1
+  set -- $e2e_geo
   xdotool mousemove $(($1 + $3 / 2)) $(($2 + 12)) click 1
   e2e_wait 20 e2e_has_focus
 }
@@ -429,7 +472,11 @@ e2e_screenshot() {
   echo "$f"
 }
 
-# e2e_pixels SUBCOMMAND ARGS... - see pixels.py.
+# e2e_pixels SUBCOMMAND ARGS... - pixels.py's dark or differ count (see pixels.py); fails when
+# pixels.py fails or answers anything but one count.
 e2e_pixels() {
-  python3 "$E2E_LIB_DIR/pixels.py" "$@"
+  e2e_px=$(python3 "$E2E_LIB_DIR/pixels.py" "$@" 2>>"$E2E_OUT/pixels.log") ||
+    { e2e_log "pixels.py $1 failed (see $E2E_OUT/pixels.log)"; return 1; }
+  e2e_is_count "$e2e_px" || { e2e_log "pixels.py $1 answered '$e2e_px', not a count"; return 1; }
+  echo "$e2e_px"
 }

@@ -1,16 +1,23 @@
 #!/usr/bin/env python3
 """Pixel queries on screenshots for the end-to-end runs (no imaging packages needed).
 
-Images are read through ImageMagick's `convert ... ppm:-` and parsed as binary PPM.
+Screenshots are read through ImageMagick's `convert ... ppm:-`, reference tiles through
+libjpeg's `djpeg -dct int -nosmooth` (integer IDCT, replicated chroma), both as binary PPM.
 
   pixels.py dark   IMAGE X Y W H [LUMA]       pixels in the box darker than LUMA (default 128)
   pixels.py differ IMAGE X Y W H R,G,B [TOL]  pixels in the box whose colour is off by more than TOL
-  pixels.py find   IMAGE REF X0 Y0 DX DY [STEP]
-        where REF (any image) sits in IMAGE with its top-left corner within (X0..X0+DX, Y0..Y0+DY):
-        prints "X Y MEAN_ERROR" for the best position, MEAN_ERROR the mean absolute channel
-        difference over a grid of REF pixels (every STEP-th, default 8)
+  pixels.py tiles  IMAGE CX CY CW CH VX VY TILE_DIR COLUMNS ROWS TILE_SIZE BOUND
+        the client area (CX, CY, CW x CH on the screen) shows the world from (VX, VY): every
+        client pixel that lies in the world is compared with the tile file's own decoding
+        (TILE_DIR/RRR/CCC.jpg) at exactly that place. Prints
+            COMPARED OFF WORST SHIFTED_X SHIFTED_Y SWAPPED
+        COMPARED pixels, OFF of them with a channel off by more than BOUND, WORST the largest
+        channel difference; the last three count the pixels that would be off by more than
+        BOUND had the picture been drawn one pixel right, one pixel down, or with red and blue
+        swapped (whether the tiles on screen have the detail to show such faults).
 
-Boxes are clipped to the image. Each command prints its result on one line.
+A box must lie wholly inside the image: a check of a box that is not on the screen would
+measure nothing. Each command prints its result on one line, and exits non-zero on any error.
 """
 import os
 import subprocess
@@ -20,80 +27,133 @@ import sys
 CONVERT = "/usr/bin/convert" if os.path.exists("/usr/bin/convert") else "convert"
 
 
+def read_ppm(command, what):
+    data = subprocess.run(command, check=True, stdout=subprocess.PIPE).stdout
+    fields, pos = [], 0
+    while len(fields) < 4:
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        if data[pos:pos + 1] == b"#":
+            pos = data.index(b"\n", pos)
+            continue
+        end = pos
+        while end < len(data) and not data[end:end + 1].isspace():
+            end += 1
+        fields.append(data[pos:end])
+        pos = end
+    if fields[0] != b"P6" or int(fields[3]) != 255:
+        raise ValueError(f"{what}: not an 8-bit colour PPM")
+    width, height = int(fields[1]), int(fields[2])
+    pixels = data[pos + 1:pos + 1 + 3 * width * height]
+    if len(pixels) != 3 * width * height:
+        raise ValueError(f"{what}: {len(pixels)} bytes of pixels, expected {3 * width * height}")
+    return width, height, pixels
+
+
 class Image:
     def __init__(self, path):
-        data = subprocess.run([CONVERT, path, "-depth", "8", "ppm:-"], check=True,
-                              stdout=subprocess.PIPE).stdout
-        fields, pos = [], 0
-        while len(fields) < 4:
-            while data[pos:pos + 1].isspace():
-                pos += 1
-            if data[pos:pos + 1] == b"#":
-                pos = data.index(b"\n", pos)
-                continue
-            end = pos
-            while not data[end:end + 1].isspace():
-                end += 1
-            fields.append(data[pos:end])
-            pos = end
-        if fields[0] != b"P6" or int(fields[3]) != 255:
-            raise ValueError(f"{path}: not an 8-bit PPM from convert")
-        self.width, self.height = int(fields[1]), int(fields[2])
-        self.pixels = data[pos + 1:pos + 1 + 3 * self.width * self.height]
+        self.width, self.height, self.pixels = read_ppm([CONVERT, path, "-depth", "8", "ppm:-"], path)
 
-    def rgb(self, x, y):
-        i = 3 * (y * self.width + x)
-        return self.pixels[i], self.pixels[i + 1], self.pixels[i + 2]
+    def check_box(self, x, y, w, h):
+        if w <= 0 or h <= 0 or x < 0 or y < 0 or x + w > self.width or y + h > self.height:
+            raise ValueError(f"box {w}x{h} at ({x}, {y}) is not inside the {self.width}x{self.height} image")
 
-    def box(self, x, y, w, h):
-        x0, y0 = max(0, x), max(0, y)
-        x1, y1 = min(self.width, x + w), min(self.height, y + h)
-        for yy in range(y0, y1):
-            for xx in range(x0, x1):
-                yield self.rgb(xx, yy)
+    def row(self, x, y, w):
+        start = 3 * (y * self.width + x)
+        return self.pixels[start:start + 3 * w]
 
 
-def luma(p):
-    return (299 * p[0] + 587 * p[1] + 114 * p[2]) // 1000
+def luma(r, g, b):
+    return (299 * r + 587 * g + 114 * b) // 1000
 
 
 def cmd_dark(img, x, y, w, h, limit=128):
-    return sum(1 for p in img.box(x, y, w, h) if luma(p) < limit)
-
-
-def cmd_differ(img, x, y, w, h, colour, tol=0):
-    c = [int(v) for v in colour.split(",")]
-    x0, x1 = max(0, x), min(img.width, x + w)
-    same_row = bytes(c) * (x1 - x0)
+    img.check_box(x, y, w, h)
     count = 0
-    for yy in range(max(0, y), min(img.height, y + h)):
-        start = 3 * (yy * img.width + x0)
-        row = img.pixels[start:start + len(same_row)]
-        if row == same_row:  # the common case, compared in one go
-            continue
-        count += sum(1 for i in range(0, len(row), 3)
-                     if max(abs(row[i + k] - c[k]) for k in range(3)) > tol)
+    for yy in range(y, y + h):
+        row = img.row(x, yy, w)
+        count += sum(1 for i in range(0, len(row), 3) if luma(row[i], row[i + 1], row[i + 2]) < limit)
     return count
 
 
-def cmd_find(img, ref, x0, y0, dx, dy, step=8):
-    samples = [(x, y, ref.rgb(x, y)) for y in range(0, ref.height, step)
-               for x in range(0, ref.width, step)]
-    best = None
-    for oy in range(y0, y0 + dy + 1):
-        for ox in range(x0, x0 + dx + 1):
-            if ox < 0 or oy < 0 or ox + ref.width > img.width or oy + ref.height > img.height:
-                continue
-            err = 0
-            for x, y, p in samples:
-                q = img.rgb(ox + x, oy + y)
-                err += abs(p[0] - q[0]) + abs(p[1] - q[1]) + abs(p[2] - q[2])
-            err /= 3 * len(samples)
-            if best is None or err < best[2]:
-                best = (ox, oy, err)
-    if best is None:
-        raise ValueError("reference does not fit at any of the positions")
-    return f"{best[0]} {best[1]} {best[2]:.2f}"
+def pixels_off(a, b, bound):
+    """Pixels of the equal-length RGB rows a and b with a channel off by more than bound."""
+    if a == b:
+        return 0
+    return sum(1 for i in range(0, len(a), 3)
+               if abs(a[i] - b[i]) > bound or abs(a[i + 1] - b[i + 1]) > bound
+               or abs(a[i + 2] - b[i + 2]) > bound)
+
+
+def cmd_differ(img, x, y, w, h, colour, tol=0):
+    img.check_box(x, y, w, h)
+    c = [int(v) for v in colour.split(",")]
+    if len(c) != 3 or not all(0 <= v <= 255 for v in c):
+        raise ValueError(f"colour '{colour}' is not R,G,B")
+    same_row = bytes(c) * w
+    return sum(pixels_off(img.row(x, yy, w), same_row, tol) for yy in range(y, y + h))
+
+
+def decode_tile(path, size):
+    width, height, pixels = read_ppm(["djpeg", "-dct", "int", "-nosmooth", "-ppm", path], path)
+    if (width, height) != (size, size):
+        raise ValueError(f"{path} is {width}x{height}, expected {size}x{size}")
+    return pixels
+
+
+def world_rows(tile_dir, columns, rows, size, vx, vy, w, h):
+    """The world's pixels from (vx, vy), w x h of them (inside the world), one RGB row each."""
+    tiles = {}
+
+    def tile(c, r):
+        if (c, r) not in tiles:
+            tiles[c, r] = decode_tile(os.path.join(tile_dir, f"{r:03d}", f"{c:03d}.jpg"), size)
+        return tiles[c, r]
+
+    out = []
+    for wy in range(vy, vy + h):
+        r, ty = divmod(wy, size)
+        parts = []
+        wx = vx
+        while wx < vx + w:
+            c, tx = divmod(wx, size)
+            n = min(size - tx, vx + w - wx)
+            start = 3 * (ty * size + tx)
+            parts.append(tile(c, r)[start:start + 3 * n])
+            wx += n
+        out.append(b"".join(parts))
+    return out
+
+
+def swap_red_blue(row):
+    swapped = bytearray(row)
+    swapped[0::3], swapped[2::3] = row[2::3], row[0::3]
+    return bytes(swapped)
+
+
+def cmd_tiles(img, cx, cy, cw, ch, vx, vy, tile_dir, columns, rows, size, bound):
+    if vx < 0 or vy < 0 or size <= 0 or columns <= 0 or rows <= 0:
+        raise ValueError("view, tile size and tile counts must be positive")
+    # The part of the client area that shows the world; the rest is the window colour.
+    w = min(cw, columns * size - vx)
+    h = min(ch, rows * size - vy)
+    img.check_box(cx, cy, w, h)
+    expected = world_rows(tile_dir, columns, rows, size, vx, vy, w, h)
+    off = worst = shifted_x = shifted_y = swapped = 0
+    previous = None
+    for y in range(h):
+        screen, want = img.row(cx, cy + y, w), expected[y]
+        if screen != want:
+            off += pixels_off(screen, want, bound)
+            worst = max(worst, max(abs(a - b) for a, b in zip(screen, want)))
+        # Drawn one pixel right, screen x would show world x - 1; one pixel down, screen row y
+        # would show world row y - 1.
+        shifted_x += pixels_off(screen[3:], want[:-3], bound)
+        if previous is not None:
+            shifted_y += pixels_off(screen, previous, bound)
+        swapped += pixels_off(screen, swap_red_blue(want), bound)
+        previous = want
+    return f"{w * h} {off} {worst} {shifted_x} {shifted_y} {swapped}"
 
 
 def main(argv):
@@ -101,17 +161,16 @@ def main(argv):
         sys.exit(__doc__)
     cmd, img = argv[1], Image(argv[2])
     args = argv[3:]
-    if cmd == "dark":
-        nums = [int(a) for a in args]
-        print(cmd_dark(img, *nums))
-    elif cmd == "differ":
-        nums = [int(a) for a in args[:4]]
+    if cmd == "dark" and len(args) in (4, 5):
+        print(cmd_dark(img, *[int(a) for a in args]))
+    elif cmd == "differ" and len(args) in (5, 6):
         tol = int(args[5]) if len(args) > 5 else 0
-        print(cmd_differ(img, *nums, args[4], tol))
-    elif cmd == "find":
-        ref = Image(args[0])
-        nums = [int(a) for a in args[1:]]
-        print(cmd_find(img, ref, *nums))
+        print(cmd_differ(img, *[int(a) for a in args[:4]], args[4], tol))
+    elif cmd == "tiles" and len(args) == 11:
+        nums = [int(a) for a in args[:6]]
+        tile_dir = args[6]
+        columns, rows, size, bound = (int(a) for a in args[7:])
+        print(cmd_tiles(img, *nums, tile_dir, columns, rows, size, bound))
     else:
         sys.exit(__doc__)
 
