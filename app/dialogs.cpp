@@ -24,7 +24,8 @@ void options_accept(HWND dialog) {
     tileset.cache_limit = tiles;
     char value[100];
     std::snprintf(value, sizeof value, "%d", tiles);
-    WritePrivateProfileStringA(TILESET_SECTION, "MaxCache", value, tileset.file_path);
+    if (!WritePrivateProfileStringA(TILESET_SECTION, "MaxCache", value, tileset.file_path))
+        report_file_error(dialog, IDS_CACHE_NOT_STORED, tileset.file_path, GetLastError());
     EndDialog(dialog, 1);
 }
 
