@@ -50,20 +50,6 @@ int32_t highest_label_number(const ProfileSection& section) {
     return highest;
 }
 
-// One key and the value a save gives it.
-struct KeyValue {
-    std::string folded;
-    std::string name;
-    std::string value;
-};
-
-void append_line(std::string& out, std::string_view name, std::string_view value) {
-    out.append(name);
-    out.push_back('=');
-    out.append(value);
-    out.append("\r\n");
-}
-
 }  // namespace
 
 std::vector<StoredLabel> read_stored_labels(std::string_view file) {
@@ -110,8 +96,8 @@ std::string store_label_text(std::string_view text) {
 }
 
 std::string write_stored_labels(std::string_view file, const std::vector<LabelToStore>& labels) {
-    std::vector<KeyValue> keys;
-    keys.reserve(labels.size() * FIELD_COUNT + 1);
+    std::vector<ProfileEntry> entries;
+    entries.reserve(labels.size() * FIELD_COUNT + 1);
     int32_t number = 0;
     for (const LabelToStore& label : labels) {
         ++number;
@@ -120,50 +106,8 @@ std::string write_stored_labels(std::string_view file, const std::vector<LabelTo
         const std::string values[FIELD_COUNT] = {std::to_string(label.x), std::to_string(label.y),
                                                  std::to_string(text.size()), store_label_text(text)};
         for (int field = 0; field < FIELD_COUNT; ++field)
-            keys.push_back({folded_key(static_cast<LabelField>(field), number),
-                            key_name(static_cast<LabelField>(field), number), values[field]});
+            entries.push_back({key_name(static_cast<LabelField>(field), number), values[field]});
     }
-    keys.push_back({"labelcount", "LabelCount", std::to_string(number)});
-
-    const std::vector<ProfileLine> lines = split_profile_lines(file);
-    const ProfileSection section(lines, LABEL_SECTION);
-    // Keys already in the section are rewritten on their own line; the rest are new lines.
-    std::vector<const KeyValue*> replacement(lines.size(), nullptr);
-    std::string new_lines;
-    for (const KeyValue& key : keys) {
-        const size_t index = section.found() ? section.find_index(key.folded) : SIZE_MAX;
-        if (index != SIZE_MAX) replacement[index] = &key;
-        else append_line(new_lines, key.name, key.value);
-    }
-
-    std::string out;
-    out.reserve(file.size() + new_lines.size() + 64);
-    // New lines go right after the first line break of the section's last line, so blank
-    // lines that separate it from the next section stay after them.
-    const size_t insert_after = section.found() ? section.insertion_line() - 1 : SIZE_MAX;
-    for (size_t i = 0; i < lines.size(); ++i) {
-        const ProfileLine& line = lines[i];
-        if (replacement[i] != nullptr) {
-            // The file's own spelling of the key stays; only the value changes.
-            out.append(line.name);
-            out.push_back('=');
-            out.append(replacement[i]->value);
-        } else {
-            out.append(file.substr(line.begin, line.end - line.begin));
-        }
-        std::string_view breaks = file.substr(line.end, line.next - line.end);
-        if (i == insert_after && !new_lines.empty()) {
-            const size_t first_break = breaks.compare(0, 2, "\r\n") == 0 ? 2 : breaks.empty() ? 0 : 1;
-            out.append(first_break == 0 ? std::string_view("\r\n") : breaks.substr(0, first_break));
-            out.append(new_lines);
-            breaks.remove_prefix(first_break);
-        }
-        out.append(breaks);
-    }
-    if (!section.found()) {
-        if (!lines.empty() && lines.back().end == lines.back().next) out.append("\r\n");
-        out.append("[").append(LABEL_SECTION).append("]\r\n");
-        out.append(new_lines);
-    }
-    return out;
+    entries.push_back({"LabelCount", std::to_string(number)});
+    return write_profile_entries(file, LABEL_SECTION, entries);
 }

@@ -154,3 +154,47 @@ int32_t profile_int(const ProfileLine* line, int32_t fallback) {
     if (negative) total = 0u - total;
     return static_cast<int32_t>(total);
 }
+
+std::string write_profile_entries(std::string_view file, std::string_view section_name,
+                                  const std::vector<ProfileEntry>& entries) {
+    const std::vector<ProfileLine> lines = split_profile_lines(file);
+    const ProfileSection section(lines, section_name);
+    // Keys already in the section are rewritten on their own line; the rest are new lines.
+    std::vector<const ProfileEntry*> replacement(lines.size(), nullptr);
+    std::string new_lines;
+    for (const ProfileEntry& entry : entries) {
+        const size_t index = section.found() ? section.find_index(fold_profile_name(entry.name)) : SIZE_MAX;
+        if (index != SIZE_MAX) {
+            replacement[index] = &entry;
+        } else {
+            new_lines.append(entry.name).append("=").append(entry.value).append("\r\n");
+        }
+    }
+
+    std::string out;
+    out.reserve(file.size() + new_lines.size() + 64);
+    // New lines go right after the first line break of the section's last line, so blank
+    // lines that separate it from the next section stay after them.
+    const size_t insert_after = section.found() ? section.insertion_line() - 1 : SIZE_MAX;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const ProfileLine& line = lines[i];
+        if (replacement[i] != nullptr) {
+            out.append(line.name).append("=").append(replacement[i]->value);
+        } else {
+            out.append(file.substr(line.begin, line.end - line.begin));
+        }
+        std::string_view breaks = file.substr(line.end, line.next - line.end);
+        if (i == insert_after && !new_lines.empty()) {
+            const size_t first_break = breaks.compare(0, 2, "\r\n") == 0 ? 2 : breaks.empty() ? 0 : 1;
+            out.append(first_break == 0 ? std::string_view("\r\n") : breaks.substr(0, first_break));
+            out.append(new_lines);
+            breaks.remove_prefix(first_break);
+        }
+        out.append(breaks);
+    }
+    if (!section.found()) {
+        if (!lines.empty() && lines.back().end == lines.back().next) out.append("\r\n");
+        out.append("[").append(section_name).append("]\r\n").append(new_lines);
+    }
+    return out;
+}

@@ -69,3 +69,16 @@ std::string_view profile_string(const ProfileLine* line, std::string_view fallba
 // the first character that is no digit, wrapping modulo 2^32; `fallback` when the key is
 // missing, has no '=' or its value is empty.
 int32_t profile_int(const ProfileLine* line, int32_t fallback);
+
+// A key and the value to write for it.
+struct ProfileEntry {
+    std::string name;
+    std::string value;
+};
+
+// `file` with each entry written into the first section named `section`, as the profile
+// functions write a key: an existing key is rewritten on its own line (keeping its spelling),
+// a new one goes after the section's last line, a missing section is added at the end. Every
+// other byte of the file stays. Values must not contain line breaks.
+std::string write_profile_entries(std::string_view file, std::string_view section,
+                                  const std::vector<ProfileEntry>& entries);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <new>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "app/label_store.h"
 #include "app/labels.h"
 #include "app/main_window.h"
+#include "app/profile_text.h"
 #include "app/view_math.h"
 #include "app/viewport.h"
 #include "app/whole_file.h"
@@ -85,6 +87,25 @@ Label* new_label(int32_t x, int32_t y, const std::string& text) {
     label->x = x;
     label->y = y;
     return label;
+}
+
+// Reads `file` (a missing one reads as empty), passes its text through `rewrite` and puts the
+// result in place of the file in one step. Returns 0 or the system's error code.
+DWORD rewrite_tileset_file(const char* file,
+                           const std::function<std::string(const std::string&)>& rewrite) {
+    try {
+        std::string content;
+        const DWORD read_error = read_whole_file(file, content);
+        if (read_error != 0 && read_error != ERROR_FILE_NOT_FOUND) return read_error;
+        // A file in UTF-16 would need every line rewritten in its encoding: refuse it rather
+        // than add lines it cannot read.
+        if (content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
+                                    (content[0] == '\xFE' && content[1] == '\xFF')))
+            return ERROR_UNSUPPORTED_TYPE;
+        return replace_whole_file(file, rewrite(content), replace_tileset_file);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
 }
 
 }  // namespace
@@ -172,25 +193,20 @@ void load_labels(const char* file) {
 }
 
 DWORD save_labels(const char* file) {
-    try {
-        std::string content;
-        const DWORD read_error = read_whole_file(file, content);
-        if (read_error != 0 && read_error != ERROR_FILE_NOT_FOUND) return read_error;
-        // A file in UTF-16 would need every line rewritten in its encoding: refuse it rather
-        // than append lines it cannot read.
-        if (content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
-                                    (content[0] == '\xFE' && content[1] == '\xFF')))
-            return ERROR_UNSUPPORTED_TYPE;
+    const DWORD error = rewrite_tileset_file(file, [](const std::string& content) {
         std::vector<LabelToStore> labels;
         for (const Label* label = tileset.labels; label != nullptr; label = label->next)
             labels.push_back({label->x, label->y, label->text});
-        const DWORD error = replace_whole_file(file, write_stored_labels(content, labels),
-                                               replace_tileset_file);
-        if (error == 0) labels_unsaved = 0;
-        return error;
-    } catch (const std::bad_alloc&) {
-        return ERROR_NOT_ENOUGH_MEMORY;
-    }
+        return write_stored_labels(content, labels);
+    });
+    if (error == 0) labels_unsaved = 0;
+    return error;
+}
+
+DWORD store_cache_limit(const char* file, int32_t tiles) {
+    return rewrite_tileset_file(file, [tiles](const std::string& content) {
+        return write_profile_entries(content, TILESET_SECTION, {{"MaxCache", std::to_string(tiles)}});
+    });
 }
 
 bool save_labels_or_report(HWND owner) {

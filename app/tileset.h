@@ -59,6 +59,10 @@ void load_labels(const char* file);
 // replaces the file. Returns 0, or the system's error code with the file left as it was.
 DWORD save_labels(const char* file);
 
+// Writes MaxCache = `tiles` into `file` the same way, keeping every other line. Returns 0 or
+// the system's error code.
+DWORD store_cache_limit(const char* file, int32_t tiles);
+
 // Saves the labels into the open tileset file; a failure is shown in a message box owned by
 // `owner` and leaves the labels unsaved. True when saved.
 bool save_labels_or_report(HWND owner);

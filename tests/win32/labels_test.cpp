@@ -950,6 +950,28 @@ TEST_F(Options, ZeroEmptyAndCancelChangeNothing) {
     }
 }
 
+TEST_F(Options, AFailedWriteIsReportedNamingTheFile) {
+    SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY);
+    std::string report;
+    const bool appeared = with_dialog(
+        "Options", [] { SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(CMD_OPTIONS, 0), 0); },
+        [&](HWND dialog) {
+            SetDlgItemTextA(dialog, CACHE_EDIT_ID, "100");
+            click(dialog, IDOK);
+            HWND box = nullptr;
+            for (int i = 0; i < 2000 && box == nullptr; ++i, Sleep(10))
+                box = FindWindowA(reinterpret_cast<LPCSTR>(32770), window_title);
+            if (box == nullptr) return;
+            report = item_text(box, 0xFFFF);
+            click(box, IDOK);
+        });
+    SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(appeared);
+    EXPECT_NE(report.find(path_), std::string::npos) << "the report names the file: " << report;
+    EXPECT_EQ(stored(), 50) << "the file is unchanged";
+    EXPECT_EQ(tileset.cache_limit, 400) << "the new size applies to this session";
+}
+
 TEST(About, OpensFromTheMenuAndOkClosesIt) {
     bool has_ok = false;
     const bool appeared = with_dialog(
