@@ -6,9 +6,10 @@ bool is_profile_blank(char c) { return (c >= '\t' && c <= '\r') || c == ' ' || c
 
 namespace {
 
-ProfileLine parse_line(std::string_view file, size_t begin, size_t end, size_t next) {
+// `content` is where the line's text starts: after `begin`, past a byte-order mark.
+ProfileLine parse_line(std::string_view file, size_t begin, size_t content, size_t end, size_t next) {
     ProfileLine line{ProfileLine::BLANK, begin, end, next, {}, {}, false};
-    size_t first = begin;
+    size_t first = content;
     size_t last = end;
     while (first < last && is_profile_blank(file[first])) ++first;
     while (last > first && is_profile_blank(file[last - 1])) --last;
@@ -65,13 +66,15 @@ bool enclosed_in_quotes(std::string_view value) {
 
 std::vector<ProfileLine> split_profile_lines(std::string_view file) {
     std::vector<ProfileLine> lines;
+    // A UTF-8 byte-order mark is not part of the first line's text (the bytes stay in place).
+    const size_t mark = file.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     size_t begin = 0;
     while (begin < file.size()) {
-        size_t end = begin;
+        size_t end = begin == 0 ? mark : begin;
         while (end < file.size() && file[end] != '\r' && file[end] != '\n') ++end;
         size_t next = end;
         while (next < file.size() && (file[next] == '\r' || file[next] == '\n')) ++next;
-        lines.push_back(parse_line(file, begin, end, next));
+        lines.push_back(parse_line(file, begin, begin == 0 ? mark : begin, end, next));
         begin = next;
     }
     return lines;

@@ -155,6 +155,13 @@ TEST(LabelStore, WritingKeepsEveryOtherLineAndRewritesKeysWhereTheyStand) {
     };
     for (const auto& c : edges)
         EXPECT_EQ(write_stored_labels(c.file, {{1, 2, "a"}}), c.expected) << c.name;
+
+    // A UTF-8 byte-order mark stays in front and does not hide the section.
+    const std::string marked = "\xEF\xBB\xBF[Terrava 1.0]\r\nLabelCount=1\r\nLabel1Text=x\r\n";
+    EXPECT_EQ(texts_of(read_stored_labels(marked)), std::vector<std::string>{"x"});
+    EXPECT_EQ(write_stored_labels(marked, {{1, 2, "y"}}),
+              "\xEF\xBB\xBF[Terrava 1.0]\r\nLabelCount=1\r\nLabel1Text=y\r\nLabel1X=1\r\nLabel1Y=2\r\n"
+              "Label1Len=1\r\n");
 }
 
 }  // namespace
