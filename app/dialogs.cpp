@@ -1,8 +1,7 @@
 // The Options dialog and the About box. Options shows the cache in megabytes and stores the
-// new size as a tile count, in the tileset file at once.
+// new size as a tile count, in the tileset file at once; a failed write is reported.
 #include "app/dialogs.h"
 
-#include <cstdio>
 
 #include "app/options_math.h"
 #include "app/tileset.h"
@@ -22,9 +21,8 @@ void options_accept(HWND dialog) {
         return;
     }
     tileset.cache_limit = tiles;
-    char value[100];
-    std::snprintf(value, sizeof value, "%d", tiles);
-    WritePrivateProfileStringA(TILESET_SECTION, "MaxCache", value, tileset.file_path);
+    const DWORD error = store_cache_limit(tileset.file_path, tiles);
+    if (error != 0) report_file_error(dialog, IDS_CACHE_NOT_STORED, tileset.file_path, error);
     EndDialog(dialog, 1);
 }
 

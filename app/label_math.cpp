@@ -12,3 +12,10 @@ bool label_in_drawing_margin(int32_t x, int32_t y, int32_t scroll_x, int32_t scr
 int32_t centred_scroll(int32_t label_coordinate, int32_t view_extent) {
     return add_saturating(label_coordinate, -(view_extent >> 1));
 }
+
+int32_t label_client_coordinate(int32_t label_coordinate, int32_t scroll) {
+    const int64_t offset = static_cast<int64_t>(label_coordinate) - scroll;
+    return static_cast<int32_t>(offset < INT32_MIN ? INT32_MIN : offset > INT32_MAX ? INT32_MAX : offset);
+}
+
+int32_t label_world_coordinate(int32_t scroll, int32_t click) { return add_saturating(scroll, click); }

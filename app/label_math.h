@@ -19,5 +19,11 @@ constexpr TextOffset LABEL_OUTLINE_OFFSETS[8] = {
     {0, -10}, {0, -8}, {-1, -9}, {1, -9}, {-1, -10}, {-1, -8}, {1, -10}, {1, -8}};
 constexpr TextOffset LABEL_TEXT_OFFSET = {0, -9};
 
+// Where a label coordinate lies in the client area for a view at `scroll`, and the world
+// coordinate of a click at client `click`; both saturate at the 32-bit limits like every
+// other position of the view.
+int32_t label_client_coordinate(int32_t label_coordinate, int32_t scroll);
+int32_t label_world_coordinate(int32_t scroll, int32_t click);
+
 // The scroll position that centres a label in a view of width x height, before clamping.
 int32_t centred_scroll(int32_t label_coordinate, int32_t view_extent);

@@ -1,12 +1,14 @@
 // Labels on screen and in the list box: the outlined overlay, adding with a right click,
 // the text-input dialog, the list box with goto and delete. The list box's items point at
-// Label records, so it is closed whenever a tileset load replaces them.
+// Label records, so a tileset load closes it before it replaces them. Texts are single lines:
+// the dialog turns line breaks, typed or pasted, into spaces.
 #include "app/labels.h"
 
 #include <cstdlib>
 #include <cstring>
 
 #include "app/label_math.h"
+#include "app/label_store.h"
 #include "app/main_window.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
@@ -23,8 +25,8 @@ char* input_text = nullptr;
 namespace {
 
 void draw_label(HDC dc, const Label& label) {
-    const int sx = label.x - scroll_x;
-    const int sy = label.y - scroll_y;
+    const int sx = label_client_coordinate(label.x, scroll_x);
+    const int sy = label_client_coordinate(label.y, scroll_y);
     const int length = static_cast<int>(std::strlen(label.text));
     SetTextColor(dc, RGB(0, 0, 0));
     for (const TextOffset& offset : LABEL_OUTLINE_OFFSETS)
@@ -49,13 +51,34 @@ bool label_is_current(const Label* label) {
     return false;
 }
 
-void close_label_list_before_reload() {
-    if (label_list_open) toggle_label_list(main_window);
-}
+WNDPROC input_edit_base_proc = nullptr;
 
-struct RegisterReloadHook {
-    RegisterReloadHook() { before_labels_replaced = close_label_list_before_reload; }
-} register_reload_hook;
+// The text-input field's procedure: a paste arrives as one line, each line break one space.
+LRESULT CALLBACK input_edit_proc(HWND edit, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message != WM_PASTE || !IsClipboardFormatAvailable(CF_TEXT) || !OpenClipboard(edit))
+        return CallWindowProcA(input_edit_base_proc, edit, message, wparam, lparam);
+    HANDLE data = GetClipboardData(CF_TEXT);
+    const char* pasted = data != nullptr ? static_cast<const char*>(GlobalLock(data)) : nullptr;
+    if (pasted != nullptr) {
+        const size_t size = GlobalSize(data);
+        const size_t length = strnlen(pasted, size);
+        char* line = static_cast<char*>(std::malloc(length + 1));
+        if (line != nullptr) {
+            std::memcpy(line, pasted, length);
+            line[length] = '\0';
+            flatten_line_breaks(line);
+        }
+        GlobalUnlock(data);
+        CloseClipboard();
+        if (line != nullptr) {
+            SendMessageA(edit, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(line));
+            std::free(line);
+        }
+        return 0;
+    }
+    CloseClipboard();
+    return 0;
+}
 
 }  // namespace
 
@@ -65,8 +88,10 @@ void draw_label_overlay(HDC dc, const RECT& rectangle) {
     SetTextAlign(dc, TA_CENTER);
     const int32_t width = rectangle.right;
     const int32_t height = rectangle.bottom;
+    // An empty text draws nothing: skipping it spares nine calls per gap label of a file.
     for (const Label* label = tileset.labels; label != nullptr; label = label->next)
-        if (label_in_drawing_margin(label->x, label->y, scroll_x, scroll_y, width, height))
+        if (label->text[0] != '\0' &&
+            label_in_drawing_margin(label->x, label->y, scroll_x, scroll_y, width, height))
             draw_label(dc, *label);
 }
 
@@ -85,14 +110,19 @@ void on_add_label(HWND window, LPARAM click_point) {
             return;
         }
         label->text = input_text;
-        label->x = scroll_x + click_x;
-        label->y = scroll_y + click_y;
+        label->x = label_world_coordinate(scroll_x, click_x);
+        label->y = label_world_coordinate(scroll_y, click_y);
         label->next = tileset.labels;
         if (tileset.labels != nullptr) tileset.labels->prev = label;
         tileset.labels = label;
         input_text = nullptr;
+        labels_unsaved = 1;
     }
     InvalidateRect(window, nullptr, FALSE);
+}
+
+void close_label_list() {
+    if (label_list_open) toggle_label_list(main_window);
 }
 
 void on_toggle_labels_visible(HWND window) {
@@ -104,6 +134,9 @@ INT_PTR CALLBACK text_input_dialog_proc(HWND dialog, UINT message, WPARAM wparam
     switch (message) {
     case WM_INITDIALOG: {
         HWND edit = GetDlgItem(dialog, INPUT_EDIT_ID);
+        SendMessageA(edit, EM_LIMITTEXT, MAX_STORED_LABEL_LENGTH, 0);   // what the file keeps
+        input_edit_base_proc = reinterpret_cast<WNDPROC>(
+            SetWindowLongPtrA(edit, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(input_edit_proc)));
         SetFocus(edit);
         SetWindowTextA(dialog, input_caption);
         if (input_text != nullptr) {
@@ -120,6 +153,7 @@ INT_PTR CALLBACK text_input_dialog_proc(HWND dialog, UINT message, WPARAM wparam
             if (text == nullptr) return FALSE;
             text[0] = '\0';
             GetWindowTextA(edit, text, length + 1);
+            flatten_line_breaks(text);   // a text set or typed with line breaks, too
             input_text = text;
             EndDialog(dialog, 1);
             return TRUE;
@@ -204,6 +238,7 @@ void delete_selected_label(HWND list) {
     if (label->prev != nullptr) label->prev->next = label->next;
     if (tileset.labels == label) tileset.labels = label->next;
     free_label(label);
+    labels_unsaved = 1;
     SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(selection), 0);
     InvalidateRect(reinterpret_cast<HWND>(GetWindowLongPtrA(list, GWLP_USERDATA)), nullptr, TRUE);
 }

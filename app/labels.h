@@ -21,6 +21,8 @@ void on_add_label(HWND window, LPARAM click_point);
 void on_toggle_labels_visible(HWND window);
 INT_PTR CALLBACK text_input_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 void toggle_label_list(HWND parent);
+// Closes the list box if it is open (before the records its items point at go).
+void close_label_list();
 LRESULT CALLBACK label_list_proc(HWND list, UINT message, WPARAM wparam, LPARAM lparam);
 void goto_selected_label();
 void delete_selected_label(HWND list);

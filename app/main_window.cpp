@@ -62,8 +62,8 @@ void command_load_tileset(HWND window) {
     InvalidateRect(window, nullptr, TRUE);
 }
 
-void command_save_tileset() {
-    if (tileset.loaded) save_labels(tileset.file_path);
+void command_save_tileset(HWND window) {
+    if (tileset.loaded) save_labels_or_report(window);
 }
 
 void command_options(HWND window) {
@@ -76,7 +76,10 @@ void command_about(HWND window) {
     DialogBoxParamA(app_instance, MAKEINTRESOURCEA(ABOUT_DIALOG), window, about_dialog_proc, 0);
 }
 
-void command_exit(HWND window) { DestroyWindow(window); }
+// Exit, Alt+X, Alt+F4 and the close box: unsaved labels are offered for saving first.
+void command_exit(HWND window) {
+    if (settle_unsaved_labels(window)) DestroyWindow(window);
+}
 
 LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (LOWORD(wparam)) {
@@ -84,7 +87,7 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     case CMD_EXIT: command_exit(window); return 0;
     case LABEL_LIST_ID: goto_selected_label(); return 0;
     case CMD_LOAD_TILESET: command_load_tileset(window); return 0;
-    case CMD_SAVE_TILESET: command_save_tileset(); return 0;
+    case CMD_SAVE_TILESET: command_save_tileset(window); return 0;
     case CMD_OPTIONS: command_options(window); return 0;
     default: return DefWindowProcA(window, message, wparam, lparam);
     }
@@ -100,7 +103,7 @@ void on_key_down(HWND window, WPARAM key) {
         return;
     case 'L': on_toggle_labels_visible(window); return;
     case 'O': command_load_tileset(window); return;
-    case 'S': command_save_tileset(); return;
+    case 'S': command_save_tileset(window); return;
     default: on_navigation_key_down(window, key); return;
     }
 }
@@ -158,6 +161,7 @@ void update_status_panes() {
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
+    case WM_CLOSE: command_exit(window); return 0;
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_SIZE: on_size(window); return 0;
     case WM_PAINT: on_paint(window); return 0;

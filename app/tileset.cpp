@@ -1,5 +1,6 @@
 // Loading a tileset file and reading and writing its labels. A load validates everything it
-// reads before committing, so a rejected file leaves the previous tileset untouched.
+// reads before committing, so a rejected file leaves the previous tileset untouched; a save
+// replaces the file in one step and reports a failure instead of losing the labels.
 #include "app/tileset.h"
 
 #include <commdlg.h>
@@ -7,13 +8,24 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <new>
+#include <string>
+#include <vector>
 
+#include "app/label_store.h"
+#include "app/labels.h"
+#include "app/main_window.h"
+#include "app/profile_text.h"
 #include "app/view_math.h"
 #include "app/viewport.h"
+#include "app/whole_file.h"
+#include "res/resource_ids.h"
 #include "tiles/tile_cache.h"
 
 Tileset tileset = {0, 0, 0, 0, nullptr, "", INITIAL_CACHE_LIMIT, 0, nullptr, {}};
-void (*before_labels_replaced)() = nullptr;
+int labels_unsaved = 0;
+BOOL(WINAPI* replace_tileset_file)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
 
 namespace {
 
@@ -62,17 +74,38 @@ void fill_tile_dib_header() {
     h.biYPelsPerMeter = 1440;
 }
 
-// A stored text that the profile functions would not give back unchanged (leading or
-// trailing blanks, or enclosing quotes, which reading strips) is written inside one pair of
-// double quotes; reading strips exactly that pair again.
-bool needs_quoting(const char* text) {
-    size_t length = std::strlen(text);
-    if (length == 0) return false;
-    auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    if (blank(text[0]) || blank(text[length - 1])) return true;
-    if (length >= 2 && (text[0] == '"' || text[0] == '\'') && text[length - 1] == text[0])
-        return true;
-    return false;
+// A label of the list as a heap record of its own.
+Label* new_label(int32_t x, int32_t y, const std::string& text) {
+    Label* label = static_cast<Label*>(std::calloc(1, sizeof(Label)));
+    if (label == nullptr) return nullptr;
+    label->text = static_cast<char*>(std::malloc(text.size() + 1));
+    if (label->text == nullptr) {
+        std::free(label);
+        return nullptr;
+    }
+    std::memcpy(label->text, text.c_str(), text.size() + 1);
+    label->x = x;
+    label->y = y;
+    return label;
+}
+
+// Reads `file` (a missing one reads as empty), passes its text through `rewrite` and puts the
+// result in place of the file in one step. Returns 0 or the system's error code.
+DWORD rewrite_tileset_file(const char* file,
+                           const std::function<std::string(const std::string&)>& rewrite) {
+    try {
+        std::string content;
+        const DWORD read_error = read_whole_file(file, content);
+        if (read_error != 0 && read_error != ERROR_FILE_NOT_FOUND) return read_error;
+        // A file in UTF-16 would need every line rewritten in its encoding: refuse it rather
+        // than add lines it cannot read.
+        if (content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
+                                    (content[0] == '\xFE' && content[1] == '\xFF')))
+            return ERROR_UNSUPPORTED_TYPE;
+        return replace_whole_file(file, rewrite(content), replace_tileset_file);
+    } catch (const std::bad_alloc&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
 }
 
 }  // namespace
@@ -111,6 +144,7 @@ void load_tileset(HWND owner, const char* file_name) {
     if (geometry.tile_rows == -1) return;
     // Sizes and counts divide and multiply everywhere in the viewer: reject what they cannot take.
     if (!tile_geometry_is_usable(geometry)) return;
+    if (!settle_unsaved_labels(owner)) return;
 
     const int32_t max_cache = read_profile_int("MaxCache", DEFAULT_CACHE_LIMIT, chosen);
 
@@ -131,7 +165,7 @@ void load_tileset(HWND owner, const char* file_name) {
     std::memcpy(tileset.file_path, chosen, sizeof chosen);
     tileset.loaded = 1;
 
-    if (before_labels_replaced != nullptr) before_labels_replaced();
+    close_label_list();   // its items point at the records about to be replaced
     load_labels(tileset.file_path);
     fill_tile_dib_header();
     update_scroll_bars();
@@ -139,71 +173,80 @@ void load_tileset(HWND owner, const char* file_name) {
 
 void load_labels(const char* file) {
     free_all_labels();
-    int32_t count = read_profile_int("LabelCount", 0, file);
-    if (count > MAX_LABEL_COUNT) count = MAX_LABEL_COUNT;
-
-    char key[100];
-    for (int32_t i = count; i >= 1; --i) {
-        Label* label = static_cast<Label*>(std::calloc(1, sizeof(Label)));
+    labels_unsaved = 0;
+    std::vector<StoredLabel> stored;
+    try {
+        std::string content;
+        if (read_whole_file(file, content) != 0) return;
+        stored = read_stored_labels(content);
+    } catch (const std::bad_alloc&) {
+        return;   // labels that do not fit in memory are not loaded; the file keeps them
+    }
+    // Label 1 ends up at the head: insert from the last one.
+    for (auto it = stored.rbegin(); it != stored.rend(); ++it) {
+        Label* label = new_label(it->x, it->y, it->text);
         if (label == nullptr) continue;
-        std::snprintf(key, sizeof key, "Label%dX", i);
-        label->x = read_profile_int(key, 0, file);
-        std::snprintf(key, sizeof key, "Label%dY", i);
-        label->y = read_profile_int(key, 0, file);
-        std::snprintf(key, sizeof key, "Label%dLen", i);
-        const int32_t length = read_profile_int(key, 255, file);
-        // Len 0 drops the label; a negative or absurd Len is damage and must not size anything.
-        if (length <= 0 || length > MAX_LABEL_LENGTH) {
-            std::free(label);
-            continue;
-        }
-        // Room for a pair of quotes that a save may have put around the text; the text itself
-        // is then cut to Len characters.
-        label->text = static_cast<char*>(std::malloc(static_cast<size_t>(length) + 3));
-        if (label->text == nullptr) {
-            std::free(label);
-            continue;
-        }
-        std::snprintf(key, sizeof key, "Label%dText", i);
-        GetPrivateProfileStringA(TILESET_SECTION, key, "", label->text,
-                                 static_cast<DWORD>(length) + 3, file);
-        label->text[length] = '\0';
         label->next = tileset.labels;
         if (tileset.labels != nullptr) tileset.labels->prev = label;
         tileset.labels = label;
     }
 }
 
-void save_labels(const char* file) {
-    char key[100];
-    char value[100];
-    int32_t index = 1;
-    for (Label* label = tileset.labels; label != nullptr; label = label->next, ++index) {
-        std::snprintf(key, sizeof key, "Label%dX", index);
-        std::snprintf(value, sizeof value, "%d", label->x);
-        WritePrivateProfileStringA(TILESET_SECTION, key, value, file);
-        std::snprintf(key, sizeof key, "Label%dY", index);
-        std::snprintf(value, sizeof value, "%d", label->y);
-        WritePrivateProfileStringA(TILESET_SECTION, key, value, file);
-        std::snprintf(key, sizeof key, "Label%dLen", index);
-        std::snprintf(value, sizeof value, "%d", static_cast<int>(std::strlen(label->text)));
-        WritePrivateProfileStringA(TILESET_SECTION, key, value, file);
-        std::snprintf(key, sizeof key, "Label%dText", index);
-        if (needs_quoting(label->text)) {
-            size_t length = std::strlen(label->text);
-            char* quoted = static_cast<char*>(std::malloc(length + 3));
-            if (quoted != nullptr) {
-                quoted[0] = '"';
-                std::memcpy(quoted + 1, label->text, length);
-                quoted[length + 1] = '"';
-                quoted[length + 2] = '\0';
-                WritePrivateProfileStringA(TILESET_SECTION, key, quoted, file);
-                std::free(quoted);
-            }
-        } else {
-            WritePrivateProfileStringA(TILESET_SECTION, key, label->text, file);
-        }
+DWORD save_labels(const char* file) {
+    const DWORD error = rewrite_tileset_file(file, [](const std::string& content) {
+        std::vector<LabelToStore> labels;
+        for (const Label* label = tileset.labels; label != nullptr; label = label->next)
+            labels.push_back({label->x, label->y, label->text});
+        return write_stored_labels(content, labels);
+    });
+    if (error == 0) labels_unsaved = 0;
+    return error;
+}
+
+DWORD store_cache_limit(const char* file, int32_t tiles) {
+    return rewrite_tileset_file(file, [tiles](const std::string& content) {
+        return write_profile_entries(content, TILESET_SECTION, {{"MaxCache", std::to_string(tiles)}});
+    });
+}
+
+bool save_labels_or_report(HWND owner) {
+    const DWORD error = save_labels(tileset.file_path);
+    if (error == 0) return true;
+    report_file_error(owner, IDS_LABELS_NOT_SAVED, tileset.file_path, error);
+    return false;
+}
+
+bool settle_unsaved_labels(HWND owner) {
+    if (!labels_unsaved || !tileset.loaded) return true;
+    char format[200] = "";
+    LoadStringA(app_instance, IDS_SAVE_LABELS_QUESTION, format, sizeof format);
+    std::string question(std::strlen(format) + std::strlen(tileset.file_path) + 1, '\0');
+    std::snprintf(&question[0], question.size(), format, tileset.file_path);
+    switch (MessageBoxA(owner, question.c_str(), window_title, MB_YESNOCANCEL | MB_ICONQUESTION)) {
+    case IDYES: return save_labels_or_report(owner);
+    case IDNO: return true;
+    default: return false;
     }
-    std::snprintf(value, sizeof value, "%d", index - 1);
-    WritePrivateProfileStringA(TILESET_SECTION, "LabelCount", value, file);
+}
+
+void report_file_error(HWND owner, UINT what_string_id, const char* file, DWORD error) {
+    char format[200] = "";
+    LoadStringA(app_instance, what_string_id, format, sizeof format);
+    char* reason = nullptr;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   nullptr, error, 0, reinterpret_cast<LPSTR>(&reason), 0, nullptr);
+    char fallback[40];
+    std::snprintf(fallback, sizeof fallback, "System error %lu.", static_cast<unsigned long>(error));
+    if (reason != nullptr) {
+        size_t end = std::strlen(reason);   // the system's text ends with a line break
+        while (end > 0 && (reason[end - 1] == '\r' || reason[end - 1] == '\n' || reason[end - 1] == ' '))
+            reason[--end] = '\0';
+    }
+    const char* because = reason != nullptr ? reason : fallback;
+    std::string text(std::strlen(format) + std::strlen(file) + std::strlen(because) + 1, '\0');
+    const int length = std::snprintf(&text[0], text.size(), format, file, because);
+    if (length >= 0 && static_cast<size_t>(length) < text.size()) text.resize(static_cast<size_t>(length));
+    MessageBoxA(owner, text.c_str(), window_title, MB_OK | MB_ICONERROR);
+    if (reason != nullptr) LocalFree(reason);
 }

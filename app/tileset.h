@@ -1,6 +1,7 @@
 // The open tileset: geometry, tile directory, file path, cache limit and the label list, as
-// read from and written to the tileset file (INI, section "Terrava 1.0") through the Win32
-// profile functions. Main thread only, except that the loader reads the tile size.
+// read from the tileset file (INI, section "Terrava 1.0"). Labels are read from one copy of
+// the file and saved by replacing the file in one step; a failed save is reported and the
+// labels stay unsaved. Main thread only, except that the loader reads the tile size.
 #pragma once
 #include <windows.h>
 
@@ -12,8 +13,6 @@ constexpr int32_t TILE_DIR_BLOCK = 270;         // allocation for tile_dir
 constexpr int32_t TILE_DIR_CAPACITY = 260;      // characters read into it, with the NUL
 constexpr int32_t INITIAL_CACHE_LIMIT = 30;     // before the first load
 constexpr int32_t DEFAULT_CACHE_LIMIT = 50;     // a file without MaxCache
-constexpr int32_t MAX_LABEL_COUNT = 100000;     // more is taken as a damaged file
-constexpr int32_t MAX_LABEL_LENGTH = 65535;     // longer stored Len is taken as damage
 
 // A text pinned to a world point; list newest first, head in tileset.labels.
 struct Label {
@@ -40,19 +39,41 @@ struct Tileset {
 // The one open tileset (main thread; the loader thread reads tile_width and tile_height).
 extern Tileset tileset;
 
-// Hook run at the commit of every successful load, before the labels are replaced; the label
-// list box uses it to let go of the records it points at. May be null.
-extern void (*before_labels_replaced)();
+// Set when labels were added or deleted since the last load or successful save.
+extern int labels_unsaved;
+
+// The step that puts a finished temporary file in place of the tileset file; MoveFileExA in
+// the product, replaceable by tests that interrupt a save.
+extern BOOL(WINAPI* replace_tileset_file)(LPCSTR temporary, LPCSTR file, DWORD flags);
 
 // Opens the tileset `file_name`, or asks for one with the open-file dialog when it is null.
-// A file that cannot be used leaves everything as it was.
+// A file that cannot be used leaves everything as it was, and so does Cancel (or a failed
+// save) at the question about unsaved labels.
 void load_tileset(HWND owner, const char* file_name);
 
 // Replaces the label list by the labels stored in `file`.
 void load_labels(const char* file);
 
-// Writes the label list (head first, as labels 1..n) and LabelCount into `file`.
-void save_labels(const char* file);
+// Writes the label list (head first, as labels 1..n) and LabelCount into `file`, keeping
+// every other line: the new content goes to a temporary file in the same folder, which then
+// replaces the file. Returns 0, or the system's error code with the file left as it was.
+DWORD save_labels(const char* file);
+
+// Writes MaxCache = `tiles` into `file` the same way, keeping every other line. Returns 0 or
+// the system's error code.
+DWORD store_cache_limit(const char* file, int32_t tiles);
+
+// Saves the labels into the open tileset file; a failure is shown in a message box owned by
+// `owner` and leaves the labels unsaved. True when saved.
+bool save_labels_or_report(HWND owner);
+
+// Before unsaved labels would be lost: asks "Save labels to ...?" (Yes, No, Cancel). True
+// when the caller may go on: nothing unsaved, No, or Yes with a successful save.
+bool settle_unsaved_labels(HWND owner);
+
+// Shows one message box from the string `what_string_id`, a format whose two %s take the file
+// and the system's text for `error`.
+void report_file_error(HWND owner, UINT what_string_id, const char* file, DWORD error);
 
 // Unlinks nothing: frees a record's text, then the record.
 void free_label(Label* label);

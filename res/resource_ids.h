@@ -13,6 +13,9 @@
 /* String table */
 #define IDS_WINDOW_TITLE   103
 #define IDS_CLASS_NAME     109
+#define IDS_LABELS_NOT_SAVED      110
+#define IDS_SAVE_LABELS_QUESTION  111
+#define IDS_CACHE_NOT_STORED      112
 
 /* Commands */
 #define CMD_ABOUT          104

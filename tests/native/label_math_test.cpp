@@ -40,4 +40,18 @@ TEST(LabelGoto, CentresWithFloorHalf) {
     EXPECT_EQ(centred_scroll(INT32_MIN, 1024), INT32_MIN);
 }
 
+TEST(LabelPlacement, ClientAndWorldCoordinatesSaturate) {
+    const struct { int32_t a, b, client, world; } cases[] = {
+        {1000, 300, 700, 1300},
+        {INT32_MIN, INT32_MAX, INT32_MIN, -1},
+        {INT32_MAX, -10, INT32_MAX, INT32_MAX - 10},
+        {INT32_MAX - 5, 100, INT32_MAX - 105, INT32_MAX},
+        {-2000000000, -2000000000, 0, INT32_MIN},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(label_client_coordinate(c.a, c.b), c.client) << "label " << c.a << ", scroll " << c.b;
+        EXPECT_EQ(label_world_coordinate(c.a, c.b), c.world) << "scroll " << c.a << ", click " << c.b;
+    }
+}
+
 }  // namespace

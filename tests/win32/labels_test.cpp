@@ -1,12 +1,14 @@
 // Labels, the Options dialog and the About box on the real main window: adding a label with
 // a right click through the text dialog, the label list box with goto and delete, showing
-// and hiding, the overlay's pixels, and the cache size stored by Options.
+// and hiding, the overlay's pixels, saving (failures reported, the question about unsaved
+// labels, interrupted saves) and the cache size stored by Options.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -195,6 +197,7 @@ int count_other_than(const Canvas& canvas, uint32_t colour) {
 class Labels : public ::testing::Test {
 protected:
     void SetUp() override {
+        labels_unsaved = 0;   // labels an earlier test added are not this one's to save
         if (label_list_open) toggle_label_list(main_window);
         label_list_width = 120;
         labels_visible = 1;
@@ -207,6 +210,7 @@ protected:
         reset_view();
     }
     void TearDown() override {
+        labels_unsaved = 0;
         if (label_list_open) toggle_label_list(main_window);
         labels_visible = 1;
         SetFocus(main_window);
@@ -695,6 +699,199 @@ TEST_F(Labels, PaintDrawsLabelsOverTheCellsUnlessHiddenOrDeleted) {
     EXPECT_EQ(count_other_than(canvas, window_colour), 0) << "a deleted label is gone from the map";
 }
 
+// ---- saving: failures reported, unsaved labels asked about, line breaks kept out ----
+
+// The viewer's message box (a dialog titled like the main window) seen while `trigger` ran,
+// answered with `button`.
+struct BoxSeen {
+    bool shown = false;
+    std::string text;
+};
+BoxSeen answer_box(const std::function<void()>& trigger, int button) {
+    BoxSeen seen;
+    seen.shown = with_dialog(window_title, trigger, [&](HWND box) {
+        seen.text = item_text(box, 0xFFFF);   // the message box's text control
+        click(box, button);
+    });
+    return seen;
+}
+
+void add_label_by_click(const char* text) {
+    EXPECT_TRUE(right_click(30, 40, [text](HWND dialog) {
+        SetDlgItemTextA(dialog, INPUT_EDIT_ID, text);
+        click(dialog, IDOK);
+    }));
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST_F(Labels, PastedAndSetLineBreaksBecomeSpaces) {
+    const char pasted[] = "first\r\nsecond\rthird\nfourth";
+    ASSERT_TRUE(OpenClipboard(main_window));
+    EmptyClipboard();
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, sizeof pasted);
+    std::memcpy(GlobalLock(memory), pasted, sizeof pasted);
+    GlobalUnlock(memory);
+    ASSERT_NE(SetClipboardData(CF_TEXT, memory), nullptr);
+    CloseClipboard();
+    std::string shown;
+    EXPECT_TRUE(right_click(10, 10, [&](HWND dialog) {
+        HWND edit = GetDlgItem(dialog, INPUT_EDIT_ID);
+        SendMessageA(edit, WM_PASTE, 0, 0);
+        shown = item_text(dialog, INPUT_EDIT_ID);
+        click(dialog, IDOK);
+    }));
+    EXPECT_EQ(shown, "first second third fourth") << "the paste as the field shows it";
+    ASSERT_NE(tileset.labels, nullptr);
+    EXPECT_STREQ(tileset.labels->text, "first second third fourth");
+
+    add_label_by_click("set\r\n[Other]\r\nTileSizeX=1");
+    EXPECT_STREQ(tileset.labels->text, "set [Other] TileSizeX=1");
+}
+
+// A save interrupted between writing the new content and putting it in place.
+BOOL WINAPI failing_move(LPCSTR, LPCSTR, DWORD) {
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return FALSE;
+}
+
+TEST_F(Labels, FailedSavesAreReportedAndKeepTheLabelsUnsaved) {
+    add_label_by_click("keep me");
+    ASSERT_EQ(labels_unsaved, 1);
+    const std::string before = read_file(path_);
+    struct Case {
+        const char* name;
+        std::function<void()> arrange, undo;
+        std::string file;
+    };
+    const std::string missing = temp_path("no-such-folder\\labels.tvt");
+    const Case cases[] = {
+        {"read-only file", [&] { SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY); },
+         [&] { SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL); }, path_},
+        {"missing folder", [&] { std::strcpy(tileset.file_path, missing.c_str()); },
+         [&] { std::strcpy(tileset.file_path, path_.c_str()); }, missing},
+        {"move fails", [] { replace_tileset_file = failing_move; },
+         [] { replace_tileset_file = MoveFileExA; }, path_},
+    };
+    const std::function<void()> saves[] = {
+        [] { key_down(main_window, 'S'); },
+        [] { SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(CMD_SAVE_TILESET, 0), 0); },
+    };
+    for (const Case& c : cases) {
+        for (const auto& save : saves) {
+            SCOPED_TRACE(c.name);
+            c.arrange();
+            const BoxSeen box = answer_box(save, IDOK);
+            c.undo();
+            EXPECT_TRUE(box.shown) << "no message box after a failed save";
+            EXPECT_TRUE(contains(box.text, c.file)) << "the box names the file: " << box.text;
+            EXPECT_GT(box.text.size(), std::string("The labels could not be saved to .").size() + c.file.size() + 10)
+                << "and gives the system's reason: " << box.text;
+            EXPECT_EQ(read_file(path_), before) << "the file is unchanged";
+            EXPECT_EQ(labels_unsaved, 1);
+            EXPECT_STREQ(tileset.labels->text, "keep me");
+        }
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(temp_path("tvt*.tmp").c_str(), &found);
+    EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file was left: " << found.cFileName;
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+
+    const BoxSeen none = answer_box([] { key_down(main_window, 'S'); }, IDOK);
+    EXPECT_FALSE(none.shown) << none.text;
+    EXPECT_EQ(labels_unsaved, 0);
+    EXPECT_EQ(profile_string(path_, "Label1Text"), "keep me");
+}
+
+// A second window of the main window's class, for closing without losing the test's own.
+HWND second_main_window() {
+    return CreateWindowExA(0, class_name, "second", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr,
+                           nullptr, app_instance, nullptr);
+}
+
+TEST_F(Labels, UnsavedLabelsAreOfferedForSavingBeforeExitOrAnotherTileset) {
+    const std::string other = write_tileset("labels-next.tvt", 256, 256, 10, 8,
+                                            labels_file_lines({"next"}, 1, 1));
+    enum Way { CLOSE_BOX, EXIT_COMMAND, OPEN_OTHER };
+    struct Case {
+        Way way;
+        int answer;
+        bool goes_on;      // the window closes, or the other tileset opens
+        bool saved;
+    };
+    const std::string original = read_file(path_);
+    const Case cases[] = {
+        {CLOSE_BOX, IDCANCEL, false, false}, {CLOSE_BOX, IDNO, true, false},
+        {CLOSE_BOX, IDYES, true, true},      {EXIT_COMMAND, IDCANCEL, false, false},
+        {EXIT_COMMAND, IDYES, true, true},   {OPEN_OTHER, IDCANCEL, false, false},
+        {OPEN_OTHER, IDNO, true, false},     {OPEN_OTHER, IDYES, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "way " << c.way << ", answer " << c.answer);
+        labels_unsaved = 0;   // what the last case left unsaved is not asked about again
+        load(path_);
+        add_label_by_click("unsaved");
+        HWND window = c.way == OPEN_OTHER ? main_window : second_main_window();
+        ASSERT_NE(window, nullptr);
+        const BoxSeen box = answer_box([&] {
+            if (c.way == CLOSE_BOX) SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
+            else if (c.way == EXIT_COMMAND) SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_EXIT, 0), 0);
+            else load_tileset(main_window, other.c_str());
+        }, c.answer);
+        pump_messages();   // and the quit message a closed window posts
+        EXPECT_TRUE(box.shown);
+        EXPECT_EQ(box.text, "Save labels to " + path_ + "?");
+        if (c.way == OPEN_OTHER) {
+            EXPECT_EQ(std::string(tileset.file_path), c.goes_on ? other : path_);
+            EXPECT_EQ(label_texts()[0], c.goes_on ? "next" : "unsaved");
+        } else {
+            EXPECT_EQ(IsWindow(window) == FALSE, c.goes_on) << "the window closed";
+            if (IsWindow(window)) DestroyWindow(window);
+            pump_messages();
+        }
+        EXPECT_EQ(profile_string(path_, "Label1Text"), c.saved ? "unsaved" : "delta");
+        write_file(path_, original);
+    }
+
+    // Nothing added, or everything saved: no question.
+    labels_unsaved = 0;
+    load(path_);
+    HWND window = second_main_window();
+    EXPECT_FALSE(answer_box([&] { SendMessageA(window, WM_CLOSE, 0, 0); }, IDCANCEL).shown);
+    pump_messages();
+    EXPECT_FALSE(IsWindow(window));
+    add_label_by_click("saved");
+    key_down(main_window, 'S');
+    EXPECT_FALSE(answer_box([&] { load(other); }, IDCANCEL).shown);
+    EXPECT_EQ(std::string(tileset.file_path), other);
+
+    // Yes with a save that fails reports it and stays.
+    add_label_by_click("stuck");
+    SetFileAttributesA(other.c_str(), FILE_ATTRIBUTE_READONLY);
+    window = second_main_window();
+    std::string report;
+    const bool asked = with_dialog(window_title, [&] { SendMessageA(window, WM_CLOSE, 0, 0); },
+                                   [&](HWND box) {
+                                       click(box, IDYES);
+                                       // The report follows once the question has gone.
+                                       for (int i = 0; i < 2000 && IsWindow(box); ++i) Sleep(10);
+                                       HWND failure = nullptr;
+                                       for (int i = 0; i < 2000 && failure == nullptr; ++i, Sleep(10))
+                                           failure = FindWindowA(reinterpret_cast<LPCSTR>(32770), window_title);
+                                       if (failure == nullptr) return;
+                                       report = item_text(failure, 0xFFFF);
+                                       click(failure, IDOK);
+                                   });
+    SetFileAttributesA(other.c_str(), FILE_ATTRIBUTE_NORMAL);
+    pump_messages();
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(contains(report, other)) << "report: " << report;
+    EXPECT_TRUE(IsWindow(window)) << "a failed save does not exit";
+    EXPECT_EQ(labels_unsaved, 1);
+    DestroyWindow(window);
+    pump_messages();
+}
+
 // ---- Options and About ----
 
 class Options : public ::testing::Test {
@@ -751,6 +948,28 @@ TEST_F(Options, ZeroEmptyAndCancelChangeNothing) {
         EXPECT_EQ(tileset.cache_limit, 50);
         EXPECT_EQ(stored(), 50) << "nothing written";
     }
+}
+
+TEST_F(Options, AFailedWriteIsReportedNamingTheFile) {
+    SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_READONLY);
+    std::string report;
+    const bool appeared = with_dialog(
+        "Options", [] { SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(CMD_OPTIONS, 0), 0); },
+        [&](HWND dialog) {
+            SetDlgItemTextA(dialog, CACHE_EDIT_ID, "100");
+            click(dialog, IDOK);
+            HWND box = nullptr;
+            for (int i = 0; i < 2000 && box == nullptr; ++i, Sleep(10))
+                box = FindWindowA(reinterpret_cast<LPCSTR>(32770), window_title);
+            if (box == nullptr) return;
+            report = item_text(box, 0xFFFF);
+            click(box, IDOK);
+        });
+    SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(appeared);
+    EXPECT_NE(report.find(path_), std::string::npos) << "the report names the file: " << report;
+    EXPECT_EQ(stored(), 50) << "the file is unchanged";
+    EXPECT_EQ(tileset.cache_limit, 400) << "the new size applies to this session";
 }
 
 TEST(About, OpensFromTheMenuAndOkClosesIt) {

@@ -1,11 +1,17 @@
 // The tileset file through the real profile functions: what a load takes and rejects, what
-// it keeps, and the labels' save and reload.
+// it keeps, the labels' save and reload (thousands of them, awkward texts, damaged counts),
+// and the label reader's parsing compared with the profile functions' own.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "app/label_store.h"
 #include "app/main_window.h"
+#include "app/profile_text.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
 #include "tests/win32/window_fixture.h"
@@ -171,15 +177,136 @@ TEST_F(TilesetFile, SaveWritesHeadFirstAndReloadKeepsOrder) {
     EXPECT_EQ(profile_string(good_, "TileSizeX"), "256") << "save writes no geometry";
 }
 
-TEST_F(TilesetFile, TextsTheProfileWouldAlterSurviveSaveAndReload) {
+TEST_F(TilesetFile, AwkwardTextsSurviveSaveAndReloadAndReadBackThroughTheProfile) {
     free_all_labels();
-    const std::vector<std::string> texts = {
-        "  leading", "trailing  ", "\"quoted\"", "'single'", "mid \"dle\" ok", "plain", "x", "=;[]"};
-    for (auto it = texts.rbegin(); it != texts.rend(); ++it) add_label(it->c_str(), 0, 0);
+    const std::string long_text(40000, 'q');
+    struct Case { std::string stored, loaded; };
+    const Case cases[] = {
+        {"  leading", "  leading"}, {"trailing  ", "trailing  "}, {"\"quoted\"", "\"quoted\""},
+        {"'single'", "'single'"}, {"mid \"dle\" ok", "mid \"dle\" ok"}, {"=;[]", "=;[]"},
+        {"caf\xe9 na\xefve \xa9", "caf\xe9 na\xefve \xa9"}, {long_text, long_text},
+        {"inj\r\n[Other]\r\nTileSizeX=1", "inj [Other] TileSizeX=1"}, {"a\rb\nc", "a b c"},
+    };
+    for (auto it = std::rbegin(cases); it != std::rend(cases); ++it) add_label(it->stored.c_str(), 0, 0);
     add_label("", 9, 9);   // empty: saved with Len 0, so it does not come back
     SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(32772, 1), 0);   // Save Tileset
+    std::vector<std::string> expected;
+    std::vector<char> value(50000);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        expected.push_back(cases[i].loaded);
+        const std::string key = "Label" + std::to_string(i + 2) + "Text";
+        GetPrivateProfileStringA(TILESET_SECTION, key.c_str(), "<missing>", value.data(),
+                                 static_cast<DWORD>(value.size()), good_.c_str());
+        EXPECT_EQ(std::string(value.data()), cases[i].loaded) << key << " through the profile functions";
+    }
+    EXPECT_EQ(profile_string(good_, "TileSizeX"), "256") << "no text injects a key";
     load(good_);
+    EXPECT_EQ(label_texts(), expected);
+}
+
+TEST_F(TilesetFile, DamagedLabelCountLoadsOnlyTheLabelsThatExist) {
+    const std::string path = write_tileset(
+        "damaged-count.tvt", 256, 256, 4, 4,
+        "LabelCount=2147483647\r\nLabel1X=5\r\nLabel1Len=3\r\nLabel1Text=one\r\nLabel2Text=two\r\n");
+    load(path);
+    EXPECT_EQ(label_texts(), (std::vector<std::string>{"one", "two"}));
+}
+
+// The section as the profile functions list it: "key=value" lines.
+std::vector<std::string> section_lines(const std::string& file) {
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const DWORD got = GetPrivateProfileSectionA(TILESET_SECTION, buffer.data(),
+                                                    static_cast<DWORD>(buffer.size()), file.c_str());
+        if (got + 2 < buffer.size()) break;
+        buffer.resize(buffer.size() * 2);
+    }
+    std::vector<std::string> lines;
+    for (const char* p = buffer.data(); *p != '\0'; p += std::strlen(p) + 1) lines.push_back(p);
+    return lines;
+}
+
+TEST_F(TilesetFile, TenThousandLabelsRoundTripKeepingEveryOtherKey) {
+    constexpr int COUNT = 10000;
+    std::string stale;
+    for (int n = COUNT + 1; n <= COUNT + 3; ++n)
+        stale += "Label" + std::to_string(n) + "X=1\r\nLabel" + std::to_string(n) + "Text=stale\r\n";
+    const std::string path = write_tileset("many.tvt", 256, 256, 40, 40,
+                                           "MaxCache=99\r\nUnknownKey=kept\r\n" + stale +
+                                               "\r\n[Other]\r\nLabel1Text=not ours\r\n");
+    load(path);
+    free_all_labels();
+    std::vector<std::string> texts;
+    for (int n = COUNT; n >= 1; --n) {
+        texts.insert(texts.begin(), (n % 7 == 0 ? " spaced " : "label ") + std::to_string(n));
+        add_label(texts.front().c_str(), n * 3, -n);
+    }
+    ASSERT_EQ(save_labels(path.c_str()), 0u);
+
+    std::vector<std::string> expected = {
+        "TileSizeX=256", "TileSizeY=256", "TileCountX=40", "TileCountY=40",
+        "TileDir=" + temp_path("no-tiles"), "MaxCache=99", "UnknownKey=kept"};
+    for (int n = COUNT + 1; n <= COUNT + 3; ++n) {
+        expected.push_back("Label" + std::to_string(n) + "X=1");
+        expected.push_back("Label" + std::to_string(n) + "Text=stale");
+    }
+    for (int n = 1; n <= COUNT; ++n) {
+        const std::string key = "Label" + std::to_string(n);
+        const std::string& text = texts[static_cast<size_t>(n - 1)];
+        expected.push_back(key + "X=" + std::to_string(n * 3));
+        expected.push_back(key + "Y=" + std::to_string(-n));
+        expected.push_back(key + "Len=" + std::to_string(text.size()));
+        expected.push_back(key + "Text=" + (text[0] == ' ' ? "\"" + text + "\"" : text));
+    }
+    expected.push_back("LabelCount=" + std::to_string(COUNT));
+    const std::vector<std::string> listed = section_lines(path);
+    EXPECT_EQ(listed.size(), expected.size());
+    for (size_t i = 0; i < std::min(listed.size(), expected.size()); ++i)
+        if (listed[i] != expected[i]) {
+            ADD_FAILURE() << "line " << i << ": expected " << expected[i] << ", got " << listed[i];
+            break;
+        }
+    EXPECT_EQ(profile_string(path, "Label7Text"), " spaced 7") << "quotes come off on reading";
+    char other[64] = "";
+    GetPrivateProfileStringA("Other", "Label1Text", "", other, sizeof other, path.c_str());
+    EXPECT_STREQ(other, "not ours");
+
+    load(path);
     EXPECT_EQ(label_texts(), texts);
+    EXPECT_EQ(tileset.labels->x, 3);
+}
+
+TEST(ProfileParsing, AgreesWithTheProfileFunctions) {
+    const std::string file =
+        "Stray=before any section\r\n[Other]\r\nKey=other section\r\n"
+        "  [terrava 1.0]  trailing junk\r\n"
+        "\tKey \t=  \t spaced value \x1a \r\n"
+        "key=second occurrence\n"
+        "Quoted=\"  kept blanks  \"\r"
+        "Single='x'\r\n\r\n"
+        "Half=\"open\nLone=\"\nNoEquals\r\nNoEquals=shadowed\r\nEmpty=\r\n"
+        "Nbsp=\xa0value\xa0\r\nHigh=\xe9t\xe9\r\nVTab=\x0bv\x0b\r\nCtrlA=\x01" "a\r\n"
+        "Hex=0x1F\r\nOct=0o17\r\nBin=0b101\r\nUpperHex=0X1F\r\nSigned= -42xyz\r\nPlus=+7\r\n"
+        "Wrap=4294967297\r\nJunk=abc\r\nQuotedInt=\"123\"\r\nLongInt=1234567890123456789012345678999\r\n"
+        "QuotedLong=\"12345678901234567890123456789\"\r\nNegHex=-0x10\r\nSpaceInt=\" 12\"\r\n"
+        "[Terrava 1.0]\r\nLater=second section\r\n";
+    const std::string path = temp_path("parsing.ini");
+    write_file(path, file);
+    const std::vector<ProfileLine> lines = split_profile_lines(file);
+    const ProfileSection section(lines, TILESET_SECTION);
+    const char* keys[] = {"Key", "KEY", "Quoted", "Single", "Half", "Lone", "NoEquals", "Empty",
+                          "Nbsp", "High", "VTab", "CtrlA", "Hex", "Oct", "Bin", "UpperHex",
+                          "Signed", "Plus", "Wrap", "Junk", "QuotedInt", "LongInt", "QuotedLong",
+                          "NegHex", "SpaceInt", "Stray", "Later", "Missing"};
+    for (const char* key : keys) {
+        const ProfileLine* line = section.find(fold_profile_name(key));
+        char value[256] = "";
+        GetPrivateProfileStringA(TILESET_SECTION, key, "<default>", value, sizeof value, path.c_str());
+        EXPECT_EQ(std::string(profile_string(line, "<default>")), std::string(value)) << "string of " << key;
+        EXPECT_EQ(profile_int(line, -99),
+                  static_cast<int32_t>(GetPrivateProfileIntA(TILESET_SECTION, key, -99, path.c_str())))
+            << "integer of " << key;
+    }
 }
 
 }  // namespace
