@@ -26,6 +26,15 @@ inline int32_t take_extended(JpegDecoderState& d, BitSource& s, int32_t size) {
   return extend_value(take_bits(d, s, size), size);
 }
 
+// The buffered scans' reader in the form the shared AC loop takes.
+struct SourceReader {
+  JpegDecoderState& d;
+  BitSource& s;
+  int32_t symbol(const HuffLookup& table) { return take_symbol(d, s, table); }
+  int32_t extend(int32_t size) { return take_extended(d, s, size); }
+  int32_t ac_term(const HuffLookup&) { return 0; }
+};
+
 inline int32_t take_dc_difference(JpegDecoderState& d, BitSource& s, int32_t component) {
   const int32_t size = take_symbol(d, s, *d.huff_lookup[d.comp_dc_table[component]]);
   if (size > 16) raise_error(d, ERR_BAD_HUFFMAN_DATA);
@@ -141,6 +150,24 @@ void allocate_coef_stores(JpegDecoderState& d) {
   }
 }
 
+namespace {
+
+void set_output_quant(JpegDecoderState& d, int32_t component) {
+  const uint16_t* q = d.quant_tables[d.comp_quant[component]];
+  for (int32_t k = 0; k < 64; k++) d.output_quant[component][zigzag_order[k]] = q[k];
+}
+
+// After the last scan: the frame's MCU structure for output, and the tables of the components
+// that no scan has fixed.
+void finish_buffered_scans(JpegDecoderState& d) {
+  use_frame_mcu_structure(d);
+  for (int32_t c = 0; c < d.component_count; c++)
+    if (!d.output_quant_fixed[c]) set_output_quant(d, c);
+  d.coefficients_buffered = 1;
+}
+
+}  // namespace
+
 void start_progressive(JpegDecoderState& d) {
   allocate_coef_stores(d);
   int32_t scans = 0;
@@ -150,8 +177,7 @@ void start_progressive(JpegDecoderState& d) {
     decode_progressive_scan(d, choose_block_decoder(d));
     return_to_headers(d);
   }
-  use_frame_mcu_structure(d);
-  d.coefficients_buffered = 1;
+  finish_buffered_scans(d);
 }
 
 void start_buffered_sequential(JpegDecoderState& d) {
@@ -160,11 +186,16 @@ void start_buffered_sequential(JpegDecoderState& d) {
   int32_t scans = 0;
   do {
     count_scan(d, scans);
+    // A sequential scan delivers its components' coefficients whole: they are dequantised
+    // with the tables in force now, whatever a later DQT redefines.
+    for (int32_t i = 0; i < d.scan_component_count; i++) {
+      set_output_quant(d, d.scan_components[i]);
+      d.output_quant_fixed[d.scan_components[i]] = true;
+    }
     decode_progressive_scan(d, decode_sequential_block_to_store);
     return_to_headers(d);
   } while (setup_scan(d) == 1);
-  use_frame_mcu_structure(d);
-  d.coefficients_buffered = 1;
+  finish_buffered_scans(d);
 }
 
 namespace {
@@ -241,23 +272,17 @@ void decode_ac_first(JpegDecoderState& d, BitSource& s, int32_t component, int32
   }
   int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
   const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
-  for (int32_t k = d.scan_ss; k <= d.scan_se; k++) {
-    const int32_t rs = take_symbol(d, s, table);
-    const int32_t r = rs >> 4;
-    const int32_t size = rs & 15;
-    if (size != 0) {
-      k += r;
-      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-      const int32_t value = take_extended(d, s, size);
-      block[zigzag_order[k]] = low16(static_cast<uint32_t>(value) << d.scan_al);
-    } else if (r == 15) {
-      k += 15;
-      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-    } else {
-      d.eob_run = take_eob_run(d, s, r) - 1;
-      return;
-    }
-  }
+  SourceReader reader{d, s};
+  const int32_t al = d.scan_al;
+  int32_t eob_r;
+  decode_ac_terms(
+      d, reader, table, d.scan_ss, d.scan_se,
+      [block, al](int32_t k, int32_t value) {
+        block[zigzag_order[k]] = low16(static_cast<uint32_t>(value) << al);
+      },
+      eob_r);
+  // This block is the first of the run.
+  if (eob_r >= 0) d.eob_run = take_eob_run(d, s, eob_r) - 1;
 }
 
 void decode_ac_refine(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
@@ -307,36 +332,18 @@ void decode_sequential_block_to_store(JpegDecoderState& d, BitSource& s, int32_t
   int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
   *dc = low16(static_cast<uint32_t>(
       advance_dc_predictor(d, component, take_dc_difference(d, s, component))));
-  const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
-  for (int32_t k = 1; k < 64; k++) {
-    const int32_t rs = take_symbol(d, s, table);
-    const int32_t r = rs >> 4;
-    const int32_t size = rs & 15;
-    if (size != 0) {
-      k += r;
-      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-      block[zigzag_order[k]] = static_cast<int16_t>(take_extended(d, s, size));
-    } else if (r == 15) {
-      k += 15;
-      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-    } else {
-      break;
-    }
-  }
+  SourceReader reader{d, s};
+  int32_t eob_r;
+  decode_ac_terms(
+      d, reader, *d.huff_lookup[d.comp_ac_table[component]], 1, 63,
+      [block](int32_t k, int32_t value) { block[zigzag_order[k]] = static_cast<int16_t>(value); },
+      eob_r);
 }
 
 void load_mcu_row_coefficients(JpegDecoderState& d) {
   int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
   int32_t b = 0;
   const bool single_component = d.scan_component_count == 1;
-  // The quantisation tables in natural order, so that dequantising is a straight element-wise
-  // product (which compilers vectorise).
-  uint16_t natural_quant[JPEG_MAX_COMPONENTS][64];
-  for (int32_t i = 0; i < d.scan_component_count; i++) {
-    const int32_t c = d.scan_components[i];
-    const int16_t* q = d.quant_tables[d.comp_quant[c]];
-    for (int32_t k = 0; k < 64; k++) natural_quant[c][zigzag_order[k]] = static_cast<uint16_t>(q[k]);
-  }
   for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
     int32_t h = 0;
     int32_t v = 0;
@@ -348,7 +355,7 @@ void load_mcu_row_coefficients(JpegDecoderState& d) {
       int16_t* dst = d.block_ptrs[b];
       const int16_t* dc = coef_block_address(d, *d.dc_coef_store[c], column, row);
       const int16_t* ac = coef_block_address(d, *d.ac_coef_store[c], column, row);
-      const uint16_t* q = natural_quant[c];
+      const uint16_t* q = d.output_quant[c];
       for (int32_t n = 1; n < 64; n++) dst[n] = low16(uint32_t{static_cast<uint16_t>(ac[n])} * q[n]);
       dst[0] = low16(uint32_t{static_cast<uint16_t>(*dc)} * q[0]);
       // Where the zeros begin, so that the transform can take its shortcuts.
