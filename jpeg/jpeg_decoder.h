@@ -41,7 +41,8 @@ enum JpegErrorCode : int32_t {
   ERR_BAD_HUFFMAN_DATA = -227,        // corrupt entropy-coded data
   ERR_BAD_RESTART = -228,             // restart marker missing or out of sequence
   ERR_TOO_MANY_BLOCKS = -229,         // MCU row too wide, or block outside its coefficient store
-  ERR_BAD_PROGRESSIVE_SCAN = -230,    // bad spectral selection of a progressive scan
+  ERR_BAD_PROGRESSIVE_SCAN = -230,    // bad spectral selection of a progressive scan; more
+                                      // scans, or scan work, than any real image needs
   ERR_BAD_SUCCESSIVE_APPROX = -231,   // refinement scan with Al != Ah - 1
   ERR_STREAM_READ = -232,             // the byte source reported a read error
   ERR_OUT_OF_MEMORY = -233,           // the heap could not supply a pool block
@@ -184,6 +185,10 @@ struct JpegDecoderState {
   // the end of the headers.
   uint16_t output_quant[JPEG_MAX_COMPONENTS][64];
   bool output_quant_fixed[JPEG_MAX_COMPONENTS];
+  // What the buffered scans may still spend (progressive.cpp explains the units); running
+  // out fails the decode with ERR_BAD_PROGRESSIVE_SCAN.
+  int64_t work_units_left;
+  int64_t starved_visits_left;
   // Set when all coefficients come from the stores (progressive frames, and sequential
   // frames whose components are coded in separate scans).
   int32_t coefficients_buffered;

@@ -81,6 +81,16 @@ inline void refine_coefficient(JpegDecoderState& d, BitSource& s, int16_t* coeff
   *coefficient = low16(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(step));
 }
 
+bool block_is_zero(const int16_t* block) {
+  uint64_t any = 0;
+  for (int32_t i = 0; i < 16; i++) {
+    uint64_t four;
+    std::memcpy(&four, block + 4 * i, sizeof(four));
+    any |= four;
+  }
+  return any == 0;
+}
+
 void check_progressive_scan(JpegDecoderState& d) {
   if (d.scan_ss > d.scan_se || d.scan_se > 63) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
   if (d.scan_ss == 0 && d.scan_se != 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
@@ -94,11 +104,53 @@ BlockDecoder choose_block_decoder(const JpegDecoderState& d) {
 }
 
 // Every scan walks its component's whole block grid, even one whose header is all the file
-// has for it, so the number of scans bounds the decode time. Real files use a few dozen.
+// has for it, so the scans bound the decode time. Real files use a few dozen at most.
 constexpr int32_t MAX_SCANS = 1000;
 
 void count_scan(JpegDecoderState& d, int32_t& scans) {
   if (++scans > MAX_SCANS) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+}
+
+// Work budget of the buffered scans, in units of block visits weighted by band: a visit costs
+// 8 units plus one per coefficient position of its band (17 for a DC scan, 71 for a whole
+// sequential block). Per block of the stores the scans may spend the equivalent of 14 visits
+// of whole blocks; a common progressive script spends about 240 units per block. The constant
+// part lets small images have as many scans as large ones.
+constexpr int64_t WORK_UNITS_PER_BLOCK = 1024;
+constexpr int64_t WORK_UNITS_FIXED = int64_t{1} << 20;
+// Block visits that read past the end of a scan's data (fill bits, not data): a file cut off
+// inside a scan needs at most that scan's remaining visits; valid files need none.
+constexpr int64_t STARVED_VISITS_PER_BLOCK = 2;
+
+int64_t store_block_count(const JpegDecoderState& d) {
+  int64_t blocks = 0;
+  for (int32_t c = 0; c < d.component_count; c++)
+    blocks += int64_t{d.ac_coef_store[c]->width_blocks} * d.ac_coef_store[c]->height_blocks;
+  return blocks;
+}
+
+void set_work_budget(JpegDecoderState& d) {
+  const int64_t blocks = store_block_count(d);
+  d.work_units_left = WORK_UNITS_PER_BLOCK * blocks + WORK_UNITS_FIXED;
+  d.starved_visits_left = STARVED_VISITS_PER_BLOCK * blocks;
+}
+
+int64_t scan_block_visits(const JpegDecoderState& d) {
+  return int64_t{d.scan_mcus_per_row} * d.scan_mcu_rows * d.mcu_block_count;
+}
+
+// Charges the scan about to be decoded, whole, before it runs.
+void charge_scan(JpegDecoderState& d, int32_t band_positions) {
+  d.work_units_left -= scan_block_visits(d) * (8 + band_positions);
+  if (d.work_units_left < 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+}
+
+// True once the reader has consumed bits beyond the last data byte of the segment (it is then
+// at a marker or past the end of the input, reading fill).
+bool reader_starved(const JpegDecoderState& d, const BitSource& s) {
+  if (d.entropy_tail_flips < 0) return false;
+  const int64_t consumed_bits = int64_t{s.fetched} * 8 - s.count;
+  return consumed_bits > int64_t{d.entropy_real_bytes} * 8;
 }
 
 // After a scan: hand back the look-ahead and read headers again from the marker that ends it.
@@ -170,10 +222,12 @@ void finish_buffered_scans(JpegDecoderState& d) {
 
 void start_progressive(JpegDecoderState& d) {
   allocate_coef_stores(d);
+  set_work_budget(d);
   int32_t scans = 0;
   while (setup_scan(d) == 1) {
     count_scan(d, scans);
     check_progressive_scan(d);
+    charge_scan(d, d.scan_se - d.scan_ss + 1);
     decode_progressive_scan(d, choose_block_decoder(d));
     return_to_headers(d);
   }
@@ -183,9 +237,11 @@ void start_progressive(JpegDecoderState& d) {
 void start_buffered_sequential(JpegDecoderState& d) {
   // The first scan has been set up already.
   allocate_coef_stores(d);
+  set_work_budget(d);
   int32_t scans = 0;
   do {
     count_scan(d, scans);
+    charge_scan(d, 64);
     // A sequential scan delivers its components' coefficients whole: they are dequantised
     // with the tables in force now, whatever a later DQT redefines.
     for (int32_t i = 0; i < d.scan_component_count; i++) {
@@ -208,7 +264,16 @@ void walk_scan(JpegDecoderState& d) {
   const bool single_component = d.scan_component_count == 1;
   BitSource s;
   load_bit_source(d, s);
+  bool starved = false;
   for (int32_t mcu_row = 0; mcu_row < d.scan_mcu_rows; mcu_row++) {
+    // Once the data has run out, the rest of the scan reads fill bits: its remaining visits
+    // are charged to the starved budget at once.
+    if (!starved && reader_starved(d, s)) {
+      starved = true;
+      d.starved_visits_left -=
+          int64_t{d.scan_mcu_rows - mcu_row} * d.scan_mcus_per_row * d.mcu_block_count;
+      if (d.starved_visits_left < 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+    }
     int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
     for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
       int32_t h = 0;
@@ -321,7 +386,10 @@ void decode_ac_refine(JpegDecoderState& d, BitSource& s, int32_t component, int3
     }
   }
   if (d.eob_run > 0) {
-    for (; k <= d.scan_se; k++) refine_coefficient(d, s, &block[zigzag_order[k]], p1);
+    // Only nonzero coefficients take a correction bit: a block of zeros (the common case in
+    // long runs) has nothing to walk.
+    if (!block_is_zero(block))
+      for (; k <= d.scan_se; k++) refine_coefficient(d, s, &block[zigzag_order[k]], p1);
     d.eob_run--;
   }
 }
