@@ -188,7 +188,7 @@ struct JpegDecoderState {
   // What the buffered scans may still spend (progressive.cpp explains the units); running
   // out fails the decode with ERR_BAD_PROGRESSIVE_SCAN.
   int64_t work_units_left;
-  int64_t starved_visits_left;
+  int64_t starved_units_left;
   // Set when all coefficients come from the stores (progressive frames, and sequential
   // frames whose components are coded in separate scans).
   int32_t coefficients_buffered;

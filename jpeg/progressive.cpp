@@ -4,6 +4,8 @@
 // whose components are coded in separate or reordered scans.
 #include "jpeg/decoder_internal.h"
 
+#include <algorithm>
+
 namespace {
 
 inline int16_t low16(uint32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
@@ -118,21 +120,25 @@ void count_scan(JpegDecoderState& d, int32_t& scans) {
 // part lets small images have as many scans as large ones.
 constexpr int64_t WORK_UNITS_PER_BLOCK = 1024;
 constexpr int64_t WORK_UNITS_FIXED = int64_t{1} << 20;
-// Block visits that read past the end of a scan's data (fill bits, not data): a file cut off
-// inside a scan needs at most that scan's remaining visits; valid files need none.
-constexpr int64_t STARVED_VISITS_PER_BLOCK = 2;
+// The same units for block visits that read past the end of a scan's data (fill bits, not
+// data): a file cut off inside a scan needs at most that scan's remaining visits, so enough
+// for a DC scan over every block or a whole-band scan over the largest component; valid files
+// need none.
+constexpr int64_t DC_VISIT_UNITS = 8 + 1;
+constexpr int64_t WHOLE_BLOCK_VISIT_UNITS = 8 + 64;
 
-int64_t store_block_count(const JpegDecoderState& d) {
-  int64_t blocks = 0;
-  for (int32_t c = 0; c < d.component_count; c++)
-    blocks += int64_t{d.ac_coef_store[c]->width_blocks} * d.ac_coef_store[c]->height_blocks;
-  return blocks;
-}
+int64_t visit_units(const JpegDecoderState& d) { return 8 + d.scan_se - d.scan_ss + 1; }
 
 void set_work_budget(JpegDecoderState& d) {
-  const int64_t blocks = store_block_count(d);
+  int64_t blocks = 0;
+  int64_t largest = 0;
+  for (int32_t c = 0; c < d.component_count; c++) {
+    const int64_t n = int64_t{d.ac_coef_store[c]->width_blocks} * d.ac_coef_store[c]->height_blocks;
+    blocks += n;
+    if (n > largest) largest = n;
+  }
   d.work_units_left = WORK_UNITS_PER_BLOCK * blocks + WORK_UNITS_FIXED;
-  d.starved_visits_left = STARVED_VISITS_PER_BLOCK * blocks;
+  d.starved_units_left = std::max(DC_VISIT_UNITS * blocks, WHOLE_BLOCK_VISIT_UNITS * largest);
 }
 
 int64_t scan_block_visits(const JpegDecoderState& d) {
@@ -140,8 +146,8 @@ int64_t scan_block_visits(const JpegDecoderState& d) {
 }
 
 // Charges the scan about to be decoded, whole, before it runs.
-void charge_scan(JpegDecoderState& d, int32_t band_positions) {
-  d.work_units_left -= scan_block_visits(d) * (8 + band_positions);
+void charge_scan(JpegDecoderState& d) {
+  d.work_units_left -= scan_block_visits(d) * visit_units(d);
   if (d.work_units_left < 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
 }
 
@@ -227,7 +233,7 @@ void start_progressive(JpegDecoderState& d) {
   while (setup_scan(d) == 1) {
     count_scan(d, scans);
     check_progressive_scan(d);
-    charge_scan(d, d.scan_se - d.scan_ss + 1);
+    charge_scan(d);
     decode_progressive_scan(d, choose_block_decoder(d));
     return_to_headers(d);
   }
@@ -241,7 +247,7 @@ void start_buffered_sequential(JpegDecoderState& d) {
   int32_t scans = 0;
   do {
     count_scan(d, scans);
-    charge_scan(d, 64);
+    charge_scan(d);
     // A sequential scan delivers its components' coefficients whole: they are dequantised
     // with the tables in force now, whatever a later DQT redefines.
     for (int32_t i = 0; i < d.scan_component_count; i++) {
@@ -270,9 +276,9 @@ void walk_scan(JpegDecoderState& d) {
     // are charged to the starved budget at once.
     if (!starved && reader_starved(d, s)) {
       starved = true;
-      d.starved_visits_left -=
-          int64_t{d.scan_mcu_rows - mcu_row} * d.scan_mcus_per_row * d.mcu_block_count;
-      if (d.starved_visits_left < 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+      d.starved_units_left -= int64_t{d.scan_mcu_rows - mcu_row} * d.scan_mcus_per_row *
+                              d.mcu_block_count * visit_units(d);
+      if (d.starved_units_left < 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
     }
     int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
     for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
