@@ -80,38 +80,40 @@ inline uint8_t flat_sample(int32_t x0) { return clamp_sample(descale(u32(x0), 16
 // can be nonzero; the arithmetic is the same, with the known zeros left out.
 template <int32_t CORNER>
 inline void idct_block(const int16_t* coefficients, uint8_t* out) {
+  // Pass 1 results, transposed: workspace[8 * c + r] is column c of row r, so that pass 2
+  // reads each column contiguously.
   int32_t workspace[64];
   // Pass 1: rows (horizontal frequencies), descaled by 11 bits to 16-bit values. Rows from
-  // CORNER on are zero and stay zero; pass 2 never reads them.
+  // CORNER on are zero; pass 2 never reads them.
   for (int32_t r = 0; r < CORNER; r++) {
     const int16_t* row = coefficients + 8 * r;
-    int32_t* ws = workspace + 8 * r;
+    int32_t* ws = workspace + r;
     int32_t ac = 0;
     for (int32_t k = 1; k < CORNER; k++) ac |= row[k];
     if (ac == 0) {
       const int32_t dc = low16(u32(row[0]) << 2);
-      for (int32_t k = 0; k < 8; k++) ws[k] = dc;
+      for (int32_t k = 0; k < 8; k++) ws[8 * k] = dc;
       continue;
     }
     idct_kernel(input<CORNER>(0, row[0]), input<CORNER>(1, row[1]), input<CORNER>(2, row[2]),
                 input<CORNER>(3, row[3]), input<CORNER>(4, row[4]), input<CORNER>(5, row[5]),
                 input<CORNER>(6, row[6]), input<CORNER>(7, row[7]),
-                [ws](int32_t k, uint32_t y) { ws[k] = low16(u32(descale(y, 1024u, 11))); });
+                [ws](int32_t k, uint32_t y) { ws[8 * k] = low16(u32(descale(y, 1024u, 11))); });
   }
   // Pass 2: columns, descaled by 18 bits, level-shifted and clamped.
   for (int32_t c = 0; c < 8; c++) {
-    const int32_t* col = workspace + c;
+    const int32_t* col = workspace + 8 * c;
     uint8_t* out_col = out + c;
     int32_t ac = 0;
-    for (int32_t k = 1; k < CORNER; k++) ac |= col[8 * k];
+    for (int32_t k = 1; k < CORNER; k++) ac |= col[k];
     if (ac == 0) {
       const uint8_t sample = flat_sample(col[0]);
       for (int32_t k = 0; k < 8; k++) out_col[8 * k] = sample;
       continue;
     }
-    idct_kernel(input<CORNER>(0, col[0]), input<CORNER>(1, col[8]), input<CORNER>(2, col[16]),
-                input<CORNER>(3, col[24]), input<CORNER>(4, col[32]), input<CORNER>(5, col[40]),
-                input<CORNER>(6, col[48]), input<CORNER>(7, col[56]),
+    idct_kernel(input<CORNER>(0, col[0]), input<CORNER>(1, col[1]), input<CORNER>(2, col[2]),
+                input<CORNER>(3, col[3]), input<CORNER>(4, col[4]), input<CORNER>(5, col[5]),
+                input<CORNER>(6, col[6]), input<CORNER>(7, col[7]),
                 [out_col](int32_t k, uint32_t y) {
                   out_col[8 * k] = clamp_sample_fast(descale(y, 131072u, 18) + 128);
                 });
