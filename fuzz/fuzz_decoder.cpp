@@ -16,9 +16,7 @@ namespace {
 // only repeats the same paths for seconds, so larger pictures stop after their headers.
 constexpr int64_t kMaxDecodedPixels = 1024 * 1024;
 
-bool is_listed_status(int32_t code) {
-  return code == 0 || (code >= -233 && code <= -200 && code != -214 && code != -220 && code != -224);
-}
+bool is_listed_status(int32_t code) { return jpeg_error_name(code) != nullptr; }
 
 }  // namespace
 

@@ -175,14 +175,11 @@ int32_t JpegDecoder::read_scanline(const uint8_t*& row, int32_t& length) {
   if (error_code != 0 || !decoding_started) return -1;
   if (rows_left == 0) return 1;
   if (rows_left_in_mcu_row == 0) {
-    error_jump = JUMP_READ_SCANLINE;
     try {
       decode_next_mcu_row(*this);
     } catch (const JpegFailure&) {
-      error_jump = JUMP_NONE;
       return ERR_BAD_HUFFMAN_DATA;
     }
-    error_jump = JUMP_NONE;
   }
   const uint8_t* delivered = row_buffer_a;
   switch (colour_layout) {

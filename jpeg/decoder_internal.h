@@ -179,6 +179,48 @@ inline int32_t decode_huff_symbol_from(BitSource& s, const HuffLookup& table) {
   return decode_long_huff_symbol(s, table);
 }
 
+// ---- AC terms -------------------------------------------------------------------------------
+// Moves zig-zag position k past a run of r zero coefficients; a run that would carry it beyond
+// position 63 is corrupt data. The one bound check of every AC run.
+inline int32_t skip_zero_run(JpegDecoderState& d, int32_t k, int32_t r) {
+  if (r > 63 - k) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+  return k + r;
+}
+
+// The run/size loop of AC coefficients, shared by sequential blocks and progressive first
+// scans: decodes the terms of zig-zag positions k..last and hands each nonzero value to
+// put(position, value); skipped positions are left alone. Returns the position where the
+// band's zeros begin. An end-of-band symbol stops the loop and sets eob_r to its run field (0
+// for a plain EOB); eob_r stays -1 when the band is filled. Reader offers symbol(table),
+// extend(size) and ac_term(table): a run, size and value from one lookup (value * 256 +
+// run * 16 + bits), or 0 when the code is not in that lookup.
+template <typename Reader, typename Put>
+inline int32_t decode_ac_terms(JpegDecoderState& d, Reader& reader, const HuffLookup& table,
+                               int32_t k, int32_t last, Put put, int32_t& eob_r) {
+  eob_r = -1;
+  for (; k <= last; k++) {
+    const int32_t term = reader.ac_term(table);
+    if (term != 0) {
+      k = skip_zero_run(d, k, (term >> 4) & 15);
+      put(k, term >> 8);
+      continue;
+    }
+    const int32_t rs = reader.symbol(table);
+    const int32_t r = rs >> 4;
+    const int32_t size = rs & 15;
+    if (size != 0) {
+      k = skip_zero_run(d, k, r);
+      put(k, reader.extend(size));
+    } else if (r == 15) {
+      k = skip_zero_run(d, k, 15);
+    } else {
+      eob_r = r;
+      break;
+    }
+  }
+  return k;
+}
+
 // Convenience forms on the decoder's own reader state, for the progressive decoder and tests.
 uint32_t get_bits(JpegDecoderState& d, int32_t n);
 int32_t decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table);
@@ -243,10 +285,11 @@ inline constexpr ClampTable CLAMP_TABLE{};
 
 // ---- idct.cpp --------------------------------------------------------------------------------------
 void transform_mcu_row(JpegDecoderState& d);
-// Transforms 64 dequantised coefficients (natural order) into 8x8 clamped samples. `work` is
-// only read.
-void idct_8x8(int16_t* work, uint8_t* out);
-// Straight transcription of the two passes without shortcuts, in 64-bit arithmetic.
+// Transforms 64 dequantised coefficients (natural order) into 8x8 clamped samples, rows first;
+// the coefficients are only read.
+void idct_8x8(const int16_t* coefficients, uint8_t* out);
+// Straight transcription of the two passes without shortcuts, in the same wrapping 32-bit
+// arithmetic: equal to idct_8x8 for every input.
 void idct_8x8_reference(const int16_t* coefficients, uint8_t* out);
 
 // ---- colour_rows.cpp -------------------------------------------------------------------------

@@ -114,6 +114,9 @@ void fetch_entropy_byte_slowly(JpegDecoderState& d, BitSource& s) {
 
 BitSource fetched_entropy_byte_slowly(JpegDecoderState& d, BitSource s) {
   fetch_entropy_byte_slowly(d, s);
+  // At a marker the hot loops would come back for fill byte after fill byte: top the reader
+  // up here, byte by byte as they would.
+  while (d.entropy_tail_flips == 0 && s.count <= 56) append_source_byte(s, 0xFF);
   return s;
 }
 

@@ -41,11 +41,15 @@ enum JpegErrorCode : int32_t {
   ERR_BAD_HUFFMAN_DATA = -227,        // corrupt entropy-coded data
   ERR_BAD_RESTART = -228,             // restart marker missing or out of sequence
   ERR_TOO_MANY_BLOCKS = -229,         // MCU row too wide, or block outside its coefficient store
-  ERR_BAD_PROGRESSIVE_SCAN = -230,    // bad spectral selection of a progressive scan
+  ERR_BAD_PROGRESSIVE_SCAN = -230,    // bad spectral selection of a progressive scan; more
+                                      // scans, or scan work, than any real image needs
   ERR_BAD_SUCCESSIVE_APPROX = -231,   // refinement scan with Al != Ah - 1
   ERR_STREAM_READ = -232,             // the byte source reported a read error
   ERR_OUT_OF_MEMORY = -233,           // the heap could not supply a pool block
 };
+
+// The enumerator's name of a code ("JPEG_OK", "ERR_NO_SOI", ...), or null for any other value.
+const char* jpeg_error_name(int32_t code);
 
 // Colour layouts: grey, or three components whose first is sampled HxV and the others 1x1.
 enum JpegColourLayout : int32_t {
@@ -132,14 +136,6 @@ struct CoefficientStore {
   int32_t block_bytes;
 };
 
-// Which public operation currently owns the error exit.
-enum JpegErrorJump : int32_t {
-  JUMP_NONE = 0,
-  JUMP_CREATE = 1,
-  JUMP_START_DECODING = 2,
-  JUMP_READ_SCANLINE = 3,
-};
-
 // All state of one decode. The decoder's source files share these fields; JpegDecoder adds
 // the public operations on top.
 struct JpegDecoderState {
@@ -150,7 +146,9 @@ struct JpegDecoderState {
 
   uint8_t* huff_bits[JPEG_HUFF_SLOTS];    // 17 bytes: [0] = 0, [1..16] code counts per length
   uint8_t* huff_vals[JPEG_HUFF_SLOTS];    // 256 bytes of symbols
-  int16_t* quant_tables[JPEG_QUANT_SLOTS];  // 64 values in zig-zag order
+  // 64 values in zig-zag order, unsigned: 16-bit entries use the whole range. An entry of 0
+  // is accepted (as other decoders do) and zeroes its coefficient.
+  uint16_t* quant_tables[JPEG_QUANT_SLOTS];
 
   int32_t colour_layout;
   int32_t component_count;
@@ -181,6 +179,16 @@ struct JpegDecoderState {
   CoefficientStore* ac_coef_store[JPEG_MAX_COMPONENTS];
   int32_t eob_run;
   int32_t output_block_row[JPEG_MAX_COMPONENTS];
+  // The table (natural order) each component's stored coefficients are dequantised with. A
+  // sequential scan fixes it for its components when it is decoded, so that a DQT between
+  // scans applies to the later scans only; any other component takes the table in force at
+  // the end of the headers.
+  uint16_t output_quant[JPEG_MAX_COMPONENTS][64];
+  bool output_quant_fixed[JPEG_MAX_COMPONENTS];
+  // What the buffered scans may still spend (progressive.cpp explains the units); running
+  // out fails the decode with ERR_BAD_PROGRESSIVE_SCAN.
+  int64_t work_units_left;
+  int64_t starved_units_left;
   // Set when all coefficients come from the stores (progressive frames, and sequential
   // frames whose components are coded in separate scans).
   int32_t coefficients_buffered;
@@ -228,11 +236,9 @@ struct JpegDecoderState {
   int32_t cb_to_g[256];
   uint8_t* row_buffer_a;
   uint8_t* row_buffer_b;
-  int16_t idct_scratch[64];  // kept for layout; the transform reads blocks in place
 
   int32_t error_code;
   bool decoding_started;
-  JpegErrorJump error_jump;
 };
 
 // ---------------------------------------------------------------------------------------------

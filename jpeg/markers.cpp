@@ -109,6 +109,9 @@ void parse_dht(JpegDecoderState& d) {
   uint32_t remaining = length - 2;
   while (remaining != 0) {
     const uint32_t class_and_index = read_bits(d, 8);
+    // Nothing is read beyond the segment: its length is checked before the counts and again
+    // before the symbols.
+    if (remaining < 17) raise_error(d, ERR_DHT_BAD_LENGTH);
     uint8_t counts[17] = {0};
     uint32_t total = 0;
     for (int32_t len = 1; len <= 16; len++) {
@@ -116,9 +119,9 @@ void parse_dht(JpegDecoderState& d) {
       total += counts[len];
     }
     if (total > 255) raise_error(d, ERR_DHT_TOO_MANY_CODES);
+    if (remaining < 17 + total) raise_error(d, ERR_DHT_BAD_LENGTH);
     uint8_t symbols[256] = {0};
     for (uint32_t i = 0; i < total; i++) symbols[i] = static_cast<uint8_t>(read_bits(d, 8));
-    if (remaining < 17 + total) raise_error(d, ERR_DHT_BAD_LENGTH);
     remaining -= 17 + total;
     const int32_t slot =
         static_cast<int32_t>(4 * ((class_and_index >> 4) & 1) + (class_and_index & 15));
@@ -143,13 +146,13 @@ void parse_dqt(JpegDecoderState& d) {
     const uint32_t table = precision_and_index & 15;
     if (table > 3) raise_error(d, ERR_DQT_BAD_TABLE);
     const bool sixteen_bit_entries = (precision_and_index >> 4) != 0;
-    if (d.quant_tables[table] == nullptr)
-      d.quant_tables[table] = static_cast<int16_t*>(pool_alloc(d, 128));
-    int16_t* q = d.quant_tables[table];
-    for (int32_t k = 0; k < 64; k++)
-      q[k] = static_cast<int16_t>(read_bits(d, sixteen_bit_entries ? 16 : 8));
     const uint32_t size = sixteen_bit_entries ? 129 : 65;
     if (remaining < size) raise_error(d, ERR_DQT_TRUNCATED);
+    if (d.quant_tables[table] == nullptr)
+      d.quant_tables[table] = static_cast<uint16_t*>(pool_alloc(d, 128));
+    uint16_t* q = d.quant_tables[table];
+    for (int32_t k = 0; k < 64; k++)
+      q[k] = static_cast<uint16_t>(read_bits(d, sixteen_bit_entries ? 16 : 8));
     remaining -= size;
   }
 }

@@ -4,6 +4,8 @@
 // whose components are coded in separate or reordered scans.
 #include "jpeg/decoder_internal.h"
 
+#include <algorithm>
+
 namespace {
 
 inline int16_t low16(uint32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
@@ -25,6 +27,15 @@ inline int32_t take_extended(JpegDecoderState& d, BitSource& s, int32_t size) {
   if (size == 0) return 0;
   return extend_value(take_bits(d, s, size), size);
 }
+
+// The buffered scans' reader in the form the shared AC loop takes.
+struct SourceReader {
+  JpegDecoderState& d;
+  BitSource& s;
+  int32_t symbol(const HuffLookup& table) { return take_symbol(d, s, table); }
+  int32_t extend(int32_t size) { return take_extended(d, s, size); }
+  int32_t ac_term(const HuffLookup&) { return 0; }
+};
 
 inline int32_t take_dc_difference(JpegDecoderState& d, BitSource& s, int32_t component) {
   const int32_t size = take_symbol(d, s, *d.huff_lookup[d.comp_dc_table[component]]);
@@ -72,6 +83,16 @@ inline void refine_coefficient(JpegDecoderState& d, BitSource& s, int16_t* coeff
   *coefficient = low16(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(step));
 }
 
+bool block_is_zero(const int16_t* block) {
+  uint64_t any = 0;
+  for (int32_t i = 0; i < 16; i++) {
+    uint64_t four;
+    std::memcpy(&four, block + 4 * i, sizeof(four));
+    any |= four;
+  }
+  return any == 0;
+}
+
 void check_progressive_scan(JpegDecoderState& d) {
   if (d.scan_ss > d.scan_se || d.scan_se > 63) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
   if (d.scan_ss == 0 && d.scan_se != 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
@@ -85,11 +106,57 @@ BlockDecoder choose_block_decoder(const JpegDecoderState& d) {
 }
 
 // Every scan walks its component's whole block grid, even one whose header is all the file
-// has for it, so the number of scans bounds the decode time. Real files use a few dozen.
+// has for it, so the scans bound the decode time. Real files use a few dozen at most.
 constexpr int32_t MAX_SCANS = 1000;
 
 void count_scan(JpegDecoderState& d, int32_t& scans) {
   if (++scans > MAX_SCANS) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+}
+
+// Work budget of the buffered scans, in units of block visits weighted by band: a visit costs
+// 8 units plus one per coefficient position of its band (17 for a DC scan, 71 for a whole
+// sequential block). Per block of the stores the scans may spend the equivalent of 14 visits
+// of whole blocks; a common progressive script spends about 240 units per block. The constant
+// part lets small images have as many scans as large ones.
+constexpr int64_t WORK_UNITS_PER_BLOCK = 1024;
+constexpr int64_t WORK_UNITS_FIXED = int64_t{1} << 20;
+// The same units for block visits that read past the end of a scan's data (fill bits, not
+// data): a file cut off inside a scan needs at most that scan's remaining visits, so enough
+// for a DC scan over every block or a whole-band scan over the largest component; valid files
+// need none.
+constexpr int64_t DC_VISIT_UNITS = 8 + 1;
+constexpr int64_t WHOLE_BLOCK_VISIT_UNITS = 8 + 64;
+
+int64_t visit_units(const JpegDecoderState& d) { return 8 + d.scan_se - d.scan_ss + 1; }
+
+void set_work_budget(JpegDecoderState& d) {
+  int64_t blocks = 0;
+  int64_t largest = 0;
+  for (int32_t c = 0; c < d.component_count; c++) {
+    const int64_t n = int64_t{d.ac_coef_store[c]->width_blocks} * d.ac_coef_store[c]->height_blocks;
+    blocks += n;
+    if (n > largest) largest = n;
+  }
+  d.work_units_left = WORK_UNITS_PER_BLOCK * blocks + WORK_UNITS_FIXED;
+  d.starved_units_left = std::max(DC_VISIT_UNITS * blocks, WHOLE_BLOCK_VISIT_UNITS * largest);
+}
+
+int64_t scan_block_visits(const JpegDecoderState& d) {
+  return int64_t{d.scan_mcus_per_row} * d.scan_mcu_rows * d.mcu_block_count;
+}
+
+// Charges the scan about to be decoded, whole, before it runs.
+void charge_scan(JpegDecoderState& d) {
+  d.work_units_left -= scan_block_visits(d) * visit_units(d);
+  if (d.work_units_left < 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+}
+
+// True once the reader has consumed bits beyond the last data byte of the segment (it is then
+// at a marker or past the end of the input, reading fill).
+bool reader_starved(const JpegDecoderState& d, const BitSource& s) {
+  if (d.entropy_tail_flips < 0) return false;
+  const int64_t consumed_bits = int64_t{s.fetched} * 8 - s.count;
+  return consumed_bits > int64_t{d.entropy_real_bytes} * 8;
 }
 
 // After a scan: hand back the look-ahead and read headers again from the marker that ends it.
@@ -141,30 +208,56 @@ void allocate_coef_stores(JpegDecoderState& d) {
   }
 }
 
+namespace {
+
+void set_output_quant(JpegDecoderState& d, int32_t component) {
+  const uint16_t* q = d.quant_tables[d.comp_quant[component]];
+  for (int32_t k = 0; k < 64; k++) d.output_quant[component][zigzag_order[k]] = q[k];
+}
+
+// After the last scan: the frame's MCU structure for output, and the tables of the components
+// that no scan has fixed.
+void finish_buffered_scans(JpegDecoderState& d) {
+  use_frame_mcu_structure(d);
+  for (int32_t c = 0; c < d.component_count; c++)
+    if (!d.output_quant_fixed[c]) set_output_quant(d, c);
+  d.coefficients_buffered = 1;
+}
+
+}  // namespace
+
 void start_progressive(JpegDecoderState& d) {
   allocate_coef_stores(d);
+  set_work_budget(d);
   int32_t scans = 0;
   while (setup_scan(d) == 1) {
     count_scan(d, scans);
     check_progressive_scan(d);
+    charge_scan(d);
     decode_progressive_scan(d, choose_block_decoder(d));
     return_to_headers(d);
   }
-  use_frame_mcu_structure(d);
-  d.coefficients_buffered = 1;
+  finish_buffered_scans(d);
 }
 
 void start_buffered_sequential(JpegDecoderState& d) {
   // The first scan has been set up already.
   allocate_coef_stores(d);
+  set_work_budget(d);
   int32_t scans = 0;
   do {
     count_scan(d, scans);
+    charge_scan(d);
+    // A sequential scan delivers its components' coefficients whole: they are dequantised
+    // with the tables in force now, whatever a later DQT redefines.
+    for (int32_t i = 0; i < d.scan_component_count; i++) {
+      set_output_quant(d, d.scan_components[i]);
+      d.output_quant_fixed[d.scan_components[i]] = true;
+    }
     decode_progressive_scan(d, decode_sequential_block_to_store);
     return_to_headers(d);
   } while (setup_scan(d) == 1);
-  use_frame_mcu_structure(d);
-  d.coefficients_buffered = 1;
+  finish_buffered_scans(d);
 }
 
 namespace {
@@ -177,7 +270,16 @@ void walk_scan(JpegDecoderState& d) {
   const bool single_component = d.scan_component_count == 1;
   BitSource s;
   load_bit_source(d, s);
+  bool starved = false;
   for (int32_t mcu_row = 0; mcu_row < d.scan_mcu_rows; mcu_row++) {
+    // Once the data has run out, the rest of the scan reads fill bits: its remaining visits
+    // are charged to the starved budget at once.
+    if (!starved && reader_starved(d, s)) {
+      starved = true;
+      d.starved_units_left -= int64_t{d.scan_mcu_rows - mcu_row} * d.scan_mcus_per_row *
+                              d.mcu_block_count * visit_units(d);
+      if (d.starved_units_left < 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
+    }
     int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
     for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
       int32_t h = 0;
@@ -241,23 +343,17 @@ void decode_ac_first(JpegDecoderState& d, BitSource& s, int32_t component, int32
   }
   int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
   const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
-  for (int32_t k = d.scan_ss; k <= d.scan_se; k++) {
-    const int32_t rs = take_symbol(d, s, table);
-    const int32_t r = rs >> 4;
-    const int32_t size = rs & 15;
-    if (size != 0) {
-      k += r;
-      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-      const int32_t value = take_extended(d, s, size);
-      block[zigzag_order[k]] = low16(static_cast<uint32_t>(value) << d.scan_al);
-    } else if (r == 15) {
-      k += 15;
-      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-    } else {
-      d.eob_run = take_eob_run(d, s, r) - 1;
-      return;
-    }
-  }
+  SourceReader reader{d, s};
+  const int32_t al = d.scan_al;
+  int32_t eob_r;
+  decode_ac_terms(
+      d, reader, table, d.scan_ss, d.scan_se,
+      [block, al](int32_t k, int32_t value) {
+        block[zigzag_order[k]] = low16(static_cast<uint32_t>(value) << al);
+      },
+      eob_r);
+  // This block is the first of the run.
+  if (eob_r >= 0) d.eob_run = take_eob_run(d, s, eob_r) - 1;
 }
 
 void decode_ac_refine(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
@@ -296,7 +392,10 @@ void decode_ac_refine(JpegDecoderState& d, BitSource& s, int32_t component, int3
     }
   }
   if (d.eob_run > 0) {
-    for (; k <= d.scan_se; k++) refine_coefficient(d, s, &block[zigzag_order[k]], p1);
+    // Only nonzero coefficients take a correction bit: a block of zeros (the common case in
+    // long runs) has nothing to walk.
+    if (!block_is_zero(block))
+      for (; k <= d.scan_se; k++) refine_coefficient(d, s, &block[zigzag_order[k]], p1);
     d.eob_run--;
   }
 }
@@ -307,36 +406,18 @@ void decode_sequential_block_to_store(JpegDecoderState& d, BitSource& s, int32_t
   int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
   *dc = low16(static_cast<uint32_t>(
       advance_dc_predictor(d, component, take_dc_difference(d, s, component))));
-  const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
-  for (int32_t k = 1; k < 64; k++) {
-    const int32_t rs = take_symbol(d, s, table);
-    const int32_t r = rs >> 4;
-    const int32_t size = rs & 15;
-    if (size != 0) {
-      k += r;
-      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-      block[zigzag_order[k]] = static_cast<int16_t>(take_extended(d, s, size));
-    } else if (r == 15) {
-      k += 15;
-      if (k > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-    } else {
-      break;
-    }
-  }
+  SourceReader reader{d, s};
+  int32_t eob_r;
+  decode_ac_terms(
+      d, reader, *d.huff_lookup[d.comp_ac_table[component]], 1, 63,
+      [block](int32_t k, int32_t value) { block[zigzag_order[k]] = static_cast<int16_t>(value); },
+      eob_r);
 }
 
 void load_mcu_row_coefficients(JpegDecoderState& d) {
   int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
   int32_t b = 0;
   const bool single_component = d.scan_component_count == 1;
-  // The quantisation tables in natural order, so that dequantising is a straight element-wise
-  // product (which compilers vectorise).
-  uint16_t natural_quant[JPEG_MAX_COMPONENTS][64];
-  for (int32_t i = 0; i < d.scan_component_count; i++) {
-    const int32_t c = d.scan_components[i];
-    const int16_t* q = d.quant_tables[d.comp_quant[c]];
-    for (int32_t k = 0; k < 64; k++) natural_quant[c][zigzag_order[k]] = static_cast<uint16_t>(q[k]);
-  }
   for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
     int32_t h = 0;
     int32_t v = 0;
@@ -348,7 +429,7 @@ void load_mcu_row_coefficients(JpegDecoderState& d) {
       int16_t* dst = d.block_ptrs[b];
       const int16_t* dc = coef_block_address(d, *d.dc_coef_store[c], column, row);
       const int16_t* ac = coef_block_address(d, *d.ac_coef_store[c], column, row);
-      const uint16_t* q = natural_quant[c];
+      const uint16_t* q = d.output_quant[c];
       for (int32_t n = 1; n < 64; n++) dst[n] = low16(uint32_t{static_cast<uint16_t>(ac[n])} * q[n]);
       dst[0] = low16(uint32_t{static_cast<uint16_t>(*dc)} * q[0]);
       // Where the zeros begin, so that the transform can take its shortcuts.

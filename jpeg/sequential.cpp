@@ -6,10 +6,9 @@
 
 namespace {
 
-inline int16_t dequantise(int32_t value, int16_t q) {
+inline int16_t dequantise(int32_t value, uint16_t q) {
   // A 16-bit product: the low 16 bits of value x q, whatever overflows.
-  return static_cast<int16_t>(
-      static_cast<uint16_t>(static_cast<uint32_t>(value) * static_cast<uint16_t>(q)));
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(value) * q));
 }
 
 // Adds a DC difference to the predictor with 32-bit wrap-around and returns the new value.
@@ -17,45 +16,6 @@ inline int32_t advance_predictor(int32_t* predictor, int32_t difference) {
   *predictor = static_cast<int32_t>(static_cast<uint32_t>(*predictor) +
                                     static_cast<uint32_t>(difference));
   return *predictor;
-}
-
-// The AC loop shared by both readers, on a block cleared beforehand: skipped positions stay 0.
-// `Reader` supplies ac_term(table), symbol(table) and extend(size). Returns the zig-zag
-// position where the block's zeros begin.
-template <typename Reader>
-inline int32_t decode_ac_terms(JpegDecoderState& d, Reader& reader, const HuffLookup& ac,
-                               int16_t* coef, const int16_t* q) {
-  int32_t k = 1;
-  for (;;) {
-    const int32_t term = reader.ac_term(ac);
-    if (term != 0) {
-      const int32_t r = (term >> 4) & 15;
-      if (r != 0) {
-        if (k + r > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-        k += r;
-      }
-      coef[zigzag_order[k]] = dequantise(term >> 8, q[k]);
-      if (++k >= 64) break;
-      continue;
-    }
-    const int32_t rs = reader.symbol(ac);
-    const int32_t r = rs >> 4;
-    const int32_t size = rs & 15;
-    if (size != 0) {
-      if (r != 0) {
-        if (k + r > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-        k += r;
-      }
-      coef[zigzag_order[k]] = dequantise(reader.extend(size), q[k]);
-    } else if (r == 15) {
-      if (k + 15 > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-      k += 15;
-    } else {
-      break;
-    }
-    if (++k >= 64) break;
-  }
-  return k;
 }
 
 template <typename Reader>
@@ -66,13 +26,17 @@ inline void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t
   // 128-byte clear costs less than clearing position by position inside runs, whose
   // data-dependent loops mispredict. A limit of 1 means only position 0, rewritten below.
   if (d.block_coef_limit[b] > 1) std::memset(coef, 0, 128);
-  const int16_t* q = d.quant_tables[d.comp_quant[c]];
+  const uint16_t* q = d.quant_tables[d.comp_quant[c]];
   const int32_t size = reader.symbol(*d.mcu_block_dc_lookup[j]);
   // Categories above 16 have no meaning for 8-bit samples and cannot be received.
   if (size > 16) raise_error(d, ERR_BAD_HUFFMAN_DATA);
   const int32_t difference = size == 0 ? 0 : reader.extend(size);
   coef[0] = dequantise(advance_predictor(d.mcu_block_dc_pred[j], difference), q[0]);
-  d.block_coef_limit[b] = decode_ac_terms(d, reader, *d.mcu_block_ac_lookup[j], coef, q);
+  int32_t eob_r;
+  d.block_coef_limit[b] = decode_ac_terms(
+      d, reader, *d.mcu_block_ac_lookup[j], 1, 63,
+      [coef, q](int32_t k, int32_t value) { coef[zigzag_order[k]] = dequantise(value, q[k]); },
+      eob_r);
 }
 
 // The fast reader: at least 32 bits are kept ahead of each symbol, which covers a code of up

@@ -63,14 +63,11 @@ bool scan_covers_frame_in_order(const JpegDecoderState& d) {
 int32_t JpegDecoder::start_decoding() {
   if (decoding_started) return 0;
   if (error_code != 0) return -1;
-  error_jump = JUMP_START_DECODING;
   try {
     begin_decoding(*this);
   } catch (const JpegFailure&) {
-    error_jump = JUMP_NONE;
     return -1;
   }
-  error_jump = JUMP_NONE;
   decoding_started = true;
   return 0;
 }

@@ -20,6 +20,8 @@ std::atomic<HWND> tile_receiver(nullptr);
 constexpr DWORD LOADER_IDLE_WAIT_MS = 500;
 constexpr DWORD LOADER_STOP_WAIT_MS = 5000;
 constexpr SIZE_T LOADER_STACK_BYTES = 8192;
+// A tile image may measure up to this many cells across and down.
+constexpr int32_t MAX_IMAGE_TO_CELL_RATIO = 2;
 
 // Takes the next request, high priority first; sets `queues_empty` when nothing is left.
 // The request is stamped with the tileset generation and tile size in force at this moment:
@@ -97,15 +99,16 @@ int decode_tile(TileRequest* request) {
         return 0;
     }
     decoder->create(*stream);
-    if (decoder->status() != 0 || decoder->start_decoding() != 0) {
-        destroy_decoder(decoder, stream);
-        return 0;
-    }
     // The tile size of the tileset the request was taken for; should another tileset be
     // loaded meanwhile, cache_arrived_tile drops the tile by its generation.
     const int32_t tile_width = request->tile_width;
     const int32_t tile_height = request->tile_height;
-    if (tile_width <= 0 || tile_height <= 0) {
+    // An image far larger than its cell is refused before it is decoded: most of it would be
+    // cut away, and its decode could hold the loader for seconds.
+    if (decoder->status() != 0 || tile_width <= 0 || tile_height <= 0 ||
+        decoder->image_width() > int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_width ||
+        decoder->image_height() > int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_height ||
+        decoder->start_decoding() != 0) {
         destroy_decoder(decoder, stream);
         return 0;
     }

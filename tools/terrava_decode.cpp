@@ -11,47 +11,9 @@
 
 namespace {
 
-const char* error_name(int32_t code) {
-  switch (code) {
-    case JPEG_OK: return "OK";
-    case ERR_DHT_TOO_MANY_CODES: return "ERR_DHT_TOO_MANY_CODES";
-    case ERR_DHT_BAD_TABLE: return "ERR_DHT_BAD_TABLE";
-    case ERR_DHT_BAD_LENGTH: return "ERR_DHT_BAD_LENGTH";
-    case ERR_DQT_BAD_LENGTH: return "ERR_DQT_BAD_LENGTH";
-    case ERR_DQT_BAD_TABLE: return "ERR_DQT_BAD_TABLE";
-    case ERR_SOF_BAD_PRECISION: return "ERR_SOF_BAD_PRECISION";
-    case ERR_SOF_BAD_HEIGHT: return "ERR_SOF_BAD_HEIGHT";
-    case ERR_SOF_BAD_WIDTH: return "ERR_SOF_BAD_WIDTH";
-    case ERR_SOF_TOO_MANY_COMPONENTS: return "ERR_SOF_TOO_MANY_COMPONENTS";
-    case ERR_SOF_BAD_LENGTH: return "ERR_SOF_BAD_LENGTH";
-    case ERR_SEGMENT_BAD_LENGTH: return "ERR_SEGMENT_BAD_LENGTH";
-    case ERR_DRI_BAD_LENGTH: return "ERR_DRI_BAD_LENGTH";
-    case ERR_SOS_BAD_LENGTH: return "ERR_SOS_BAD_LENGTH";
-    case ERR_SOS_BAD_COMPONENT: return "ERR_SOS_BAD_COMPONENT";
-    case ERR_UNSUPPORTED_CODING: return "ERR_UNSUPPORTED_CODING";
-    case ERR_UNEXPECTED_MARKER: return "ERR_UNEXPECTED_MARKER";
-    case ERR_NO_SOI: return "ERR_NO_SOI";
-    case ERR_UNSUPPORTED_FRAME: return "ERR_UNSUPPORTED_FRAME";
-    case ERR_DQT_TRUNCATED: return "ERR_DQT_TRUNCATED";
-    case ERR_POOL_FULL: return "ERR_POOL_FULL";
-    case ERR_MISSING_QUANT_TABLE: return "ERR_MISSING_QUANT_TABLE";
-    case ERR_MISSING_HUFF_TABLE: return "ERR_MISSING_HUFF_TABLE";
-    case ERR_UNSUPPORTED_COMPONENTS: return "ERR_UNSUPPORTED_COMPONENTS";
-    case ERR_UNSUPPORTED_SAMPLING: return "ERR_UNSUPPORTED_SAMPLING";
-    case ERR_BAD_HUFFMAN_DATA: return "ERR_BAD_HUFFMAN_DATA";
-    case ERR_BAD_RESTART: return "ERR_BAD_RESTART";
-    case ERR_TOO_MANY_BLOCKS: return "ERR_TOO_MANY_BLOCKS";
-    case ERR_BAD_PROGRESSIVE_SCAN: return "ERR_BAD_PROGRESSIVE_SCAN";
-    case ERR_BAD_SUCCESSIVE_APPROX: return "ERR_BAD_SUCCESSIVE_APPROX";
-    case ERR_STREAM_READ: return "ERR_STREAM_READ";
-    case ERR_OUT_OF_MEMORY: return "ERR_OUT_OF_MEMORY";
-  }
-  return "ERR_UNKNOWN";
-}
-
 int fail(const char* in_path, int32_t code) {
   std::fprintf(stderr, "terrava-decode: %s: %d %s\n", in_path, static_cast<int>(code),
-               error_name(code));
+               jpeg_error_name(code) != nullptr ? jpeg_error_name(code) : "ERR_UNKNOWN");
   return 1;
 }
 

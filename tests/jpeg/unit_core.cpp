@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <set>
+#include <string>
 
 namespace {
 
@@ -118,6 +120,23 @@ TEST(ErrorExit, LaterFailureOverwritesCodeAndReleasesPool) {
   EXPECT_EQ(d.error_code, ERR_BAD_RESTART);
   EXPECT_EQ(d.pool_blocks[0], nullptr);
   EXPECT_EQ(t.stream->detach_count, 1);
+}
+
+TEST(ErrorNames, EveryListedCodeHasItsOwnNameAndNothingElseHasOne) {
+  std::set<std::string> names;
+  for (int32_t code = -240; code <= 5; code++) {
+    const bool listed =
+        code == 0 || (code >= -233 && code <= -200 && code != -214 && code != -220 && code != -224);
+    const char* name = jpeg_error_name(code);
+    if (!listed) {
+      EXPECT_EQ(name, nullptr) << "code " << code << " is not a decoder code";
+      continue;
+    }
+    ASSERT_NE(name, nullptr) << "code " << code << " has no name";
+    EXPECT_EQ(std::string(name).rfind(code == 0 ? "JPEG_OK" : "ERR_", 0), 0u) << name;
+    EXPECT_TRUE(names.insert(name).second) << name << " names two codes";
+  }
+  EXPECT_STREQ(jpeg_error_name(ERR_BAD_HUFFMAN_DATA), "ERR_BAD_HUFFMAN_DATA");
 }
 
 TEST(MemoryPool, BlocksAreAlignedZeroedAndTheHundredFirstFails) {

@@ -1,5 +1,6 @@
-// Inverse DCT: flat and clamped blocks, the fast transform against the plain 64-bit one,
-// the DC-only shortcut of the MCU-row transform, and pathological coefficients.
+// Inverse DCT: flat and clamped blocks, the pass order on blocks where it shows, the fast
+// transform against the plain one (pathological coefficients included), and the corner and
+// DC-only shortcuts of the MCU-row transform.
 #include "tests/jpeg/unit_support.h"
 
 #include <gtest/gtest.h>
@@ -20,27 +21,68 @@ std::vector<uint8_t> reference_idct(const int16_t* coefficients) {
   return out;
 }
 
+// Both transforms on the same block must give `expected`.
+void expect_samples(const int16_t* block, const std::vector<uint8_t>& expected, const char* what) {
+  EXPECT_EQ(fast_idct(block), expected) << what << ": fast transform";
+  EXPECT_EQ(reference_idct(block), expected) << what << ": plain transform";
+}
+
 TEST(Idct, FlatBlocksAndClamping) {
   int16_t block[64] = {0};
-  EXPECT_EQ(fast_idct(block), std::vector<uint8_t>(64, 128)) << "all-zero block";
+  expect_samples(block, std::vector<uint8_t>(64, 128), "all-zero block");
+  // A DC-only block gives clamp(((4 D + 16) >> 5) + 128), 4 D kept in 16 bits: 8192 wraps to
+  // -32768 and clamps to 0.
   const struct {
     int16_t dc;
     uint8_t sample;
-  } cases[] = {{-1024, 0}, {1016, 255}, {-2000, 0}, {4000, 255}, {80, 138}, {-84, 118}};
+  } cases[] = {{-1024, 0}, {1016, 255}, {-2000, 0}, {4000, 255}, {80, 138},
+               {-84, 118}, {15, 130},   {8192, 0},   {-8193, 255}};
   for (const auto& c : cases) {
     block[0] = c.dc;
-    EXPECT_EQ(fast_idct(block), std::vector<uint8_t>(64, c.sample)) << "DC " << c.dc;
-    EXPECT_EQ(reference_idct(block), std::vector<uint8_t>(64, c.sample)) << "DC " << c.dc;
+    expect_samples(block, std::vector<uint8_t>(64, c.sample), ("DC " + std::to_string(c.dc)).c_str());
   }
 }
 
-TEST(Idct, FastTransformMatchesThePlainOneOnRealisticBlocks) {
+// Blocks on which a columns-first transform gives other samples (by 1 in a few places): rows
+// go first, with the 16-bit row results descaled by 11 bits, then columns by 18 bits.
+TEST(Idct, RowsGoFirst) {
+  int16_t full[64] = {0};
+  full[0] = 200, full[1] = -24, full[8] = 24, full[9] = 37, full[18] = -23;
+  expect_samples(full,
+                 {157, 159, 162, 163, 161, 157, 151, 148, 158, 159, 159, 159, 158, 155, 153, 151,
+                  158, 157, 155, 154, 153, 154, 155, 157, 156, 154, 150, 148, 149, 153, 158, 161,
+                  151, 149, 147, 146, 148, 153, 159, 163, 143, 144, 145, 147, 150, 155, 159, 162,
+                  136, 139, 144, 149, 154, 157, 159, 159, 131, 136, 144, 151, 156, 158, 158, 157},
+                 "five coefficients");
+
+  // Only row 0: the row pass transforms it, and every column takes the flat shortcut of pass 2.
+  int16_t first_row[64] = {198, -17, -77, 0, 0, -25, 0, 0};
+  const std::vector<uint8_t> row_samples = {135, 149, 155, 161, 170, 161, 146, 146};
+  std::vector<uint8_t> expected;
+  for (int r = 0; r < 8; r++) expected.insert(expected.end(), row_samples.begin(), row_samples.end());
+  expect_samples(first_row, expected, "row 0 only");
+
+  // Only column 0: every row takes the x0 << 2 shortcut of pass 1, the column pass does the rest.
+  int16_t first_column[64] = {0};
+  const int16_t column_values[8] = {216, 6, -64, 0, 0, -1, 0, 0};
+  const uint8_t column_samples[8] = {145, 152, 160, 166, 165, 159, 150, 144};
+  expected.clear();
+  for (int k = 0; k < 8; k++) {
+    first_column[8 * k] = column_values[k];
+    expected.insert(expected.end(), 8, column_samples[k]);
+  }
+  expect_samples(first_column, expected, "column 0 only");
+}
+
+TEST(Idct, FastTransformMatchesThePlainOne) {
   TestRandom random(99);
   for (int round = 0; round < 20000; round++) {
     int16_t block[64] = {0};
-    // Sparse to dense blocks; some with whole zero rows or columns to exercise the shortcuts.
+    // Sparse to dense blocks, some beyond anything valid data produces (sums that wrap); some
+    // with whole zero rows or columns for the shortcuts.
     const int density = random.range(0, 4);
-    const int magnitude = random.range(1, 4) == 1 ? 2000 : 300;
+    const int magnitudes[] = {300, 2000, 32767};
+    const int magnitude = magnitudes[random.range(0, 2)];
     for (int i = 0; i < 64; i++)
       if (i == 0 || random.range(0, 4) < density)
         block[i] = static_cast<int16_t>(random.range(-magnitude, magnitude));
@@ -53,16 +95,15 @@ TEST(Idct, FastTransformMatchesThePlainOneOnRealisticBlocks) {
   }
 }
 
-TEST(Idct, PathologicalCoefficientsStayDefined) {
-  // Extremes overflow 32-bit sums; the result is unspecified but must come without undefined
-  // behaviour (the sanitizers watch this test) and stay within 0..255.
+TEST(Idct, PathologicalCoefficientsWrapTheSameInBothTransforms) {
+  // Extremes overflow the 32-bit sums; the samples are whatever the wrapped arithmetic gives,
+  // the same in both transforms, and without undefined behaviour (the sanitizers watch).
   const int16_t extremes[] = {32767, -32768, 32767, -32768};
   int16_t block[64];
   for (int pattern = 0; pattern < 4; pattern++) {
     for (int i = 0; i < 64; i++)
       block[i] = (pattern == 0 || (i + pattern) % 2 == 0) ? extremes[(i + pattern) % 4] : 0;
-    fast_idct(block);
-    reference_idct(block);
+    EXPECT_EQ(fast_idct(block), reference_idct(block)) << "pattern " << pattern;
   }
 }
 

@@ -145,6 +145,7 @@ TEST(HuffmanSegment, CountsAndSlotsAreValidated) {
   one[0] = 1;
   EXPECT_EQ(dht_status(0x14, one, 1, 0), ERR_DHT_BAD_TABLE) << "class 1, index 4 is slot 8";
   EXPECT_EQ(dht_status(0x00, one, 1, -1), ERR_DHT_BAD_LENGTH) << "segment one byte short";
+  EXPECT_EQ(dht_status(0x00, one, 1, -13), ERR_DHT_BAD_LENGTH) << "segment shorter than its counts";
   Bytes overfull(16, 0);
   overfull[0] = 3;  // three 1-bit codes cannot exist
   EXPECT_EQ(dht_status(0x00, overfull, 3, 0), ERR_DHT_TOO_MANY_CODES) << "overfilled length";

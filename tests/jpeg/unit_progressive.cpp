@@ -1,6 +1,6 @@
 // Buffered decoding: progressive DC and AC scans with EOB runs, restarts and refinement,
-// scan validation, scan order independence, store bounds, and sequential colour frames whose
-// components come in separate scans.
+// scan validation, scan order independence, store bounds, the bounds on scan work, and
+// sequential colour frames whose components come in separate scans.
 #include "tests/jpeg/unit_support.h"
 
 #include <gtest/gtest.h>
@@ -182,6 +182,72 @@ TEST(ProgressiveScan, NumberOfScansIsBounded) {
   }
 }
 
+// A DC first scan of `blocks` blocks, each with difference 0.
+Bytes zero_dc_scan(int blocks) {
+  EntropyWriter w;
+  for (int i = 0; i < blocks; i++) put_dc(w, 0);
+  return done(w);
+}
+
+// An AC scan whose blocks all lie in EOB runs.
+Bytes eob_run_scan(int blocks) {
+  EntropyWriter w;
+  for (; blocks >= 32767; blocks -= 32767) {
+    put_ac(w, 0xE0);  // run of 2^14 + 16383
+    w.put(0x3FFF, 14);
+  }
+  for (; blocks > 0; blocks--) put_ac(w, 0x00);
+  return done(w);
+}
+
+TEST(ProgressiveWork, ScansWithoutDataAreBounded) {
+  // Past the end of a scan's data the rest of it reads fill bits, so a header alone makes the
+  // decoder walk the whole image. A file cut off in a scan needs that once; more fails, long
+  // before the last scan header has been read.
+  const std::vector<JpegBuilder::FrameComponent> grey = {{1, 1, 1, 0}};
+  const std::vector<JpegBuilder::FrameComponent> colour = {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}};
+  const struct {
+    const char* what;
+    bool is_colour;
+    int refinements;  // DC refinement scans after the DC scan (grey), or AC scans (colour)
+    int32_t status;
+  } cases[] = {{"grey, one DC scan", false, 0, 0},
+               {"grey, a DC scan and 10 refinements", false, 10, ERR_BAD_PROGRESSIVE_SCAN},
+               {"grey, a DC scan and 999 refinements", false, 999, ERR_BAD_PROGRESSIVE_SCAN},
+               {"colour, a DC scan and 600 AC scans", true, 600, ERR_BAD_PROGRESSIVE_SCAN}};
+  for (const auto& c : cases) {
+    JpegBuilder b = baseline_headers(1024, 1024, c.is_colour ? colour : grey, 1, 0xC2);
+    if (c.is_colour) {
+      b.sos({{1, 0, 0}, {2, 0, 0}, {3, 0, 0}}, 0, 0, 0, 0);
+      for (int i = 0; i < c.refinements; i++) b.sos({{static_cast<uint8_t>(1 + i % 3), 0, 0}}, 1, 63);
+    } else {
+      b.sos({{1, 0, 0}}, 0, 0, 0, 1);
+      for (int i = 0; i < c.refinements; i++) b.sos({{1, 0, 0}}, 0, 0, 1, 0);
+    }
+    b.eoi();
+    DecoderOnBytes t(b.bytes);
+    t.decoder->create(*t.stream);
+    t.decoder->start_decoding();
+    EXPECT_EQ(t.decoder->status(), c.status) << c.what;
+    if (c.status != 0 && b.bytes.size() > 2 * JPEG_INPUT_BUFFER_SIZE)
+      EXPECT_LT(t.stream->position, b.bytes.size()) << c.what << ": read to the end";
+  }
+}
+
+TEST(ProgressiveWork, ScanWorkIsBoundedEvenWithData) {
+  // A 2048x2048 grey image: 65536 blocks. Each scan of band 1..63 costs 71 units per block
+  // visit and the budget is 1024 per block plus a fixed part: 12 such scans fit, 20 do not,
+  // however few bytes their EOB runs take.
+  const int blocks = 256 * 256;
+  for (int ac_scans : {12, 20}) {
+    std::vector<Scan> list{{0, 0, 0, 0, zero_dc_scan(blocks)}};
+    for (int i = 0; i < ac_scans; i++) list.push_back({1, 63, 0, 0, eob_run_scan(blocks)});
+    Decoded d(progressive_grey(2048, 2048, list));
+    EXPECT_EQ(d.t.decoder->status(), ac_scans == 12 ? 0 : ERR_BAD_PROGRESSIVE_SCAN)
+        << ac_scans << " AC scans over every block";
+  }
+}
+
 TEST(ProgressiveScan, AcScansBeforeTheDcScanGiveTheSameImage) {
   TestRandom random(8);
   EntropyWriter dc, ac;
@@ -264,6 +330,39 @@ TEST(BufferedSequential, SeparateScansPerComponentDecodeLikeOneInterleavedScan) 
   ASSERT_EQ(a.last_result, 1) << "status " << a.status;
   ASSERT_EQ(b.last_result, 1) << "status " << b.status;
   EXPECT_EQ(a.pixels, b.pixels) << "scan order Cr, Cb, Y must not change the picture";
+}
+
+TEST(BufferedSequential, EachScanUsesTheQuantisationTableInForceWhenItIsDecoded) {
+  // Three scans with table 0 redefined before each (1, 2, 4) must give the picture of three
+  // tables defined once (slots 0, 1, 2 holding 1, 2, 4), not table 0's last value for all.
+  const int quantised_dc[3] = {40, -30, 25};
+  const uint8_t quant[3] = {1, 2, 4};
+  auto scan_of = [&](int c) {
+    EntropyWriter w;
+    put_dc(w, quantised_dc[c]);
+    put_ac(w, 0x00);
+    return done(w);
+  };
+  JpegBuilder redefined;
+  redefined.soi().dht(0x00, dc_counts(), dc_symbols()).dht(0x10, ac_counts(), ac_symbols());
+  redefined.dqt(0, quant[0]).sof(0xC0, 8, 8, {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}});
+  JpegBuilder separate_tables;
+  separate_tables.soi().dht(0x00, dc_counts(), dc_symbols()).dht(0x10, ac_counts(), ac_symbols());
+  separate_tables.dqt(0, quant[0]).dqt(1, quant[1]).dqt(2, quant[2]);
+  separate_tables.sof(0xC0, 8, 8, {{1, 1, 1, 0}, {2, 1, 1, 1}, {3, 1, 1, 2}});
+  for (int c = 0; c < 3; c++) {
+    const uint8_t id = static_cast<uint8_t>(c + 1);
+    if (c > 0) redefined.dqt(0, quant[c]);
+    redefined.sos({{id, 0, 0}}).raw(scan_of(c));
+    separate_tables.sos({{id, 0, 0}}).raw(scan_of(c));
+  }
+  redefined.dqt(0, 9).eoi();  // after the last scan: applies to nothing
+  separate_tables.eoi();
+  const DecodeResult a = decode_all(separate_tables.bytes);
+  const DecodeResult b = decode_all(redefined.bytes);
+  ASSERT_EQ(a.last_result, 1) << "status " << a.status;
+  ASSERT_EQ(b.last_result, 1) << "status " << b.status;
+  EXPECT_EQ(b.pixels, a.pixels) << "component scans must keep the table of their time";
 }
 
 }  // namespace
