@@ -229,8 +229,9 @@ TEST(ProgressiveWork, ScansWithoutDataAreBounded) {
     t.decoder->create(*t.stream);
     t.decoder->start_decoding();
     EXPECT_EQ(t.decoder->status(), c.status) << c.what;
-    if (c.status != 0 && b.bytes.size() > 2 * JPEG_INPUT_BUFFER_SIZE)
+    if (c.status != 0 && b.bytes.size() > 2 * JPEG_INPUT_BUFFER_SIZE) {
       EXPECT_LT(t.stream->position, b.bytes.size()) << c.what << ": read to the end";
+    }
   }
 }
 
