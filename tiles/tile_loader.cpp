@@ -12,6 +12,7 @@
 
 std::atomic<bool> loader_stop(false);
 HANDLE loader_thread = nullptr;
+std::atomic<uint32_t> tiles_decoded(0);
 
 namespace {
 // Set by the viewer once its window exists; until then nobody takes a decoded tile.
@@ -77,7 +78,10 @@ DWORD WINAPI tile_loader_main(LPVOID) {
         TileRequest* request = take_next_request(queues_empty);
         idle = queues_empty || request == nullptr;
         if (request == nullptr) continue;
-        if (decode_tile(request) == 1) hand_over(request->tile, request->generation);
+        if (decode_tile(request) == 1) {
+            tiles_decoded.fetch_add(1);
+            hand_over(request->tile, request->generation);
+        }
         std::free(request->path);
         std::free(request);
     }

@@ -4,12 +4,15 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "tiles/tile_list.h"
 
 // Raised once by the main thread after its message loop; the loader polls it.
 extern std::atomic<bool> loader_stop;
 extern HANDLE loader_thread;
+// Tiles the loader has decoded and handed over since start-up (for benchmarks and tests).
+extern std::atomic<uint32_t> tiles_decoded;
 
 void start_tile_loader();
 // The window whose procedure takes WM_TILE_LOADED; set by the viewer once that window exists.
