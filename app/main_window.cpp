@@ -158,7 +158,11 @@ void update_status_panes() {
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
-    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_DESTROY:
+        set_tile_receiver(nullptr);   // no tile is offered to a window that has gone
+        forget_shown_scroll_bars();
+        PostQuitMessage(0);
+        return 0;
     case WM_SIZE: on_size(window); return 0;
     case WM_PAINT: on_paint(window); return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;

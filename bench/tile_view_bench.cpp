@@ -185,11 +185,11 @@ void decodes_per_repaint(const std::string& tileset_file, int width, int height,
                     width, height);
         return;
     }
-    load_tileset(main_window, tileset_file.c_str());
     scroll_x = 200;   // offsets that show ceil(extent / 256) + 1 cells on both axes here
     scroll_y = 230;
-    repaint_now();
     const uint32_t before_fill = tiles_decoded.load();
+    load_tileset(main_window, tileset_file.c_str());
+    repaint_now();
     settle();
     const uint32_t fill = tiles_decoded.load() - before_fill;
     RECT client;

@@ -1,5 +1,5 @@
 // The loader thread: takes tile requests from the queues, decodes each tile file into a
-// screen-ready pixel buffer and hands it with WM_TILE_LOADED to the window set as receiver.
+// screen-ready pixel buffer and hands it over to the window set as receiver (WM_TILE_LOADED).
 #pragma once
 #include <windows.h>
 
@@ -19,5 +19,6 @@ void start_tile_loader();
 void set_tile_receiver(HWND window);
 DWORD WINAPI tile_loader_main(LPVOID parameter);
 int decode_tile(TileRequest* request);
-// Raises loader_stop, wakes the loader and waits (bounded) for it to leave.
+// Raises loader_stop, wakes the loader and waits (bounded) for it to leave; then frees the
+// tiles it delivered that no window took.
 void stop_tile_loader();
