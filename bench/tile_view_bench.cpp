@@ -185,6 +185,7 @@ void decodes_per_repaint(const std::string& tileset_file, int width, int height,
                     width, height);
         return;
     }
+    settle();   // the resize may have asked for tiles of the earlier view
     scroll_x = 200;   // offsets that show ceil(extent / 256) + 1 cells on both axes here
     scroll_y = 230;
     const uint32_t before_fill = tiles_decoded.load();
