@@ -113,6 +113,13 @@ void on_mouse_move(HWND window) {
     else update_status_panes();
 }
 
+// The window is going: no tile is offered to it any more, and the message loop ends.
+void on_destroy() {
+    set_tile_receiver(nullptr);
+    forget_shown_scroll_bars();
+    PostQuitMessage(0);
+}
+
 }  // namespace
 
 BOOL create_main_window(HINSTANCE instance, int show_command) {
@@ -162,7 +169,7 @@ void update_status_panes() {
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     switch (message) {
     case WM_CLOSE: command_exit(window); return 0;
-    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_DESTROY: on_destroy(); return 0;
     case WM_SIZE: on_size(window); return 0;
     case WM_PAINT: on_paint(window); return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;

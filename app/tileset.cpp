@@ -164,6 +164,8 @@ void load_tileset(HWND owner, const char* file_name) {
     tileset.cache_limit = max_cache;
     std::memcpy(tileset.file_path, chosen, sizeof chosen);
     tileset.loaded = 1;
+    // The loader can start on the view while the rest of the load runs.
+    queue_tiles_in_view();
 
     close_label_list();   // its items point at the records about to be replaced
     load_labels(tileset.file_path);

@@ -66,6 +66,38 @@ GridStart grid_start(int32_t scroll, int32_t tile_extent) {
     return start;
 }
 
+namespace {
+// Cells from `offset` (<= 0 outside a drag) until `extent` is covered: ceil((extent - offset) / tile).
+int64_t cells_to_cover(int64_t extent, int64_t offset, int32_t tile_extent) {
+    if (extent <= offset) return 0;
+    return (extent - offset + tile_extent - 1) / tile_extent;
+}
+}  // namespace
+
+CellRange view_cells(int32_t scroll_x, int32_t scroll_y, int32_t width, int32_t height,
+                     int32_t tile_width, int32_t tile_height) {
+    if (tile_width <= 0 || tile_height <= 0) return NO_CELLS;
+    const GridStart columns = grid_start(scroll_x, tile_width);
+    const GridStart rows = grid_start(scroll_y, tile_height);
+    const int64_t column_count = cells_to_cover(width, columns.first_offset, tile_width);
+    const int64_t row_count = cells_to_cover(height, rows.first_offset, tile_height);
+    if (column_count == 0 || row_count == 0) return NO_CELLS;
+    return CellRange{columns.first_index, rows.first_index,
+                     clamp_to_int32(columns.first_index + column_count - 1),
+                     clamp_to_int32(rows.first_index + row_count - 1)};
+}
+
+int32_t cache_limit_in_force(int32_t configured, int32_t width, int32_t height,
+                             int32_t tile_width, int32_t tile_height) {
+    if (tile_width <= 0 || tile_height <= 0) return configured;
+    // Most cells one axis can show: a pixel of a cell at the leading edge, then enough cells
+    // for the other width - 1 pixels. Then one more of each.
+    const int64_t columns = (width > 0 ? cells_to_cover(width - 1, 0, tile_width) + 1 : 0) + 1;
+    const int64_t rows = (height > 0 ? cells_to_cover(height - 1, 0, tile_height) + 1 : 0) + 1;
+    const int64_t needed = columns * rows;
+    return needed > configured ? clamp_to_int32(needed) : configured;
+}
+
 bool format_tile_path(char* buffer, size_t capacity, const char* tile_dir, int32_t row,
                       int32_t column) {
     const int written = std::snprintf(buffer, capacity, "%s\\%3.3i\\%3.3i.jpg",

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tiles/tile_list.h"
+
 // The mosaic's geometry as far as the view needs it.
 struct TileGeometry {
     int32_t tile_width;
@@ -55,6 +57,18 @@ struct GridStart {
     int32_t first_offset;
 };
 GridStart grid_start(int32_t scroll, int32_t tile_extent);
+
+// The cells a paint walks for a client area of width x height whose top-left corner shows
+// world point (scroll_x, scroll_y); empty for an empty client area.
+CellRange view_cells(int32_t scroll_x, int32_t scroll_y, int32_t width, int32_t height,
+                     int32_t tile_width, int32_t tile_height);
+
+// The cache limit in force: the configured one (MaxCache, the Options dialog), raised to the
+// most cells that a client area of width x height can show (at the least favourable scroll
+// position) plus one row and one column, so that a screen larger than the configured limit
+// never evicts what it shows, and a step back and forth decodes nothing.
+int32_t cache_limit_in_force(int32_t configured, int32_t width, int32_t height,
+                             int32_t tile_width, int32_t tile_height);
 
 // Formats the tile file path "dir\RRR\CCC.jpg" into `buffer`. Returns false, leaving the
 // buffer's content unspecified, when the path does not fit `capacity` characters with its NUL.

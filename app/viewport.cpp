@@ -28,23 +28,93 @@ RECT client_rect_of(HWND window) {
     return client;
 }
 
-// Blits a tile that has just entered the cache at its place, if any of it is in view (an
-// edge on the client area's edge counts), and draws the labels over it again.
-void draw_arrived_tile(HWND window, CachedTile* tile) {
+// The cells the client area shows now, and the cache limit in force for its size.
+CellRange cells_in_view(const RECT& client) {
+    return view_cells(scroll_x, scroll_y, client.right, client.bottom, tileset.tile_width,
+                      tileset.tile_height);
+}
+
+int32_t limit_in_force(const RECT& client) {
+    return cache_limit_in_force(tileset.cache_limit, client.right, client.bottom,
+                                tileset.tile_width, tileset.tile_height);
+}
+
+// True when any of the tile lies in the client area (an edge on the client's edge counts);
+// then (x, y) is its top-left client point.
+bool arrival_in_view(const CachedTile* tile, const RECT& client, int& x, int& y) {
+    const int64_t left = int64_t{tile->column} * tileset.tile_width - scroll_x;
+    const int64_t top = int64_t{tile->row} * tileset.tile_height - scroll_y;
+    if (left > client.right || left < -tileset.tile_width || top > client.bottom ||
+        top < -tileset.tile_height)
+        return false;
+    x = static_cast<int>(left);
+    y = static_cast<int>(top);
+    return true;
+}
+
+// Caches each arrival of the list (linked by next) and blits those in view at their place,
+// each before the next arrival can evict it; then draws the labels over them once.
+void take_arrivals(CachedTile* arrivals, uint32_t generation) {
+    HWND window = main_window;
     const RECT client = client_rect_of(window);
-    const int64_t x = int64_t{tile->column} * tileset.tile_width - scroll_x;
-    const int64_t y = int64_t{tile->row} * tileset.tile_height - scroll_y;
-    if (x > client.right || x < -tileset.tile_width || y > client.bottom ||
-        y < -tileset.tile_height)
-        return;
-    HDC dc = GetDC(window);
-    SetDIBitsToDevice(dc, static_cast<int>(x), static_cast<int>(y), tileset.tile_width,
-                      tileset.tile_height, 0, 0, 0, tileset.tile_height, tile->pixels,
-                      reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
-                      DIB_RGB_COLORS);
+    const CellRange in_view = cells_in_view(client);
+    const int32_t limit = limit_in_force(client);
+    HDC dc = nullptr;
+    while (arrivals != nullptr) {
+        CachedTile* tile = arrivals;
+        arrivals = arrivals->next;
+        int x = 0, y = 0;
+        if (!cache_arrived_tile(tile, generation, limit, in_view) ||
+            !arrival_in_view(tile, client, x, y))
+            continue;
+        if (dc == nullptr) dc = GetDC(window);
+        SetDIBitsToDevice(dc, x, y, tileset.tile_width, tileset.tile_height, 0, 0, 0,
+                          tileset.tile_height, tile->pixels,
+                          reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
+                          DIB_RGB_COLORS);
+        tile->last_used = GetTickCount();
+    }
+    if (dc == nullptr) return;
     draw_label_overlay(dc, client);
     ReleaseDC(window, dc);
-    tile->last_used = GetTickCount();
+}
+
+// Queues a visible cell whose tile is not cached, if its file exists; a tile already on its
+// way is not asked for again (a waiting request only has its tick refreshed), and its file is
+// not looked up.
+void request_tile(int32_t column, int32_t row) {
+    if (tile_already_requested(column, row)) return;
+    char path[TILE_PATH_CAPACITY];
+    if (format_tile_path(path, sizeof path, tileset.tile_dir, row, column) &&
+        GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        enqueue_tile_request(path, column, row, TILE_PRIORITY_HIGH);
+}
+
+// What update_scroll_bars last set on a window, so that an update changing nothing it shows
+// is skipped: each SetScrollInfo costs a redraw of the bar.
+struct ShownScrollBar {
+    HWND window;
+    int max;
+    UINT page;
+    int position;
+};
+ShownScrollBar shown_bars[2] = {{nullptr, 0, 0, 0}, {nullptr, 0, 0, 0}};
+
+void set_scroll_bar(int bar, int max, UINT page, int position) {
+    ShownScrollBar& shown = shown_bars[bar == SB_HORZ ? 0 : 1];
+    if (shown.window == main_window && shown.max == max && shown.page == page &&
+        shown.position == position)
+        return;
+    SCROLLINFO info;
+    info.cbSize = sizeof info;
+    info.fMask = SIF_ALL;
+    info.nMin = 0;
+    info.nMax = max;
+    info.nPage = page;
+    info.nPos = position;
+    info.nTrackPos = 0;
+    SetScrollInfo(main_window, bar, &info, TRUE);
+    shown = ShownScrollBar{main_window, max, page, position};
 }
 
 }  // namespace
@@ -58,19 +128,21 @@ void clamp_scroll(int32_t width, int32_t height) {
 void update_scroll_bars() {
     const RECT client = client_rect_of(main_window);
     const TileGeometry geometry = current_geometry();
-    SCROLLINFO info;
-    info.cbSize = sizeof info;
-    info.fMask = SIF_ALL;
-    info.nMin = 0;
-    info.nMax = world_width(geometry);
-    info.nPage = static_cast<UINT>(client.right);
-    info.nPos = scroll_x;
-    info.nTrackPos = 0;
-    SetScrollInfo(main_window, SB_HORZ, &info, TRUE);
-    info.nMax = world_height(geometry);
-    info.nPage = static_cast<UINT>(client.bottom);
-    info.nPos = scroll_y;
-    SetScrollInfo(main_window, SB_VERT, &info, TRUE);
+    set_scroll_bar(SB_HORZ, world_width(geometry), static_cast<UINT>(client.right), scroll_x);
+    set_scroll_bar(SB_VERT, world_height(geometry), static_cast<UINT>(client.bottom), scroll_y);
+}
+
+void forget_shown_scroll_bars() {
+    shown_bars[0].window = nullptr;
+    shown_bars[1].window = nullptr;
+}
+
+void queue_tiles_in_view() {
+    if (!tileset.loaded) return;
+    const CellRange cells = cells_in_view(client_rect_of(main_window));
+    for (int32_t row = cells.first_row; row <= cells.last_row; ++row)
+        for (int32_t column = cells.first_column; column <= cells.last_column; ++column)
+            if (find_cached_tile(column, row) == nullptr) request_tile(column, row);
 }
 
 void run_key_tail(HWND window) {
@@ -132,6 +204,8 @@ void on_scroll_request(HWND window, int bar, WPARAM request) {
     }
     position = scroll_request_target(code, position, track_position, world, view);
     position = clamp_scroll_axis(position, world, view);
+    // Dragging the thumb moves it on screen by itself: set the bar again whatever it held.
+    forget_shown_scroll_bars();
     update_status_panes();
     update_scroll_bars();
     InvalidateRect(window, nullptr, FALSE);
@@ -164,6 +238,9 @@ void on_capture_lost() {
 }
 
 void paint_view(HDC dc, const RECT& client) {
+    // Tiles delivered meanwhile are taken first, as their message would, so the cells below
+    // find them in the cache (the paint may cover less than the whole window).
+    take_arrivals(take_delivered_tiles(), tile_generation);
     if (!tileset.loaded) {
         RECT text_rect = client;
         DrawTextA(dc, "No tileset loaded", 17, &text_rect, DT_CENTER);
@@ -190,20 +267,17 @@ void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y) {
         tile->last_used = GetTickCount();
         return;
     }
-    char path[TILE_PATH_CAPACITY];
-    if (format_tile_path(path, sizeof path, tileset.tile_dir, row, column) &&
-        GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
-        enqueue_tile_request(path, column, row, TILE_PRIORITY_HIGH);
+    request_tile(column, row);
     RECT cell = {x, y, x + tileset.tile_width, y + tileset.tile_height};
     FillRect(dc, &cell, GetSysColorBrush(COLOR_WINDOW));
 }
 
 LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation) {
-    if (tile == nullptr) return 0;
-    if (!cache_arrived_tile(tile, generation, tileset.cache_limit)) return 0;
-    // The tile is the cache's now and the loader never touches it again: let the loader go on
-    // with the next decode while this thread draws.
-    ReplyMessage(0);
-    draw_arrived_tile(main_window, tile);
+    if (tile != nullptr) {
+        tile->next = nullptr;
+        take_arrivals(tile, generation);
+    } else {
+        take_arrivals(take_delivered_tiles(), tile_generation);
+    }
     return 0;
 }

@@ -22,7 +22,14 @@ constexpr int32_t SCROLL_STEP_SHIFT = 50;
 constexpr int32_t SCROLL_STEP_CONTROL = 200;
 
 void clamp_scroll(int32_t width, int32_t height);
+// Sets both scroll bars; a bar whose range, page and position are what it was last set to
+// is left alone.
 void update_scroll_bars();
+// Makes the next update_scroll_bars set both bars whatever they show.
+void forget_shown_scroll_bars();
+// Queues every visible cell whose tile is not cached (as a paint would, without drawing), so
+// a tileset load starts the loader before its remaining work and the first paint.
+void queue_tiles_in_view();
 void paint_view(HDC dc, const RECT& client);
 void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y);
 
@@ -37,9 +44,10 @@ void on_drag_move(HWND window);
 void on_drag_end();
 // Another window took the mouse (a dialog opened mid-drag): the drag is over.
 void on_capture_lost();
-// WM_TILE_LOADED (wParam: generation, lParam: tile): takes the tile into the cache, or drops
-// it when it belongs to another tileset; an accepted tile in view is blitted at once and the
-// labels are drawn over it.
+// WM_TILE_LOADED: takes every delivered tile into the cache (lParam null, as the loader
+// posts it) or the one tile in lParam, decoded for tileset generation wParam; a tile of
+// another tileset is dropped. Accepted tiles in view are blitted at once and the labels drawn
+// over them.
 LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation);
 
 // The key tail: clamp to the client area, panes, scroll bars, repaint without erasing.

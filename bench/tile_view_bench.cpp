@@ -149,6 +149,75 @@ bool size_client_area(int width, int height) {
     return client.right == width && client.bottom == height;
 }
 
+// Pumps until the loader has nothing left to do: the queues empty and no tile decoded for
+// `quiet_ms`. A benchmark may wait on a quiet spell; the figures below are counts, not times.
+void settle(DWORD quiet_ms = 300) {
+    uint32_t seen = tiles_decoded.load();
+    DWORD quiet_since = GetTickCount();
+    const DWORD deadline = GetTickCount() + ARRIVAL_TIME_OUT_MS;
+    while (static_cast<int32_t>(deadline - GetTickCount()) > 0) {
+        pump_messages();
+        EnterCriticalSection(&queue_lock);
+        const bool queued = high_queue != nullptr || normal_queue != nullptr;
+        LeaveCriticalSection(&queue_lock);
+        const uint32_t now = tiles_decoded.load();
+        if (queued || now != seen) {
+            seen = now;
+            quiet_since = GetTickCount();
+        } else if (GetTickCount() - quiet_since >= quiet_ms) {
+            return;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+}
+
+void repaint_now() {
+    InvalidateRect(main_window, nullptr, FALSE);
+    UpdateWindow(main_window);
+}
+
+// With the default cache limit (no MaxCache key), a view of width x height at a position that
+// shows the most cells: the decodes that a repaint and an arrow-key step (right, then left
+// again) cost once the view has filled. Each should be 0 when the cache holds the view.
+void decodes_per_repaint(const std::string& tileset_file, int width, int height, int steps) {
+    if (!size_client_area(width, height)) {
+        std::printf("%dx%d: skipped, the screen is too small (Xvfb -screen 0 4096x2400x24)\n",
+                    width, height);
+        return;
+    }
+    settle();   // the resize may have asked for tiles of the earlier view
+    scroll_x = 200;   // offsets that show ceil(extent / 256) + 1 cells on both axes here
+    scroll_y = 230;
+    const uint32_t before_fill = tiles_decoded.load();
+    load_tileset(main_window, tileset_file.c_str());
+    repaint_now();
+    settle();
+    const uint32_t fill = tiles_decoded.load() - before_fill;
+    RECT client;
+    GetClientRect(main_window, &client);
+    const int cells = ((client.right + scroll_x % TILE + TILE - 1) / TILE) *
+                      ((client.bottom + scroll_y % TILE + TILE - 1) / TILE);
+
+    uint32_t start = tiles_decoded.load();
+    for (int i = 0; i < steps; ++i) {
+        repaint_now();
+        settle();
+    }
+    const double per_repaint = double(tiles_decoded.load() - start) / steps;
+    start = tiles_decoded.load();
+    for (int i = 0; i < steps; ++i) {
+        on_navigation_key_down(main_window, i % 2 == 0 ? VK_RIGHT : VK_LEFT);
+        UpdateWindow(main_window);
+        settle();
+    }
+    const double per_step = double(tiles_decoded.load() - start) / steps;
+    std::printf("%ldx%ld at (200, 230): %d cells in view, MaxCache %d: %u decodes to fill, "
+                "%.1f per repaint, %.1f per arrow step\n",
+                client.right, client.bottom, cells, tileset.cache_limit, fill, per_repaint,
+                per_step);
+    std::fflush(stdout);
+}
+
 void usage() {
     std::fprintf(stderr,
                  "usage: tile_view_bench [--runs N] [--repaints N] [INPUTS]\n"
@@ -264,6 +333,19 @@ int main(int argc, char** argv) {
                 repaints, median(paints), paints.front(),
                 paints[static_cast<size_t>(0.9 * (paints.size() - 1))], paints.back());
     std::fflush(stdout);
+
+    // Decodes per repaint and per step with the default cache limit, at two screen sizes.
+    const std::string default_limit_file = std::string(temp) + "tile-view-bench-default.tvt";
+    std::snprintf(body, sizeof body,
+                  "[Terrava 1.0]\r\nTileSizeX=%d\r\nTileSizeY=%d\r\nTileCountX=%d\r\n"
+                  "TileCountY=%d\r\nTileDir=%s\r\n",
+                  TILE, TILE, COLUMNS, ROWS, tile_dir.c_str());
+    file = std::fopen(default_limit_file.c_str(), "wb");
+    if (file == nullptr) return 1;
+    std::fputs(body, file);
+    std::fclose(file);
+    decodes_per_repaint(default_limit_file, 1920, 1080, 6);
+    decodes_per_repaint(default_limit_file, 3840, 2160, 6);
     stop_tile_loader();
     return 0;
 }

@@ -1,7 +1,7 @@
-// The tile cache and the load queues. The cache belongs to the main thread: tiles enter it
-// only in cache_arrived_tile, which the window's WM_TILE_LOADED handler calls inside the
-// loader's synchronous SendMessageA. The queues are shared with the loader and touched only
-// under queue_lock. Drawing an arrival is the window's business, not this file's.
+// The tile cache, the load queues and the list of delivered tiles. The cache belongs to the
+// main thread: tiles enter it only in cache_arrived_tile, called by the window when it takes
+// the delivered tiles. The queues and the delivered list are shared with the loader and
+// touched only under queue_lock. Drawing an arrival is the window's business, not this file's.
 #include "tiles/tile_cache.h"
 
 #include <cstdlib>
@@ -19,9 +19,14 @@ uint32_t tile_generation = 0;
 int32_t generation_tile_width = 0;
 int32_t generation_tile_height = 0;
 
-std::atomic<CachedTile*> tile_in_hand_over(nullptr);
+std::atomic<int32_t> tiles_alive(0);
+const TileRequest* request_in_flight = nullptr;
 
 namespace {
+
+// Finished tiles that the window has not taken yet, oldest first; under queue_lock.
+CachedTile* delivered_head = nullptr;
+CachedTile* delivered_tail = nullptr;
 
 // Pixel buffers of evicted and cleared tiles, kept for the next tiles: the page faults of a
 // fresh buffer cost about half as much again as decoding a tile into it. Only buffers of the
@@ -56,6 +61,15 @@ void give_back_buffer(unsigned char* pixels, int32_t bytes) {
     if (!kept) std::free(pixels);
 }
 
+// Under queue_lock: the loader decodes (column, row) for the current tileset, or has
+// delivered its tile.
+bool decoding_or_delivered(int32_t column, int32_t row) {
+    const bool decoding = request_in_flight != nullptr &&
+                          request_in_flight->generation == tile_generation &&
+                          request_in_flight->column == column && request_in_flight->row == row;
+    return decoding || find_tile_in_list(delivered_head, column, row) != nullptr;
+}
+
 }  // namespace
 
 CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes) {
@@ -65,13 +79,9 @@ CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes)
     tile->prev = nullptr;
     tile->next = nullptr;
     tile->last_used = 0;
-    // Cleared, so rows and columns that a short or narrow image leaves empty are defined.
     tile->pixels = take_spare_buffer(pixel_bytes);
-    if (tile->pixels != nullptr)
-        std::memset(tile->pixels, 0, static_cast<size_t>(pixel_bytes));
-    else
-        tile->pixels =
-            static_cast<unsigned char*>(std::calloc(1, static_cast<size_t>(pixel_bytes)));
+    if (tile->pixels == nullptr)
+        tile->pixels = static_cast<unsigned char*>(std::malloc(static_cast<size_t>(pixel_bytes)));
     if (tile->pixels == nullptr) {
         std::free(tile);
         return nullptr;
@@ -79,6 +89,7 @@ CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes)
     tile->column = column;
     tile->row = row;
     tile->pixel_bytes = pixel_bytes;
+    tiles_alive.fetch_add(1);
     return tile;
 }
 
@@ -86,17 +97,26 @@ CachedTile* find_cached_tile(int32_t column, int32_t row) {
     return find_tile_in_list(tile_cache, column, row);
 }
 
-void enqueue_tile_request(const char* path, int32_t column, int32_t row, int priority) {
+bool tile_already_requested(int32_t column, int32_t row) {
     EnterCriticalSection(&queue_lock);
     TileRequest* waiting = find_request_in_list(normal_queue, column, row);
     if (waiting == nullptr) waiting = find_request_in_list(high_queue, column, row);
-    if (waiting != nullptr) {
-        waiting->last_requested = GetTickCount();
-        LeaveCriticalSection(&queue_lock);
-        SetEvent(loader_wake_event);
-        return;
-    }
+    if (waiting != nullptr) waiting->last_requested = GetTickCount();
+    const bool on_its_way = waiting != nullptr || decoding_or_delivered(column, row);
     LeaveCriticalSection(&queue_lock);
+    if (waiting != nullptr) SetEvent(loader_wake_event);
+    return on_its_way;
+}
+
+bool tile_on_its_way(int32_t column, int32_t row) {
+    EnterCriticalSection(&queue_lock);
+    const bool on_its_way = decoding_or_delivered(column, row);
+    LeaveCriticalSection(&queue_lock);
+    return on_its_way;
+}
+
+void enqueue_tile_request(const char* path, int32_t column, int32_t row, int priority) {
+    if (tile_already_requested(column, row)) return;
 
     if (find_tile_in_list(tile_cache, column, row) != nullptr) return;
 
@@ -124,9 +144,52 @@ void enqueue_tile_request(const char* path, int32_t column, int32_t row, int pri
     SetEvent(loader_wake_event);
 }
 
-bool cache_arrived_tile(CachedTile* tile, uint32_t generation, int32_t cache_limit) {
-    CachedTile* handed = tile;
-    tile_in_hand_over.compare_exchange_strong(handed, nullptr);
+bool deliver_tile(CachedTile* tile, uint32_t generation) {
+    EnterCriticalSection(&queue_lock);
+    request_in_flight = nullptr;
+    const bool current = generation == tile_generation;
+    const bool first = current && delivered_head == nullptr;
+    if (current) {
+        tile->prev = delivered_tail;
+        tile->next = nullptr;
+        if (delivered_tail != nullptr) delivered_tail->next = tile;
+        else delivered_head = tile;
+        delivered_tail = tile;
+    }
+    LeaveCriticalSection(&queue_lock);
+    if (!current) free_cached_tile(tile);
+    return first;
+}
+
+CachedTile* take_delivered_tiles() {
+    EnterCriticalSection(&queue_lock);
+    CachedTile* taken = delivered_head;
+    delivered_head = nullptr;
+    delivered_tail = nullptr;
+    LeaveCriticalSection(&queue_lock);
+    return taken;
+}
+
+int32_t count_delivered_tiles() {
+    EnterCriticalSection(&queue_lock);
+    int32_t count = 0;
+    for (const CachedTile* tile = delivered_head; tile != nullptr; tile = tile->next) ++count;
+    LeaveCriticalSection(&queue_lock);
+    return count;
+}
+
+void free_tile_list(CachedTile* head) {
+    while (head != nullptr) {
+        CachedTile* next = head->next;
+        head->prev = nullptr;
+        head->next = nullptr;
+        free_cached_tile(head);
+        head = next;
+    }
+}
+
+bool cache_arrived_tile(CachedTile* tile, uint32_t generation, int32_t cache_limit,
+                        const CellRange& in_view) {
     // A tile decoded for an earlier tileset shows the wrong map even when the tile size
     // matches; one made for another tile size would also be blitted past its buffer. Only
     // the main thread writes the generation and its tile size, so it reads them unlocked.
@@ -139,12 +202,12 @@ bool cache_arrived_tile(CachedTile* tile, uint32_t generation, int32_t cache_lim
     if (tile_cache != nullptr) tile_cache->prev = tile;
     tile_cache = tile;
     ++tile_cache_count;
-    if (tile_cache_count > cache_limit) evict_lru_tile();
+    if (tile_cache_count > cache_limit) evict_lru_tile(in_view);
     return true;
 }
 
-void evict_lru_tile() {
-    CachedTile* victim = choose_tile_to_evict(tile_cache);
+void evict_lru_tile(const CellRange& in_view) {
+    CachedTile* victim = choose_tile_to_evict(tile_cache, in_view);
     if (victim == nullptr) return;
     unlink_tile(tile_cache, victim);
     free_cached_tile(victim);
@@ -156,6 +219,7 @@ void free_cached_tile(CachedTile* tile) {
     if (tile->next != nullptr) tile->next->prev = tile->prev;
     give_back_buffer(tile->pixels, tile->pixel_bytes);
     std::free(tile);
+    tiles_alive.fetch_sub(1);
 }
 
 void clear_tile_cache() {
@@ -164,6 +228,7 @@ void clear_tile_cache() {
         CachedTile* next = tile->next;
         give_back_buffer(tile->pixels, tile->pixel_bytes);
         std::free(tile);
+        tiles_alive.fetch_sub(1);
         tile = next;
     }
     tile_cache = nullptr;
@@ -175,6 +240,9 @@ void clear_tile_requests(int32_t tile_width, int32_t tile_height) {
     TileRequest* queues[2] = {high_queue, normal_queue};
     high_queue = nullptr;
     normal_queue = nullptr;
+    CachedTile* delivered = delivered_head;
+    delivered_head = nullptr;
+    delivered_tail = nullptr;
     ++tile_generation;
     const int64_t old_tile_bytes = generation_tile_bytes();
     generation_tile_width = tile_width;
@@ -188,6 +256,7 @@ void clear_tile_requests(int32_t tile_width, int32_t tile_height) {
         spare_count = 0;
     }
     LeaveCriticalSection(&queue_lock);
+    free_tile_list(delivered);
     for (int32_t i = 0; i < unfit_count; ++i) std::free(unfit[i]);
     for (TileRequest* request : queues) {
         while (request != nullptr) {

@@ -14,12 +14,17 @@ TileRequest* find_request_in_list(TileRequest* head, int32_t column, int32_t row
     return nullptr;
 }
 
-CachedTile* choose_tile_to_evict(CachedTile* head) {
+CachedTile* choose_tile_to_evict(CachedTile* head, const CellRange& in_view) {
     if (head == nullptr || head->next == nullptr) return nullptr;
-    CachedTile* candidate = head->next;
-    for (CachedTile* tile = candidate->next; tile != nullptr; tile = tile->next)
-        if (tile->last_used < candidate->last_used) candidate = tile;
-    return candidate;
+    CachedTile* outside = nullptr;   // least recently used out of view
+    CachedTile* any = nullptr;       // least recently used of all
+    for (CachedTile* tile = head->next; tile != nullptr; tile = tile->next) {
+        if (any == nullptr || tile->last_used < any->last_used) any = tile;
+        if (!in_view.holds(tile->column, tile->row) &&
+            (outside == nullptr || tile->last_used < outside->last_used))
+            outside = tile;
+    }
+    return outside != nullptr ? outside : any;
 }
 
 void unlink_tile(CachedTile*& head, CachedTile* tile) {

@@ -34,9 +34,24 @@ struct TileRequest {
 CachedTile* find_tile_in_list(CachedTile* head, int32_t column, int32_t row);
 TileRequest* find_request_in_list(TileRequest* head, int32_t column, int32_t row);
 
+// A block of cells, both ends included; empty when a last index is below its first.
+struct CellRange {
+    int32_t first_column;
+    int32_t first_row;
+    int32_t last_column;
+    int32_t last_row;
+    bool holds(int32_t column, int32_t row) const {
+        return column >= first_column && column <= last_column && row >= first_row &&
+               row <= last_row;
+    }
+};
+constexpr CellRange NO_CELLS = {0, 0, -1, -1};
+
 // The tile to evict: the record after the head with the smallest last_used (unsigned); on a
-// tie the one nearest the head. Null when the list holds fewer than two records.
-CachedTile* choose_tile_to_evict(CachedTile* head);
+// tie the one nearest the head. Records inside `in_view` (the cells the window shows) are
+// passed over as long as another candidate exists. Null when the list holds fewer than two
+// records.
+CachedTile* choose_tile_to_evict(CachedTile* head, const CellRange& in_view);
 
 // Unlinks `tile` from the list whose head is `head`, updating the head when needed.
 void unlink_tile(CachedTile*& head, CachedTile* tile);

@@ -1,17 +1,21 @@
 // The loader thread. It sleeps on loader_wake_event (re-checking every 500 ms), takes the
-// newest high-priority request, decodes the tile file into a new CachedTile and hands it to
-// the receiving window with a synchronous WM_TILE_LOADED; the window then owns the tile.
+// newest high-priority request, reads the tile file whole, decodes it into a new CachedTile
+// and hands it over to the receiving window (see hand_over); the window then owns the tile.
 #include "tiles/tile_loader.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "jpeg/jpeg_decoder.h"
+#include "tiles/tile_bytes_stream.h"
 #include "tiles/tile_cache.h"
+#include "tiles/tile_file.h"
 #include "tiles/tile_pixels.h"
 
 std::atomic<bool> loader_stop(false);
 HANDLE loader_thread = nullptr;
+std::atomic<uint32_t> tiles_decoded(0);
 
 namespace {
 // Set by the viewer once its window exists; until then nobody takes a decoded tile.
@@ -35,26 +39,72 @@ TileRequest* take_next_request(bool& queues_empty) {
         request->tile_width = generation_tile_width;
         request->tile_height = generation_tile_height;
     }
+    request_in_flight = request;
     queues_empty = high_queue == nullptr && normal_queue == nullptr;
     LeaveCriticalSection(&queue_lock);
     return request;
 }
 
-// Hands `tile` to the receiving window and waits until it has been handled. The window takes
-// the tile by clearing tile_in_hand_over (cache_arrived_tile); if there is no window, or it no
-// longer exists (the message loop has ended), nobody takes it, and it is freed here.
+// Hands `tile` over without waiting: it joins the delivered tiles, and when it is the first
+// one there the receiving window is told with a posted WM_TILE_LOADED; the window takes every
+// delivered tile when it handles that message or paints. A tile of an earlier tileset is freed
+// at once. Tiles that no window takes are freed by the next tileset load or by
+// stop_tile_loader, so none is lost and none reaches a window that has gone.
 void hand_over(CachedTile* tile, uint32_t generation) {
-    tile_in_hand_over.store(tile);
+    if (!deliver_tile(tile, generation)) return;
     HWND receiver = tile_receiver.load();
-    if (!loader_stop.load() && receiver != nullptr)
-        SendMessageA(receiver, WM_TILE_LOADED, generation, reinterpret_cast<LPARAM>(tile));
-    if (tile_in_hand_over.exchange(nullptr) == tile) free_cached_tile(tile);
+    if (!loader_stop.load() && receiver != nullptr) PostMessageA(receiver, WM_TILE_LOADED, 0, 0);
 }
 
-void destroy_decoder(JpegDecoder* decoder, JpegFileStream* stream) {
+// Converts the decoded rows into the tile, at most tile_height rows of at most tile_width
+// pixels. The buffer is not cleared beforehand (a full tile overwrites every byte); what a
+// short or narrow image leaves unwritten is zeroed here instead, so no earlier tile's pixels
+// ever show through.
+void fill_tile_pixels(JpegDecoder& decoder, CachedTile* tile, int32_t tile_width,
+                      int32_t tile_height) {
+    const TileRowFormat format = {decoder.component_count() == 1 ? 1 : 3,
+                                  decoder.output_bytes_per_pixel(), decoder.image_width(),
+                                  tile_width};
+    const size_t row_bytes = static_cast<size_t>(tile_width) * 4;
+    int32_t rows = 0;
+    for (; rows < tile_height; ++rows) {
+        const uint8_t* scanline = nullptr;
+        int32_t length = 0;
+        if (decoder.read_scanline(scanline, length) != 0) break;
+        uint8_t* destination = tile->pixels + static_cast<size_t>(rows) * row_bytes;
+        const int32_t converted = convert_tile_row(scanline, length, format, destination);
+        if (converted < tile_width)
+            std::memset(destination + static_cast<size_t>(converted) * 4, 0,
+                        static_cast<size_t>(tile_width - converted) * 4);
+    }
+    std::memset(tile->pixels + static_cast<size_t>(rows) * row_bytes, 0,
+                static_cast<size_t>(tile_height - rows) * row_bytes);
+}
+
+// The decode proper, on a stream that outlives it; 1 when the request's tile was produced.
+int decode_from_stream(TileRequest* request, JpegInputStream& stream) {
+    JpegDecoder* decoder = new (std::nothrow) JpegDecoder();
+    if (decoder == nullptr) return 0;
+    decoder->create(stream);
+    // The tile size of the tileset the request was taken for; should another tileset be
+    // loaded meanwhile, the hand-over drops the tile by its generation.
+    const int32_t tile_width = request->tile_width;
+    const int32_t tile_height = request->tile_height;
+    // An image far larger than its cell is refused before it is decoded: most of it would be
+    // cut away, and its decode could hold the loader for seconds.
+    CachedTile* tile = nullptr;
+    if (decoder->status() == 0 && tile_width > 0 && tile_height > 0 &&
+        decoder->image_width() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_width &&
+        decoder->image_height() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_height &&
+        decoder->start_decoding() == 0)
+        tile = create_cached_tile(request->column, request->row, tile_height * tile_width * 4);
+    request->tile = tile;
+    if (tile != nullptr) fill_tile_pixels(*decoder, tile, tile_width, tile_height);
     decoder->destroy();
     delete decoder;
-    delete stream;
+    if (tile == nullptr) return 0;
+    tile->last_used = request->last_requested;
+    return 1;
 }
 }  // namespace
 
@@ -79,7 +129,14 @@ DWORD WINAPI tile_loader_main(LPVOID) {
         TileRequest* request = take_next_request(queues_empty);
         idle = queues_empty || request == nullptr;
         if (request == nullptr) continue;
-        if (decode_tile(request) == 1) hand_over(request->tile, request->generation);
+        if (decode_tile(request) == 1) {
+            tiles_decoded.fetch_add(1);
+            hand_over(request->tile, request->generation);
+        } else {
+            EnterCriticalSection(&queue_lock);
+            request_in_flight = nullptr;
+            LeaveCriticalSection(&queue_lock);
+        }
         std::free(request->path);
         std::free(request);
     }
@@ -87,67 +144,28 @@ DWORD WINAPI tile_loader_main(LPVOID) {
 }
 
 int decode_tile(TileRequest* request) {
+    const uint8_t* bytes = nullptr;
+    size_t size = 0;
+    const TileFileRead read = read_tile_file(request->path, bytes, size);
+    if (read == TileFileRead::FAILED) return 0;
+    if (read == TileFileRead::READ) {
+        TileBytesStream stream(bytes, size);
+        return decode_from_stream(request, stream);
+    }
     JpegFileStream* stream = new (std::nothrow) JpegFileStream();
     if (stream == nullptr) return 0;
-    if (!stream->open(request->path)) {
-        delete stream;
-        return 0;
-    }
-    JpegDecoder* decoder = new (std::nothrow) JpegDecoder();
-    if (decoder == nullptr) {
-        delete stream;
-        return 0;
-    }
-    decoder->create(*stream);
-    // The tile size of the tileset the request was taken for; should another tileset be
-    // loaded meanwhile, cache_arrived_tile drops the tile by its generation.
-    const int32_t tile_width = request->tile_width;
-    const int32_t tile_height = request->tile_height;
-    // An image far larger than its cell is refused before it is decoded: most of it would be
-    // cut away, and its decode could hold the loader for seconds.
-    if (decoder->status() != 0 || tile_width <= 0 || tile_height <= 0 ||
-        decoder->image_width() > int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_width ||
-        decoder->image_height() > int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_height ||
-        decoder->start_decoding() != 0) {
-        destroy_decoder(decoder, stream);
-        return 0;
-    }
-    CachedTile* tile = create_cached_tile(request->column, request->row,
-                                          tile_height * tile_width * 4);
-    request->tile = tile;
-    if (tile == nullptr) {
-        destroy_decoder(decoder, stream);
-        return 0;
-    }
-    const TileRowFormat format = {decoder->component_count() == 1 ? 1 : 3,
-                                  decoder->output_bytes_per_pixel(), decoder->image_width(),
-                                  tile_width};
-    for (int32_t i = 0; i < tile_height; ++i) {
-        const uint8_t* scanline = nullptr;
-        int32_t length = 0;
-        if (decoder->read_scanline(scanline, length) != 0) break;
-        convert_tile_row(scanline, length, format,
-                         tile->pixels + static_cast<size_t>(i) * tile_width * 4);
-    }
-    destroy_decoder(decoder, stream);
-    tile->last_used = request->last_requested;
-    return 1;
+    int produced = 0;
+    if (stream->open(request->path)) produced = decode_from_stream(request, *stream);
+    delete stream;
+    return produced;
 }
 
 void stop_tile_loader() {
     loader_stop.store(true);
     if (loader_wake_event != nullptr) SetEvent(loader_wake_event);
     if (loader_thread == nullptr) return;
-    // While waiting, keep answering sent messages so a loader blocked in its hand-over can
-    // finish; the window is gone by now, so nobody takes that tile and the loader frees it.
-    const DWORD deadline = GetTickCount() + LOADER_STOP_WAIT_MS;
-    for (;;) {
-        const DWORD now = GetTickCount();
-        if (static_cast<int32_t>(deadline - now) <= 0) break;
-        const DWORD result = MsgWaitForMultipleObjects(1, &loader_thread, FALSE, deadline - now,
-                                                       QS_SENDMESSAGE);
-        if (result != WAIT_OBJECT_0 + 1) break;
-        MSG message;
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
-    }
+    // A decode in progress finishes first; its tile and any that no window took are freed once
+    // the loader has left. A loader that does not leave in time keeps them.
+    if (WaitForSingleObject(loader_thread, LOADER_STOP_WAIT_MS) == WAIT_OBJECT_0)
+        free_tile_list(take_delivered_tiles());
 }

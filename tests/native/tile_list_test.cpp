@@ -1,8 +1,10 @@
-// Tile cache and queue lists: which tile is evicted, lookups from the head, queue order.
+// Tile cache and queue lists: which tile is evicted, lookups from the head, queue order; and
+// the in-memory byte source the loader decodes from.
 #include <gtest/gtest.h>
 
 #include <vector>
 
+#include "tiles/tile_bytes_stream.h"
 #include "tiles/tile_list.h"
 
 namespace {
@@ -23,9 +25,9 @@ struct CacheList {
     }
 };
 
-int32_t evicted_column(const std::vector<uint32_t>& ticks) {
+int32_t evicted_column(const std::vector<uint32_t>& ticks, const CellRange& in_view = NO_CELLS) {
     CacheList list(ticks);
-    CachedTile* victim = choose_tile_to_evict(list.head);
+    CachedTile* victim = choose_tile_to_evict(list.head, in_view);
     return victim == nullptr ? -1 : victim->column;
 }
 
@@ -41,9 +43,20 @@ TEST(Eviction, SmallestTickWinsAndTiesGoToTheNewer) {
     EXPECT_EQ(evicted_column({0, 0xFFFFFFF0u, 3}), 2) << "ticks compare unsigned";
 }
 
+TEST(Eviction, TilesInViewArePassedOverWhileAnotherIsLeft) {
+    // Records sit at columns 0, 1, 2, ... of row 0; the view covers columns 1 to 3.
+    const CellRange columns_1_to_3 = {1, 0, 3, 0};
+    EXPECT_EQ(evicted_column({100, 10, 20, 30, 90, 80}, columns_1_to_3), 5)
+        << "the least recently used outside the view, though three in view are older";
+    EXPECT_EQ(evicted_column({100, 10, 20, 30}, columns_1_to_3), 1)
+        << "all in view: the least recently used of them";
+    EXPECT_EQ(evicted_column({100, 10, 20, 30, 90}, {1, 1, 3, 1}), 1)
+        << "a view on another row protects nothing here";
+}
+
 TEST(Eviction, UnlinkKeepsTheListWhole) {
     CacheList list({10, 20, 5, 30});
-    CachedTile* victim = choose_tile_to_evict(list.head);
+    CachedTile* victim = choose_tile_to_evict(list.head, NO_CELLS);
     unlink_tile(list.head, victim);
     std::vector<int32_t> order;
     for (CachedTile* t = list.head; t != nullptr; t = t->next) {
@@ -82,6 +95,33 @@ TEST(Queue, PushAtHeadPopFromHeadNewestFirst) {
     EXPECT_EQ(pop_request(head), &b);
     EXPECT_EQ(pop_request(head), &a);
     EXPECT_EQ(pop_request(head), nullptr);
+}
+
+// The decoder asks for up to 4096 bytes at a time; the end is flagged with the last bytes,
+// and an empty file flags it at once.
+TEST(TileBytes, ServesThePiecesAskedForAndFlagsTheEnd) {
+    std::vector<uint8_t> file(10000);
+    for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 7);
+    TileBytesStream stream(file.data(), file.size());
+    std::vector<uint8_t> read_back;
+    uint8_t buffer[4096];
+    bool end = false;
+    std::vector<int32_t> counts;
+    while (!end) {
+        const int32_t count = stream.read(buffer, 4096, end);
+        ASSERT_GE(count, 0);
+        counts.push_back(count);
+        read_back.insert(read_back.end(), buffer, buffer + count);
+        ASSERT_LE(counts.size(), 4u) << "the stream never flagged its end";
+    }
+    EXPECT_EQ(counts, (std::vector<int32_t>{4096, 4096, 1808}));
+    EXPECT_EQ(read_back, file);
+    EXPECT_EQ(stream.read(buffer, 4096, end), 0) << "a read after the end";
+
+    TileBytesStream empty(nullptr, 0);
+    bool empty_end = false;
+    EXPECT_EQ(empty.read(buffer, 4096, empty_end), 0);
+    EXPECT_TRUE(empty_end) << "an empty file must flag its end on the first read";
 }
 
 }  // namespace

@@ -99,4 +99,48 @@ TEST(Geometry, RejectsWhatCannotBeDividedOrMultiplied) {
     EXPECT_EQ(world_width({256, 256, 8388607, 4}), 2147483392);
 }
 
+TEST(ViewCells, TheCellsAPaintWalks) {
+    struct Case {
+        int32_t scroll_x, scroll_y, width, height;
+        CellRange cells;
+    };
+    const Case cases[] = {
+        {0, 0, 1920, 1080, {0, 0, 7, 4}},       // 7.5 x 4.2 tiles: 8 x 5 cells
+        {200, 230, 1920, 1080, {0, 0, 8, 5}},   // the same screen at its worst: 9 x 6
+        {300, 0, 256, 256, {1, 0, 2, 0}},       // column 1 starts at -44
+        {-100, 0, 256, 256, {0, 0, 0, 0}},      // column 0 starts at +100 (a drag)
+        {0, 0, 0, 500, NO_CELLS},               // an empty client area
+    };
+    for (const Case& c : cases) {
+        const CellRange got = view_cells(c.scroll_x, c.scroll_y, c.width, c.height, 256, 256);
+        EXPECT_TRUE(got.first_column == c.cells.first_column && got.first_row == c.cells.first_row &&
+                    got.last_column == c.cells.last_column && got.last_row == c.cells.last_row)
+            << "view " << c.width << "x" << c.height << " at (" << c.scroll_x << ", "
+            << c.scroll_y << "): got columns " << got.first_column << ".." << got.last_column
+            << ", rows " << got.first_row << ".." << got.last_row;
+    }
+}
+
+// The limit in force is the most cells the client area can show, plus a row and a column,
+// unless the configured one is larger.
+TEST(CacheLimit, AtLeastTheMostCellsInViewPlusARowAndAColumn) {
+    struct Case {
+        int32_t configured, width, height, tile;
+        int32_t expected;
+    };
+    const Case cases[] = {
+        {50, 1920, 1080, 256, 10 * 7},    // up to 9 x 6 cells in view
+        {50, 3840, 2160, 256, 17 * 11},   // up to 16 x 10
+        {500, 3840, 2160, 256, 500},      // a larger configured limit stands
+        {4, 256, 256, 256, 3 * 3},        // a tile-sized view shows up to 2 x 2
+        {30, 257, 1, 256, 30},            // 3 x 2 = 6 is below the configured 30
+        {0, 0, 0, 256, 1},                // an empty client area still keeps one tile
+        {30, INT_MAX, INT_MAX, 1, INT_MAX},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(cache_limit_in_force(c.configured, c.width, c.height, c.tile, c.tile), c.expected)
+            << "configured " << c.configured << ", view " << c.width << "x" << c.height
+            << ", tiles of " << c.tile;
+}
+
 }  // namespace

@@ -1,9 +1,11 @@
 // The tile cache and the load queues with the real window and loader thread: arrivals and
-// eviction, arrivals for another tileset, drawing on arrival, and the queue rules (newest
-// first, repeats keep their place, cached tiles are not queued, double decodes, vanished
-// files). Queue tests hold the loader inside a hand-over so it cannot take what they inspect.
+// eviction, a view larger than the configured limit, arrivals for another tileset, drawing on
+// arrival, and the queue rules (newest first, repeats keep their place, cached tiles and
+// tiles on their way are not queued, vanished files). Queue tests hold the loader off the
+// queues while they inspect them.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -14,6 +16,7 @@
 #include "tests/win32/tile_test_support.h"
 #include "tests/win32/window_fixture.h"
 #include "tiles/tile_cache.h"
+#include "tiles/tile_loader.h"
 
 namespace {
 
@@ -34,12 +37,13 @@ protected:
         tileset.cache_limit = 30;
     }
 
-    // A tile of the current tileset arriving out of view, so its last_used stays as given.
+    // A tile of the current tileset arriving out of view, so its last_used stays as given; with
+    // the configured limit alone, and no cell in view.
     static void arrive(int32_t column, uint32_t last_used) {
         CachedTile* tile = create_cached_tile(column, HIDDEN_ROW, TILE_BYTES);
         ASSERT_NE(tile, nullptr);
         tile->last_used = last_used;
-        on_tile_loaded(tile, tile_generation);
+        cache_arrived_tile(tile, tile_generation, tileset.cache_limit, NO_CELLS);
     }
     static bool cached(int32_t column) { return find_cached_tile(column, HIDDEN_ROW) != nullptr; }
 };
@@ -105,36 +109,52 @@ TEST_F(TileCache, ArrivalsForAnotherTilesetAreDropped) {
     EXPECT_EQ(find_cached_tile(3, HIDDEN_ROW), current) << "a tile of this tileset was dropped";
 }
 
-// Pixel buffers of freed tiles are used again: a new tile must still start cleared, and a
-// tile of another size must get a buffer of its own size.
-TEST_F(TileCache, NewTileStartsClearedWhateverBufferItGets) {
-    const auto first_set_byte = [](const CachedTile* tile) {
-        for (int32_t i = 0; i < tile->pixel_bytes; ++i)
-            if (tile->pixels[i] != 0) return i;
-        return -1;
-    };
-    for (int round = 0; round < 3; ++round) {
-        CachedTile* dirty = create_cached_tile(1, HIDDEN_ROW, TILE_BYTES);
-        ASSERT_NE(dirty, nullptr);
-        std::memset(dirty->pixels, 0xAB, TILE_BYTES);
-        free_cached_tile(dirty);
-        CachedTile* fresh = create_cached_tile(2, HIDDEN_ROW, TILE_BYTES);
-        ASSERT_NE(fresh, nullptr);
-        EXPECT_EQ(first_set_byte(fresh), -1)
-            << "round " << round << ": a new tile made after a freed one is not cleared";
-        std::memset(fresh->pixels, 0xCD, TILE_BYTES);
-        free_cached_tile(fresh);
+// A view that shows more cells than the configured limit keeps all of them: once they have
+// arrived, neither a repaint nor a step that keeps them in view asks for any tile again.
+TEST_F(TileCache, ViewLargerThanTheLimitKeepsEveryVisibleTile) {
+    constexpr int32_t COLUMNS = 8, ROWS = 5;   // 40 cells, all in view, limit 30
+    const RECT client = client_rect();
+    ASSERT_GT(client.right, COLUMNS * TILE + 20);
+    ASSERT_GT(client.bottom, ROWS * TILE + 20);
+    const std::string dir = temp_path("wide-view");
+    for (int32_t row = 0; row < ROWS; ++row) {
+        char name[300];
+        std::snprintf(name, sizeof name, "%s\\%03d", dir.c_str(), row);
+        CreateDirectoryA(dir.c_str(), nullptr);
+        CreateDirectoryA(name, nullptr);
+        for (int32_t column = 0; column < COLUMNS; ++column) {
+            std::snprintf(name, sizeof name, "%s\\%03d\\%03d.jpg", dir.c_str(), row, column);
+            ASSERT_TRUE(CopyFileA(tile_data("mosaic/000/000.jpg").c_str(), name, FALSE)) << name;
+        }
     }
-    CachedTile* larger = create_cached_tile(3, HIDDEN_ROW, 4 * TILE_BYTES);
-    ASSERT_NE(larger, nullptr);
-    EXPECT_EQ(larger->pixel_bytes, 4 * TILE_BYTES);
-    EXPECT_EQ(first_set_byte(larger), -1) << "a larger tile is not cleared";
-    std::memset(larger->pixels, 0xEF, 4 * TILE_BYTES);   // overruns a buffer of the tile size
-    free_cached_tile(larger);
-    CachedTile* after = create_cached_tile(4, HIDDEN_ROW, TILE_BYTES);
-    ASSERT_NE(after, nullptr);
-    EXPECT_EQ(first_set_byte(after), -1) << "a tile made after a larger one is not cleared";
-    free_cached_tile(after);
+    load(write_tileset_at("wide-view.tvt", TILE, TILE, COLUMNS, ROWS, dir));
+    reset_view();
+    tileset.cache_limit = 30;
+    const auto all_cached = [] {
+        for (int32_t row = 0; row < ROWS; ++row)
+            for (int32_t column = 0; column < COLUMNS; ++column)
+                if (find_cached_tile(column, row) == nullptr) return false;
+        return true;
+    };
+    ASSERT_TRUE(wait_until(all_cached)) << "the 40 tiles never were all cached at once; cache "
+                                        << "holds " << tile_cache_count;
+    EXPECT_EQ(tile_cache_count, COLUMNS * ROWS);
+    EXPECT_EQ(tileset.cache_limit, 30) << "the configured limit itself changed";
+
+    take_wake_signal();
+    const int32_t scroll_steps[][2] = {{0, 0}, {10, 0}, {0, 10}, {0, 0}};
+    for (const auto& step : scroll_steps) {
+        scroll_x = step[0];
+        scroll_y = step[1];
+        OffscreenView view;
+        paint_view(view.dc(), view.client());
+        EXPECT_TRUE(queued_tiles(high_queue).empty())
+            << "a paint at (" << step[0] << ", " << step[1] << ") queued tiles again";
+        EXPECT_FALSE(take_wake_signal())
+            << "a paint at (" << step[0] << ", " << step[1] << ") woke the loader";
+    }
+    EXPECT_EQ(tile_cache_count, COLUMNS * ROWS);
+    reset_view();
 }
 
 TEST_F(TileCache, VisibleArrivalIsDrawnAtOnceWithTheLabelsOverIt) {
@@ -194,22 +214,31 @@ TEST_F(TileCache, ArrivalIsDrawnWhileItsEdgeTouchesTheClientArea) {
     reset_view();
 }
 
-// Queue tests: the loader has decoded the tile at (90, 90) and waits in its hand-over until
-// the test pumps messages, so the queues and the wake-up event stay as the test leaves them.
+// Queue tests: the loader has taken the tile at (90, 90), which is not cached yet, and is
+// held off the queues until the test lets it go, so the queues and the wake-up event stay as
+// the test leaves them.
 class TileQueue : public TileCache {
 protected:
     void SetUp() override {
         TileCache::SetUp();
-        ASSERT_TRUE(hold_loader_in_hand_over(90, 90))
-            << "the loader did not offer a decoded tile within " << TILE_WAIT_MS << " ms";
+        enqueue_tile_request(tile_data("mosaic/000/000.jpg").c_str(), 90, 90,
+                             TILE_PRIORITY_HIGH);
+        ASSERT_TRUE(hold_loader_with_tile_on_its_way(90, 90))
+            << "the loader did not take the tile within " << TILE_WAIT_MS << " ms";
+        held = true;
         take_wake_signal();
     }
     void TearDown() override {
-        // Let the loader go and finish whatever the test queued.
+        let_loader_go();
         EXPECT_TRUE(wait_until([] {
             return cache_records_at(90, 90) >= 1 && queued_tiles(high_queue).empty();
         })) << "the loader did not finish the held tile and the queue";
     }
+    void let_loader_go() {
+        if (held) release_loader();
+        held = false;
+    }
+    bool held = false;
     static std::string missing(const char* name) { return temp_path(name); }
 };
 
@@ -241,24 +270,19 @@ TEST_F(TileQueue, CachedTileIsNotQueuedAndDoesNotWakeTheLoader) {
     EXPECT_FALSE(take_wake_signal()) << "a request for a cached tile woke the loader";
 }
 
-TEST_F(TileQueue, TileDecodedTwiceLeavesTwoRecordsAndTheNewerIsFound) {
-    // (90, 90) is decoded but not yet cached: a request now queues it again. The second
-    // decode reads another file, so the two records can be told apart.
-    ASSERT_EQ(cache_records_at(90, 90), 0);
-    enqueue_tile_request(tile_data("mosaic/001/002.jpg").c_str(), 90, 90, TILE_PRIORITY_HIGH);
-    EXPECT_EQ(queued_tiles(high_queue), (Tiles{{90, 90}})) << "the tile in flight was not queued";
-    ASSERT_TRUE(wait_until([] { return cache_records_at(90, 90) == 2; }))
-        << "expected two records for (90, 90), found " << cache_records_at(90, 90);
-    const CachedTile* found = find_cached_tile(90, 90);
-    ASSERT_EQ(found, tile_cache) << "find_cached_tile did not return the newer record";
-    const CachedTile* older = tile_cache->next;
-    ASSERT_NE(older, nullptr);
-    EXPECT_TRUE(colours_near(tile_pixel(found, TILE, 32, 32), 0x8C6478, 4))
-        << "newer record shows " << colour_text(tile_pixel(found, TILE, 32, 32))
-        << ", expected mosaic tile (2, 1) rgb(140, 100, 120)";
-    EXPECT_TRUE(colours_near(tile_pixel(older, TILE, 32, 32), 0x282878, 4))
-        << "older record shows " << colour_text(tile_pixel(older, TILE, 32, 32))
-        << ", expected mosaic tile (0, 0) rgb(40, 40, 120)";
+TEST_F(TileQueue, TileOnItsWayIsNotQueuedAgain) {
+    // The loader decodes or has delivered (90, 90), and it is not cached yet: asking for it
+    // again, as a paint does, queues nothing, and it is decoded once.
+    const uint32_t decoded_before = tiles_decoded.load();
+    enqueue_tile_request(missing("again.jpg").c_str(), 90, 90, TILE_PRIORITY_HIGH);
+    EXPECT_TRUE(queued_tiles(high_queue).empty()) << "a tile on its way was queued again";
+    EXPECT_EQ(cache_records_at(90, 90), 0);
+    let_loader_go();
+    ASSERT_TRUE(wait_until([] { return cache_records_at(90, 90) == 1; }))
+        << "(90, 90) never arrived";
+    pump_messages();
+    EXPECT_LE(tiles_decoded.load() - decoded_before, 1u) << "(90, 90) was decoded twice";
+    EXPECT_EQ(cache_records_at(90, 90), 1);
 }
 
 TEST_F(TileQueue, FileThatVanishedAfterQueueingSendsNothing) {
@@ -269,6 +293,7 @@ TEST_F(TileQueue, FileThatVanishedAfterQueueingSendsNothing) {
     enqueue_tile_request(kept.c_str(), 20, HIDDEN_ROW, TILE_PRIORITY_HIGH);
     enqueue_tile_request(gone.c_str(), 21, HIDDEN_ROW, TILE_PRIORITY_HIGH);
     ASSERT_TRUE(DeleteFileA(gone.c_str()));
+    let_loader_go();
     // Newest first: the vanished file is tried before the kept one arrives.
     ASSERT_TRUE(wait_until([] { return cache_records_at(20, HIDDEN_ROW) == 1; }))
         << "the tile queued before the vanished one never arrived";

@@ -50,20 +50,34 @@ bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms) {
     }
 }
 
-bool wait_for_hand_over(DWORD timeout_ms) {
+namespace {
+// Spins until `busy` holds with queue_lock entered, and returns with the lock still held. No
+// sleep: a small tile is decoded in well under a millisecond.
+bool hold_loader_when(const std::function<bool()>& busy, DWORD timeout_ms) {
     const DWORD start = GetTickCount();
-    while ((HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) == 0) {
+    for (;;) {
+        EnterCriticalSection(&queue_lock);
+        if (busy()) return true;
+        LeaveCriticalSection(&queue_lock);
         if (GetTickCount() - start >= timeout_ms) return false;
-        Sleep(1);   // polling a condition; nothing here may dispatch the message
+        SwitchToThread();
     }
-    return true;
 }
 
-bool hold_loader_in_hand_over(int32_t column, int32_t row) {
-    enqueue_tile_request(tile_data("mosaic/000/000.jpg").c_str(), column, row,
-                         TILE_PRIORITY_HIGH);
-    return wait_for_hand_over();
+}  // namespace
+
+void hold_loader() { EnterCriticalSection(&queue_lock); }
+
+bool hold_loader_once_busy() {
+    return hold_loader_when(
+        [] { return request_in_flight != nullptr || count_delivered_tiles() > 0; }, TILE_WAIT_MS);
 }
+
+bool hold_loader_with_tile_on_its_way(int32_t column, int32_t row) {
+    return hold_loader_when([=] { return tile_on_its_way(column, row); }, TILE_WAIT_MS);
+}
+
+void release_loader() { LeaveCriticalSection(&queue_lock); }
 
 std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head) {
     std::vector<std::pair<int32_t, int32_t>> tiles;

@@ -23,14 +23,16 @@ std::string write_tileset_at(const std::string& name, int tile_width, int tile_h
 // Pumps this thread's messages until `condition` holds; false after `timeout_ms`.
 bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms = TILE_WAIT_MS);
 
-// Waits, dispatching nothing, until a message sent by another thread (the loader's
-// WM_TILE_LOADED) is pending for this thread. Until the next pump the loader is then held
-// inside its hand-over: it touches neither the queues nor the wake-up event.
-bool wait_for_hand_over(DWORD timeout_ms = TILE_WAIT_MS);
-
-// Queues a request for an existing tile file at (column, row) and waits until the loader
-// holds its decoded tile in the hand-over (see wait_for_hand_over).
-bool hold_loader_in_hand_over(int32_t column, int32_t row);
+// Holding the loader: this thread keeps queue_lock (which it may enter again itself), so the
+// loader can neither take a request nor deliver a tile until release_loader. Each call waits,
+// dispatching nothing, for a moment when the loader has something on its way, and returns
+// holding the lock; false (lock not held) after the time-out.
+// - hold_loader_once_busy: a request in flight or a tile delivered and not yet taken.
+// - hold_loader_with_tile_on_its_way: the tile of (column, row) in flight or delivered.
+void hold_loader();   // at once, whatever the loader is doing
+bool hold_loader_once_busy();
+bool hold_loader_with_tile_on_its_way(int32_t column, int32_t row);
+void release_loader();
 
 // The (column, row) of every queued request, from the head, read under queue_lock.
 std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head);

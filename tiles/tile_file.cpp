@@ -1,0 +1,48 @@
+// Whole-file reads of tile files into a per-thread buffer that only grows: the loader reads
+// tile after tile of about the same size, so after the first few no read allocates.
+#include "tiles/tile_file.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+
+namespace {
+// Per thread: the loader and, in tests and benchmarks, the main thread decode side by side.
+thread_local uint8_t* tile_buffer = nullptr;
+thread_local size_t tile_buffer_capacity = 0;
+
+bool reserve_tile_buffer(size_t bytes) {
+    if (bytes <= tile_buffer_capacity) return true;
+    const size_t capacity = bytes < 65536 ? 65536 : bytes;
+    uint8_t* grown = static_cast<uint8_t*>(std::malloc(capacity));
+    if (grown == nullptr) return false;
+    std::free(tile_buffer);
+    tile_buffer = grown;
+    tile_buffer_capacity = capacity;
+    return true;
+}
+}  // namespace
+
+TileFileRead read_tile_file(const char* path, const uint8_t*& bytes, size_t& size) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return TileFileRead::FAILED;
+    TileFileRead result = TileFileRead::FAILED;
+    LARGE_INTEGER file_size;
+    if (!GetFileSizeEx(file, &file_size) || file_size.QuadPart < 0) {
+        result = TileFileRead::FAILED;
+    } else if (file_size.QuadPart > MAX_WHOLE_TILE_FILE_BYTES) {
+        result = TileFileRead::TOO_LARGE;
+    } else {
+        const DWORD wanted = static_cast<DWORD>(file_size.QuadPart);
+        DWORD got = 0;
+        if (reserve_tile_buffer(wanted) &&
+            ReadFile(file, tile_buffer, wanted, &got, nullptr)) {
+            bytes = tile_buffer;
+            size = got;   // a file that shrank meanwhile gives what it still holds
+            result = TileFileRead::READ;
+        }
+    }
+    CloseHandle(file);
+    return result;
+}

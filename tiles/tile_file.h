@@ -1,0 +1,16 @@
+// Reading one tile file whole into a buffer that the calling thread keeps from tile to tile:
+// one CreateFile, one ReadFile and one CloseHandle per tile instead of a stdio stream.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// Files up to this size are read whole; a larger one is left to a streaming reader, so a
+// damaged or exotic tile never sizes a huge buffer.
+constexpr uint32_t MAX_WHOLE_TILE_FILE_BYTES = 16u << 20;
+
+enum class TileFileRead { READ, TOO_LARGE, FAILED };
+
+// Reads the file at `path` into this thread's tile buffer; on READ, `bytes` and `size` give
+// its content (valid until this thread's next read). TOO_LARGE: the file exists but exceeds
+// MAX_WHOLE_TILE_FILE_BYTES. FAILED: it cannot be opened or read.
+TileFileRead read_tile_file(const char* path, const uint8_t*& bytes, size_t& size);
