@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "app/tileset_rules.h"
+
 constexpr const char* TILESET_SECTION = "Terrava 1.0";
 constexpr int32_t FILE_PATH_CAPACITY = 260;     // file_path and the open-file dialog's buffer
 constexpr int32_t TILE_DIR_BLOCK = 270;         // allocation for tile_dir
@@ -45,8 +47,8 @@ extern Tileset tileset;
 extern void (*before_labels_replaced)();
 
 // Opens the tileset `file_name`, or asks for one with the open-file dialog when it is null.
-// A file that cannot be used leaves everything as it was.
-void load_tileset(HWND owner, const char* file_name);
+// A file that cannot be used leaves everything as it was; the result says why.
+TilesetLoadResult load_tileset(HWND owner, const char* file_name);
 
 // Replaces the label list by the labels stored in `file`.
 void load_labels(const char* file);

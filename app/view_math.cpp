@@ -5,14 +5,20 @@
 #include <cstdio>
 #include <limits>
 
-bool tile_geometry_is_usable(const TileGeometry& g) {
-    if (g.tile_width <= 0 || g.tile_height <= 0 || g.tile_columns <= 0 || g.tile_rows <= 0)
-        return false;
+GeometryProblem find_geometry_problem(const TileGeometry& g) {
+    if (g.tile_width <= 0) return GeometryProblem::WIDTH_NOT_POSITIVE;
+    if (g.tile_height <= 0) return GeometryProblem::HEIGHT_NOT_POSITIVE;
+    if (g.tile_columns <= 0) return GeometryProblem::COLUMNS_NOT_POSITIVE;
+    if (g.tile_rows <= 0) return GeometryProblem::ROWS_NOT_POSITIVE;
     const int64_t limit = std::numeric_limits<int32_t>::max();
-    if (int64_t{g.tile_columns} * g.tile_width > limit) return false;
-    if (int64_t{g.tile_rows} * g.tile_height > limit) return false;
-    if (int64_t{g.tile_width} * g.tile_height * 4 > limit) return false;
-    return true;
+    if (int64_t{g.tile_columns} * g.tile_width > limit) return GeometryProblem::WORLD_TOO_WIDE;
+    if (int64_t{g.tile_rows} * g.tile_height > limit) return GeometryProblem::WORLD_TOO_HIGH;
+    if (int64_t{g.tile_width} * g.tile_height * 4 > limit) return GeometryProblem::TILE_TOO_BIG;
+    return GeometryProblem::NONE;
+}
+
+bool tile_geometry_is_usable(const TileGeometry& g) {
+    return find_geometry_problem(g) == GeometryProblem::NONE;
 }
 
 namespace {

@@ -13,6 +13,19 @@ struct TileGeometry {
     int32_t tile_rows;
 };
 
+// The first thing that makes a geometry unusable, checked in this order.
+enum class GeometryProblem {
+    NONE,
+    WIDTH_NOT_POSITIVE,     // TileSizeX
+    HEIGHT_NOT_POSITIVE,    // TileSizeY
+    COLUMNS_NOT_POSITIVE,   // TileCountX
+    ROWS_NOT_POSITIVE,      // TileCountY
+    WORLD_TOO_WIDE,         // TileCountX x TileSizeX beyond signed 32 bits
+    WORLD_TOO_HIGH,         // TileCountY x TileSizeY beyond signed 32 bits
+    TILE_TOO_BIG,           // one tile's 32-bit pixel buffer beyond signed 32 bits
+};
+GeometryProblem find_geometry_problem(const TileGeometry& geometry);
+
 // True when every product the viewer forms from the geometry is defined: sizes and counts
 // above zero, world width and height and one tile's 32-bit pixel buffer within signed 32 bits.
 bool tile_geometry_is_usable(const TileGeometry& geometry);

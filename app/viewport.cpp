@@ -171,6 +171,17 @@ void paint_view(HDC dc, const RECT& client) {
     }
     const GridStart columns = grid_start(scroll_x, tileset.tile_width);
     const GridStart rows = grid_start(scroll_y, tileset.tile_height);
+    // Past the map's left or top edge (during a drag) the grid starts inside the client area;
+    // the strip before it would otherwise keep whatever was drawn there last.
+    const HBRUSH window_brush = GetSysColorBrush(COLOR_WINDOW);
+    if (columns.first_offset > 0) {
+        const RECT left_strip = {0, 0, columns.first_offset, client.bottom};
+        FillRect(dc, &left_strip, window_brush);
+    }
+    if (rows.first_offset > 0) {
+        const RECT top_strip = {0, 0, client.right, rows.first_offset};
+        FillRect(dc, &top_strip, window_brush);
+    }
     int32_t row = rows.first_index;
     for (int32_t y = rows.first_offset; y < client.bottom; y += tileset.tile_height, ++row) {
         int32_t column = columns.first_index;
