@@ -146,10 +146,13 @@ void on_drag_begin(HWND window) {
 void on_drag_move(HWND window) {
     POINT cursor;
     GetCursorPos(&cursor);
+    // The warp's own move, or none at all. Warping to where the cursor already is would not
+    // be free: under Wine every SetCursorPos posts another mouse move, and the drag would
+    // answer each with the next warp for as long as the button is held.
+    if (cursor.x == drag_anchor.x && cursor.y == drag_anchor.y) return;
     scroll_x = add_saturating(scroll_x, drag_anchor.x - cursor.x);
     scroll_y = add_saturating(scroll_y, drag_anchor.y - cursor.y);
     SetCursorPos(drag_anchor.x, drag_anchor.y);
-    if (cursor.x == drag_anchor.x && cursor.y == drag_anchor.y) return;  // the warp's own echo
     InvalidateRect(window, nullptr, FALSE);
     UpdateWindow(window);   // repaint before the next mouse message
 }
