@@ -166,6 +166,36 @@ TEST_F(Navigation, DragMovesWithTheHandAndWarpsTheCursorBack) {
     EXPECT_EQ(scroll_x, 0) << "the next key clamps";
 }
 
+TEST_F(Navigation, DragPastTheEdgesLeavesOnlyTheWindowColourOutsideTheMap) {
+    const RECT client = client_rect();
+    const uint32_t window_colour = GetSysColor(COLOR_WINDOW);
+    const uint32_t window_rgb = ((window_colour & 0xFF) << 16) | (window_colour & 0xFF00) |
+                                ((window_colour >> 16) & 0xFF);
+    struct Case { int hand_dx; int hand_dy; };
+    const Case cases[] = {{300, 170}, {-3000, -2500}};   // past the top left, past the far edges
+    for (const Case& c : cases) {
+        reset_view();
+        SetCursorPos(500, 400);
+        SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        SetCursorPos(500 + c.hand_dx / 10, 400 + c.hand_dy / 10);
+        for (int i = 0; i < 10; ++i) {
+            SetCursorPos(500 + c.hand_dx / 10, 400 + c.hand_dy / 10);
+            SendMessageA(main_window, WM_MOUSEMOVE, MK_LBUTTON, 0);
+        }
+        SendMessageA(main_window, WM_LBUTTONUP, 0, 0);
+        ASSERT_EQ(scroll_x, -c.hand_dx) << "the drag moved the view with the hand";
+        OffscreenView view;
+        ASSERT_TRUE(view.ok());
+        view.fill(0x123456);   // stands for whatever the window showed before
+        paint_view(view.dc(), client);
+        for (int y = 0; y < client.bottom; y += 7)
+            for (int x = 0; x < client.right; x += 7)
+                ASSERT_EQ(view.pixel(x, y), window_rgb)
+                    << "at client (" << x << ", " << y << ") with the view at (" << scroll_x
+                    << ", " << scroll_y << ")";
+    }
+}
+
 TEST_F(Navigation, DragEndsWhenAnotherWindowTakesTheMouse) {
     SetCursorPos(500, 400);
     SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
