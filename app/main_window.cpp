@@ -185,9 +185,18 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     }
 }
 
+void end_drag_before_accelerator(const MSG& message) {
+    if (!dragging) return;
+    const bool with_alt = message.message == WM_SYSKEYDOWN && message.wParam != VK_MENU;
+    const bool with_ctrl = message.message == WM_KEYDOWN && message.wParam != VK_CONTROL &&
+                           GetKeyState(VK_CONTROL) < 0;
+    if (with_alt || with_ctrl) ReleaseCapture();
+}
+
 int run_message_loop(HACCEL accelerators) {
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0)) {
+        end_drag_before_accelerator(message);
         if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);

@@ -77,6 +77,8 @@ TilesetLoadResult read_tileset_file(const char* file, TilesetFileContent& conten
         char reason[200] = "";
         FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
                        0, reason, sizeof reason, nullptr);
+        for (size_t end = std::strlen(reason); end > 0 && reason[end - 1] <= ' '; --end)
+            reason[end - 1] = '\0';   // the system's text ends with a line break
         if (reason[0] == '\0') std::snprintf(reason, sizeof reason, "error %lu", error);
         return load_refused_unreadable(reason);
     }

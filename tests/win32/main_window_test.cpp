@@ -196,6 +196,25 @@ TEST_F(Navigation, DragPastTheEdgesLeavesOnlyTheWindowColourOutsideTheMap) {
     }
 }
 
+TEST_F(Navigation, AltKeyDuringADragEndsItSoTheAcceleratorIsNotSwallowed) {
+    SetCursorPos(500, 400);
+    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    MSG message = {};
+    message.hwnd = main_window;
+    message.message = WM_KEYDOWN;
+    message.wParam = VK_RIGHT;
+    end_drag_before_accelerator(message);
+    EXPECT_EQ(dragging, 1) << "a plain key leaves the drag alone";
+    message.message = WM_SYSKEYDOWN;
+    message.wParam = VK_MENU;
+    end_drag_before_accelerator(message);
+    EXPECT_EQ(dragging, 1) << "Alt alone leaves the drag alone";
+    message.wParam = 'X';
+    end_drag_before_accelerator(message);
+    EXPECT_EQ(dragging, 0) << "Alt+X during a drag must end it before accelerators are looked at";
+    EXPECT_EQ(GetCapture(), nullptr);
+}
+
 TEST_F(Navigation, DragEndsWhenAnotherWindowTakesTheMouse) {
     SetCursorPos(500, 400);
     SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
