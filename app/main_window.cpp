@@ -8,6 +8,7 @@
 #include "app/labels.h"
 #include "app/pane_text.h"
 #include "app/tileset.h"
+#include "app/user_messages.h"
 #include "app/viewport.h"
 #include "res/resource_ids.h"
 #include "tiles/tile_cache.h"
@@ -57,10 +58,20 @@ HWND create_status_pane(DWORD alignment, int left, int width, int height) {
 
 // ---- commands ----
 
-void command_load_tileset(HWND window) {
-    load_tileset(window, nullptr);
+// Loads a tileset as the user asked (menu, keys or command line); a refused file is
+// explained in a message box and the view keeps what it had.
+void open_tileset(HWND window, const char* file_name) {
+    const TilesetLoadResult result = load_tileset(window, file_name);
     InvalidateRect(window, nullptr, TRUE);
+    if (result.outcome == TilesetLoadOutcome::LOADED ||
+        result.outcome == TilesetLoadOutcome::CANCELLED)
+        return;
+    char text[sizeof result.file + sizeof result.reason + 40];
+    format_load_failure(result, text, sizeof text);
+    report_to_user(window, text, window_title, MB_OK | MB_ICONWARNING);
 }
+
+void command_load_tileset(HWND window) { open_tileset(window, nullptr); }
 
 void command_save_tileset(HWND window) {
     if (tileset.loaded) save_labels_or_report(window);
@@ -148,10 +159,7 @@ void parse_command_line(const char* command_line_tail) {
     char path[FILE_PATH_CAPACITY];
     const CommandLineScan scan = scan_command_line(command_line_tail, path, sizeof path);
     if (scan.maximise) ShowWindow(main_window, SW_SHOWMAXIMIZED);
-    if (path[0] != '\0') {
-        load_tileset(main_window, path);
-        InvalidateRect(main_window, nullptr, TRUE);
-    }
+    if (path[0] != '\0') open_tileset(main_window, path);
 }
 
 void update_status_panes() {
@@ -188,9 +196,18 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     }
 }
 
+void end_drag_before_accelerator(const MSG& message) {
+    if (!dragging) return;
+    const bool with_alt = message.message == WM_SYSKEYDOWN && message.wParam != VK_MENU;
+    const bool with_ctrl = message.message == WM_KEYDOWN && message.wParam != VK_CONTROL &&
+                           GetKeyState(VK_CONTROL) < 0;
+    if (with_alt || with_ctrl) ReleaseCapture();
+}
+
 int run_message_loop(HACCEL accelerators) {
     MSG message;
     while (GetMessageA(&message, nullptr, 0, 0)) {
+        end_drag_before_accelerator(message);
         if (!TranslateAcceleratorA(message.hwnd, accelerators, &message)) {
             TranslateMessage(&message);
             DispatchMessageA(&message);

@@ -19,5 +19,11 @@ BOOL create_main_window(HINSTANCE instance, int show_command);
 void parse_command_line(const char* command_line_tail);
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 void update_status_panes();
+
+// While the mouse is captured, TranslateAccelerator swallows every accelerator that names a
+// menu item (Alt+X, Ctrl+O, Ctrl+S) without sending the command: a key pressed with Alt or
+// Ctrl during a drag ends the drag first, so the command runs. Called for every message.
+void end_drag_before_accelerator(const MSG& message);
+
 // Runs the message loop with the accelerator table; returns the quit message's code.
 int run_message_loop(HACCEL accelerators);

@@ -17,6 +17,8 @@
 #include "app/labels.h"
 #include "app/main_window.h"
 #include "app/profile_text.h"
+#include "app/tileset_rules.h"
+#include "app/user_messages.h"
 #include "app/view_math.h"
 #include "app/viewport.h"
 #include "app/whole_file.h"
@@ -59,6 +61,66 @@ void make_full_path(const char* name, char* full) {
         std::memcpy(full, resolved, length + 1);
     else
         lstrcpynA(full, name, FILE_PATH_CAPACITY);
+}
+
+struct GeometryKey {
+    const char* name;
+    int32_t* value;
+};
+
+bool key_present(const char* key, const char* file) {
+    char text[4] = "";
+    return GetPrivateProfileStringA(TILESET_SECTION, key, "", text, sizeof text, file) > 0;
+}
+
+// What a load takes from the file, checked before anything is committed.
+struct TilesetFileContent {
+    TileGeometry geometry;
+    int32_t cache_limit;
+    char tile_dir[TILE_DIR_CAPACITY];   // resolved against the file's folder
+};
+
+// Reads `file` into `content` and checks it. The profile functions would read a missing or
+// foreign file as one full of defaults, so those are refused first.
+TilesetLoadResult read_tileset_file(const char* file, TilesetFileContent& content) {
+    HANDLE handle = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        char reason[200] = "";
+        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                       0, reason, sizeof reason, nullptr);
+        for (size_t end = std::strlen(reason); end > 0 && reason[end - 1] <= ' '; --end)
+            reason[end - 1] = '\0';   // the system's text ends with a line break
+        if (reason[0] == '\0') std::snprintf(reason, sizeof reason, "error %lu", error);
+        return load_refused_unreadable(reason);
+    }
+    CloseHandle(handle);
+    char key_names[4] = "";
+    if (GetPrivateProfileStringA(TILESET_SECTION, nullptr, "", key_names, sizeof key_names,
+                                 file) == 0)
+        return load_refused_not_a_tileset();
+
+    TileGeometry& geometry = content.geometry;
+    const GeometryKey keys[] = {{"TileSizeX", &geometry.tile_width},
+                                {"TileSizeY", &geometry.tile_height},
+                                {"TileCountX", &geometry.tile_columns},
+                                {"TileCountY", &geometry.tile_rows}};
+    for (const GeometryKey& key : keys) {
+        *key.value = read_profile_int(key.name, -1, file);
+        if (*key.value == -1)
+            return load_refused_geometry_key(key.name, key_present(key.name, file));
+    }
+    // Sizes and counts divide and multiply everywhere in the viewer: reject what they cannot take.
+    const TilesetLoadResult geometry_check = check_geometry(geometry);
+    if (geometry_check.outcome != TilesetLoadOutcome::LOADED) return geometry_check;
+
+    content.cache_limit = read_profile_int("MaxCache", DEFAULT_CACHE_LIMIT, file);
+    char stored_dir[TILE_DIR_CAPACITY];
+    GetPrivateProfileStringA(TILESET_SECTION, "TileDir", "", stored_dir, sizeof stored_dir, file);
+    if (!resolve_tile_dir(file, stored_dir, content.tile_dir, sizeof content.tile_dir))
+        return load_refused_tile_dir_too_long(TILE_DIR_CAPACITY - 1);
+    return load_succeeded();
 }
 
 void fill_tile_dib_header() {
@@ -125,43 +187,40 @@ void free_all_labels() {
     tileset.labels = nullptr;
 }
 
-void load_tileset(HWND owner, const char* file_name) {
+TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
     char chosen[FILE_PATH_CAPACITY];
     if (file_name != nullptr) {
         make_full_path(file_name, chosen);
     } else if (!ask_for_tileset_file(owner, chosen)) {
-        return;
+        return load_cancelled();
     }
-
-    TileGeometry geometry;
-    geometry.tile_width = read_profile_int("TileSizeX", -1, chosen);
-    if (geometry.tile_width == -1) return;
-    geometry.tile_height = read_profile_int("TileSizeY", -1, chosen);
-    if (geometry.tile_height == -1) return;
-    geometry.tile_columns = read_profile_int("TileCountX", -1, chosen);
-    if (geometry.tile_columns == -1) return;
-    geometry.tile_rows = read_profile_int("TileCountY", -1, chosen);
-    if (geometry.tile_rows == -1) return;
-    // Sizes and counts divide and multiply everywhere in the viewer: reject what they cannot take.
-    if (!tile_geometry_is_usable(geometry)) return;
-    if (!settle_unsaved_labels(owner)) return;
-
-    const int32_t max_cache = read_profile_int("MaxCache", DEFAULT_CACHE_LIMIT, chosen);
-
-    char* tile_dir = static_cast<char*>(std::malloc(TILE_DIR_BLOCK));
-    if (tile_dir == nullptr) return;
-    GetPrivateProfileStringA(TILESET_SECTION, "TileDir", "", tile_dir, TILE_DIR_CAPACITY, chosen);
+    TilesetFileContent content;
+    TilesetLoadResult result = read_tileset_file(chosen, content);
+    // The question about unsaved labels comes only for a file that can replace them; its
+    // Cancel, or a save that failed, leaves everything as it was.
+    if (result.outcome == TilesetLoadOutcome::LOADED && !settle_unsaved_labels(owner))
+        return load_cancelled();
+    char* tile_dir = nullptr;
+    if (result.outcome == TilesetLoadOutcome::LOADED) {
+        tile_dir = static_cast<char*>(std::malloc(TILE_DIR_BLOCK));
+        if (tile_dir == nullptr) result = load_refused_out_of_memory();
+    }
+    if (result.outcome != TilesetLoadOutcome::LOADED) {
+        lstrcpynA(result.file, chosen, sizeof result.file);
+        return result;
+    }
+    std::memcpy(tile_dir, content.tile_dir, sizeof content.tile_dir);
 
     tileset.loaded = 0;
-    tileset.tile_width = geometry.tile_width;
-    tileset.tile_height = geometry.tile_height;
-    tileset.tile_columns = geometry.tile_columns;
-    tileset.tile_rows = geometry.tile_rows;
+    tileset.tile_width = content.geometry.tile_width;
+    tileset.tile_height = content.geometry.tile_height;
+    tileset.tile_columns = content.geometry.tile_columns;
+    tileset.tile_rows = content.geometry.tile_rows;
     std::free(tileset.tile_dir);
     tileset.tile_dir = tile_dir;
     clear_tile_cache();
     clear_tile_requests(tileset.tile_width, tileset.tile_height);
-    tileset.cache_limit = max_cache;
+    tileset.cache_limit = content.cache_limit;
     std::memcpy(tileset.file_path, chosen, sizeof chosen);
     tileset.loaded = 1;
     // The loader can start on the view while the rest of the load runs.
@@ -171,6 +230,7 @@ void load_tileset(HWND owner, const char* file_name) {
     load_labels(tileset.file_path);
     fill_tile_dib_header();
     update_scroll_bars();
+    return load_succeeded();
 }
 
 void load_labels(const char* file) {
@@ -224,7 +284,7 @@ bool settle_unsaved_labels(HWND owner) {
     LoadStringA(app_instance, IDS_SAVE_LABELS_QUESTION, format, sizeof format);
     std::string question(std::strlen(format) + std::strlen(tileset.file_path) + 1, '\0');
     std::snprintf(&question[0], question.size(), format, tileset.file_path);
-    switch (MessageBoxA(owner, question.c_str(), window_title, MB_YESNOCANCEL | MB_ICONQUESTION)) {
+    switch (report_to_user(owner, question.c_str(), window_title, MB_YESNOCANCEL | MB_ICONQUESTION)) {
     case IDYES: return save_labels_or_report(owner);
     case IDNO: return true;
     default: return false;
@@ -249,6 +309,6 @@ void report_file_error(HWND owner, UINT what_string_id, const char* file, DWORD 
     std::string text(std::strlen(format) + std::strlen(file) + std::strlen(because) + 1, '\0');
     const int length = std::snprintf(&text[0], text.size(), format, file, because);
     if (length >= 0 && static_cast<size_t>(length) < text.size()) text.resize(static_cast<size_t>(length));
-    MessageBoxA(owner, text.c_str(), window_title, MB_OK | MB_ICONERROR);
+    report_to_user(owner, text.c_str(), window_title, MB_OK | MB_ICONERROR);
     if (reason != nullptr) LocalFree(reason);
 }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "app/tileset_rules.h"
+
 constexpr const char* TILESET_SECTION = "Terrava 1.0";
 constexpr int32_t FILE_PATH_CAPACITY = 260;     // file_path and the open-file dialog's buffer
 constexpr int32_t TILE_DIR_BLOCK = 270;         // allocation for tile_dir
@@ -48,8 +50,8 @@ extern BOOL(WINAPI* replace_tileset_file)(LPCSTR temporary, LPCSTR file, DWORD f
 
 // Opens the tileset `file_name`, or asks for one with the open-file dialog when it is null.
 // A file that cannot be used leaves everything as it was, and so does Cancel (or a failed
-// save) at the question about unsaved labels.
-void load_tileset(HWND owner, const char* file_name);
+// save) at the question about unsaved labels; the result says why.
+TilesetLoadResult load_tileset(HWND owner, const char* file_name);
 
 // Replaces the label list by the labels stored in `file`.
 void load_labels(const char* file);

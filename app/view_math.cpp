@@ -5,14 +5,20 @@
 #include <cstdio>
 #include <limits>
 
-bool tile_geometry_is_usable(const TileGeometry& g) {
-    if (g.tile_width <= 0 || g.tile_height <= 0 || g.tile_columns <= 0 || g.tile_rows <= 0)
-        return false;
+GeometryProblem find_geometry_problem(const TileGeometry& g) {
+    if (g.tile_width <= 0) return GeometryProblem::WIDTH_NOT_POSITIVE;
+    if (g.tile_height <= 0) return GeometryProblem::HEIGHT_NOT_POSITIVE;
+    if (g.tile_columns <= 0) return GeometryProblem::COLUMNS_NOT_POSITIVE;
+    if (g.tile_rows <= 0) return GeometryProblem::ROWS_NOT_POSITIVE;
     const int64_t limit = std::numeric_limits<int32_t>::max();
-    if (int64_t{g.tile_columns} * g.tile_width > limit) return false;
-    if (int64_t{g.tile_rows} * g.tile_height > limit) return false;
-    if (int64_t{g.tile_width} * g.tile_height * 4 > limit) return false;
-    return true;
+    if (int64_t{g.tile_columns} * g.tile_width > limit) return GeometryProblem::WORLD_TOO_WIDE;
+    if (int64_t{g.tile_rows} * g.tile_height > limit) return GeometryProblem::WORLD_TOO_HIGH;
+    if (int64_t{g.tile_width} * g.tile_height * 4 > limit) return GeometryProblem::TILE_TOO_BIG;
+    return GeometryProblem::NONE;
+}
+
+bool tile_geometry_is_usable(const TileGeometry& g) {
+    return find_geometry_problem(g) == GeometryProblem::NONE;
 }
 
 namespace {
@@ -103,4 +109,17 @@ bool format_tile_path(char* buffer, size_t capacity, const char* tile_dir, int32
     const int written = std::snprintf(buffer, capacity, "%s\\%3.3i\\%3.3i.jpg",
                                       tile_dir != nullptr ? tile_dir : "", row, column);
     return written >= 0 && static_cast<size_t>(written) < capacity;
+}
+
+DragTrack begin_drag_track(int32_t anchor_x, int32_t anchor_y) {
+    return DragTrack{anchor_x, anchor_y, anchor_x, anchor_y};
+}
+
+DragStep track_drag_move(DragTrack& track, int32_t x, int32_t y, bool warps_land_late) {
+    const int32_t from_x = warps_land_late ? track.last_x : track.anchor_x;
+    const int32_t from_y = warps_land_late ? track.last_y : track.anchor_y;
+    track.last_x = x;
+    track.last_y = y;
+    if (x == track.anchor_x && y == track.anchor_y) return DragStep{0, 0, false};
+    return DragStep{add_saturating(x, -from_x), add_saturating(y, -from_y), true};
 }

@@ -15,6 +15,19 @@ struct TileGeometry {
     int32_t tile_rows;
 };
 
+// The first thing that makes a geometry unusable, checked in this order.
+enum class GeometryProblem {
+    NONE,
+    WIDTH_NOT_POSITIVE,     // TileSizeX
+    HEIGHT_NOT_POSITIVE,    // TileSizeY
+    COLUMNS_NOT_POSITIVE,   // TileCountX
+    ROWS_NOT_POSITIVE,      // TileCountY
+    WORLD_TOO_WIDE,         // TileCountX x TileSizeX beyond signed 32 bits
+    WORLD_TOO_HIGH,         // TileCountY x TileSizeY beyond signed 32 bits
+    TILE_TOO_BIG,           // one tile's 32-bit pixel buffer beyond signed 32 bits
+};
+GeometryProblem find_geometry_problem(const TileGeometry& geometry);
+
 // True when every product the viewer forms from the geometry is defined: sizes and counts
 // above zero, world width and height and one tile's 32-bit pixel buffer within signed 32 bits.
 bool tile_geometry_is_usable(const TileGeometry& geometry);
@@ -74,3 +87,25 @@ int32_t cache_limit_in_force(int32_t configured, int32_t width, int32_t height,
 // buffer's content unspecified, when the path does not fit `capacity` characters with its NUL.
 bool format_tile_path(char* buffer, size_t capacity, const char* tile_dir, int32_t row,
                       int32_t column);
+
+// One drag: the anchor the cursor is warped back to, and the last cursor position seen.
+struct DragTrack {
+    int32_t anchor_x;
+    int32_t anchor_y;
+    int32_t last_x;
+    int32_t last_y;
+};
+
+// The hand's movement shown by one cursor sample at screen point (x, y) during a drag; `warp`
+// asks for the cursor to be put back at the anchor. A sample at the anchor is the warp
+// arriving and moves nothing. When warps land late (under Wine a warp is a request to the X
+// server, and the same hand move can be reported again after the warp was asked for), a
+// sample is measured from the last position seen, so a repeated report moves nothing;
+// otherwise from the anchor, where the previous warp has put the cursor.
+struct DragStep {
+    int32_t dx;
+    int32_t dy;
+    bool warp;
+};
+DragTrack begin_drag_track(int32_t anchor_x, int32_t anchor_y);
+DragStep track_drag_move(DragTrack& track, int32_t x, int32_t y, bool warps_land_late);

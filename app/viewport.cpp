@@ -17,6 +17,17 @@ POINT drag_anchor = {0, 0};
 
 namespace {
 
+DragTrack drag_track = {0, 0, 0, 0};
+
+// Under Wine a cursor warp is a request to the X server that lands some time after
+// SetCursorPos returns, and a hand move can reach the window twice (once from this process's
+// X connection, once through the desktop's); on Windows the warp is done when the call returns.
+bool warps_land_late() {
+    static const bool under_wine =
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+    return under_wine;
+}
+
 TileGeometry current_geometry() {
     return TileGeometry{tileset.tile_width, tileset.tile_height, tileset.tile_columns,
                         tileset.tile_rows};
@@ -213,6 +224,7 @@ void on_scroll_request(HWND window, int bar, WPARAM request) {
 
 void on_drag_begin(HWND window) {
     GetCursorPos(&drag_anchor);
+    drag_track = begin_drag_track(drag_anchor.x, drag_anchor.y);
     dragging = 1;
     SetCapture(window);
 }
@@ -220,10 +232,15 @@ void on_drag_begin(HWND window) {
 void on_drag_move(HWND window) {
     POINT cursor;
     GetCursorPos(&cursor);
-    scroll_x = add_saturating(scroll_x, drag_anchor.x - cursor.x);
-    scroll_y = add_saturating(scroll_y, drag_anchor.y - cursor.y);
+    const DragStep step = track_drag_move(drag_track, cursor.x, cursor.y, warps_land_late());
+    // The warp's own move, or a report of a position already taken. Warping to where the
+    // cursor already is would not be free: under Wine every SetCursorPos posts another mouse
+    // move, and the drag would answer each with the next warp while the button is held.
+    if (!step.warp) return;
+    scroll_x = add_saturating(scroll_x, -step.dx);
+    scroll_y = add_saturating(scroll_y, -step.dy);
     SetCursorPos(drag_anchor.x, drag_anchor.y);
-    if (cursor.x == drag_anchor.x && cursor.y == drag_anchor.y) return;  // the warp's own echo
+    if (step.dx == 0 && step.dy == 0) return;
     InvalidateRect(window, nullptr, FALSE);
     UpdateWindow(window);   // repaint before the next mouse message
 }
@@ -248,6 +265,17 @@ void paint_view(HDC dc, const RECT& client) {
     }
     const GridStart columns = grid_start(scroll_x, tileset.tile_width);
     const GridStart rows = grid_start(scroll_y, tileset.tile_height);
+    // Past the map's left or top edge (during a drag) the grid starts inside the client area;
+    // the strip before it would otherwise keep whatever was drawn there last.
+    const HBRUSH window_brush = GetSysColorBrush(COLOR_WINDOW);
+    if (columns.first_offset > 0) {
+        const RECT left_strip = {0, 0, columns.first_offset, client.bottom};
+        FillRect(dc, &left_strip, window_brush);
+    }
+    if (rows.first_offset > 0) {
+        const RECT top_strip = {0, 0, client.right, rows.first_offset};
+        FillRect(dc, &top_strip, window_brush);
+    }
     int32_t row = rows.first_index;
     for (int32_t y = rows.first_offset; y < client.bottom; y += tileset.tile_height, ++row) {
         int32_t column = columns.first_index;

@@ -166,6 +166,73 @@ TEST_F(Navigation, DragMovesWithTheHandAndWarpsTheCursorBack) {
     EXPECT_EQ(scroll_x, 0) << "the next key clamps";
 }
 
+TEST_F(Navigation, FastDragCountsEachHandMoveOnceUnderWine) {
+    // As Wine delivers a quick drag: each move may come twice, and moves made before the
+    // warp lands are reported from where the cursor was, not from the anchor.
+    scroll_x = 400;
+    scroll_y = 300;
+    SetCursorPos(500, 400);
+    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    const POINT reports[] = {{490, 400}, {490, 400}, {500, 400}, {480, 395}, {470, 390},
+                             {470, 390}, {500, 400}, {510, 400}, {500, 400}};
+    for (const POINT& at : reports) {
+        SetCursorPos(at.x, at.y);
+        SendMessageA(main_window, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    }
+    SendMessageA(main_window, WM_LBUTTONUP, 0, 0);
+    EXPECT_EQ(scroll_x, 400 + 10 + 20 + 10 - 10) << "the hand went 30 left";
+    EXPECT_EQ(scroll_y, 300 + 5 + 5) << "the hand went 10 up";
+}
+
+TEST_F(Navigation, DragPastTheEdgesLeavesOnlyTheWindowColourOutsideTheMap) {
+    const RECT client = client_rect();
+    const uint32_t window_colour = GetSysColor(COLOR_WINDOW);
+    const uint32_t window_rgb = ((window_colour & 0xFF) << 16) | (window_colour & 0xFF00) |
+                                ((window_colour >> 16) & 0xFF);
+    struct Case { int hand_dx; int hand_dy; };
+    const Case cases[] = {{300, 170}, {-3000, -2500}};   // past the top left, past the far edges
+    for (const Case& c : cases) {
+        reset_view();
+        SetCursorPos(500, 400);
+        SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        for (int i = 0; i < 10; ++i) {
+            SetCursorPos(500 + c.hand_dx / 10, 400 + c.hand_dy / 10);
+            SendMessageA(main_window, WM_MOUSEMOVE, MK_LBUTTON, 0);
+            SendMessageA(main_window, WM_MOUSEMOVE, MK_LBUTTON, 0);   // the warp's own move
+        }
+        SendMessageA(main_window, WM_LBUTTONUP, 0, 0);
+        ASSERT_EQ(scroll_x, -c.hand_dx) << "the drag moved the view with the hand";
+        OffscreenView view;
+        ASSERT_TRUE(view.ok());
+        view.fill(0x123456);   // stands for whatever the window showed before
+        paint_view(view.dc(), client);
+        for (int y = 0; y < client.bottom; y += 7)
+            for (int x = 0; x < client.right; x += 7)
+                ASSERT_EQ(view.pixel(x, y), window_rgb)
+                    << "at client (" << x << ", " << y << ") with the view at (" << scroll_x
+                    << ", " << scroll_y << ")";
+    }
+}
+
+TEST_F(Navigation, AltKeyDuringADragEndsItSoTheAcceleratorIsNotSwallowed) {
+    SetCursorPos(500, 400);
+    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    MSG message = {};
+    message.hwnd = main_window;
+    message.message = WM_KEYDOWN;
+    message.wParam = VK_RIGHT;
+    end_drag_before_accelerator(message);
+    EXPECT_EQ(dragging, 1) << "a plain key leaves the drag alone";
+    message.message = WM_SYSKEYDOWN;
+    message.wParam = VK_MENU;
+    end_drag_before_accelerator(message);
+    EXPECT_EQ(dragging, 1) << "Alt alone leaves the drag alone";
+    message.wParam = 'X';
+    end_drag_before_accelerator(message);
+    EXPECT_EQ(dragging, 0) << "Alt+X during a drag must end it before accelerators are looked at";
+    EXPECT_EQ(GetCapture(), nullptr);
+}
+
 TEST_F(Navigation, DragEndsWhenAnotherWindowTakesTheMouse) {
     SetCursorPos(500, 400);
     SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);

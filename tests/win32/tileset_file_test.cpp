@@ -12,6 +12,7 @@
 #include "app/label_store.h"
 #include "app/main_window.h"
 #include "app/profile_text.h"
+#include "app/tileset_rules.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
 #include "tests/win32/window_fixture.h"
@@ -306,6 +307,69 @@ TEST(ProfileParsing, AgreesWithTheProfileFunctions) {
         EXPECT_EQ(profile_int(line, -99),
                   static_cast<int32_t>(GetPrivateProfileIntA(TILESET_SECTION, key, -99, path.c_str())))
             << "integer of " << key;
+    }
+}
+
+// The text of a message box: its static controls, joined.
+std::string message_box_text(HWND box) {
+    std::string text;
+    for (HWND child = GetWindow(box, GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        char class_name[32] = "";
+        GetClassNameA(child, class_name, sizeof class_name);
+        if (lstrcmpiA(class_name, "Static") == 0) text += window_text(child);
+    }
+    return text;
+}
+
+TEST_F(TilesetFile, RelativeTileDirIsTakenFromTheTilesetFolder) {
+    const std::string folder = temp_path("relative maps");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    CreateDirectoryA((folder + "\\tiles").c_str(), nullptr);
+    CreateDirectoryA((folder + "\\tiles\\000").c_str(), nullptr);
+    write_file(folder + "\\tiles\\000\\001.jpg", "not decoded here");
+    write_file(folder + "\\earth.tvt",
+               "[Terrava 1.0]\r\nTileSizeX=64\r\nTileSizeY=64\r\nTileCountX=2\r\nTileCountY=2\r\n"
+               "TileDir=tiles\r\n");
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    SetCurrentDirectoryA(temp_path("").c_str());   // another folder than the tileset's
+    parse_command_line("\"relative maps\\earth.tvt\"");
+    SetCurrentDirectoryA(previous);
+    ASSERT_EQ(std::string(tileset.file_path), folder + "\\earth.tvt");
+    EXPECT_EQ(std::string(tileset.tile_dir), folder + "\\tiles");
+    // A paint from a third working directory still finds the tile file.
+    const std::string tile = std::string(tileset.tile_dir) + "\\000\\001.jpg";
+    EXPECT_NE(GetFileAttributesA(tile.c_str()), INVALID_FILE_ATTRIBUTES) << tile;
+}
+
+TEST_F(TilesetFile, FileRefusedOnOpenSaysWhyAndKeepsThePrevious) {
+    struct Case { const char* name; const char* body; const char* words; };
+    const Case cases[] = {
+        {"absent.tvt", nullptr, "cannot be read"},
+        {"foreign.tvt", "[Other]\r\nTileSizeX=64\r\n", "not a Terrava tileset"},
+        {"no-rows.tvt", "[Terrava 1.0]\r\nTileSizeX=64\r\nTileSizeY=64\r\nTileCountX=2\r\n",
+         "The key TileCountY is missing."},
+        {"zero.tvt", "[Terrava 1.0]\r\nTileSizeX=0\r\nTileSizeY=64\r\nTileCountX=2\r\nTileCountY=2\r\n",
+         "TileSizeX is 0"},
+    };
+    for (const Case& c : cases) {
+        const std::string path = temp_path(c.name);
+        DeleteFileA(path.c_str());
+        if (c.body != nullptr) write_file(path, c.body);
+        std::string shown;
+        const bool appeared = with_dialog(
+            "Terrava", [&] { parse_command_line(("\"" + path + "\"").c_str()); },
+            [&](HWND box) {
+                shown = message_box_text(box);
+                PostMessageA(box, WM_COMMAND, IDOK, 0);
+            });
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(appeared) << "no message box for a refused file";
+        EXPECT_NE(shown.find(c.words), std::string::npos)
+            << "expected \"" << c.words << "\" in \"" << shown << "\"";
+        EXPECT_NE(shown.find(path), std::string::npos) << "the box names the file: " << shown;
+        expect_good_tileset_kept();
     }
 }
 

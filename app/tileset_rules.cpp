@@ -1,0 +1,113 @@
+// Reasons for refusing a tileset file and the resolution of its TileDir. Plain string work,
+// built natively too so the tests can run it under the sanitizers.
+#include "app/tileset_rules.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+TilesetLoadResult make_result(TilesetLoadOutcome outcome, const char* format, ...) {
+    TilesetLoadResult result;
+    result.outcome = outcome;
+    result.file[0] = '\0';
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(result.reason, sizeof result.reason, format, arguments);
+    va_end(arguments);
+    return result;
+}
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+bool is_drive_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+bool is_absolute_or_empty(const char* path) {
+    if (path[0] == '\0' || is_separator(path[0])) return true;
+    return is_drive_letter(path[0]) && path[1] == ':';
+}
+
+// Length of `file`'s folder part with its trailing separator ("C:\maps\" of "C:\maps\a.tvt").
+size_t folder_length(const char* file) {
+    size_t length = 0;
+    for (size_t i = 0; file[i] != '\0'; ++i)
+        if (is_separator(file[i]) || (i == 1 && file[i] == ':')) length = i + 1;
+    return length;
+}
+
+}  // namespace
+
+TilesetLoadResult load_succeeded() { return make_result(TilesetLoadOutcome::LOADED, "%s", ""); }
+
+TilesetLoadResult load_cancelled() {
+    return make_result(TilesetLoadOutcome::CANCELLED, "%s", "");
+}
+
+TilesetLoadResult load_refused_unreadable(const char* system_reason) {
+    return make_result(TilesetLoadOutcome::UNREADABLE, "The file cannot be read: %s",
+                       system_reason);
+}
+
+TilesetLoadResult load_refused_not_a_tileset() {
+    return make_result(TilesetLoadOutcome::NOT_A_TILESET,
+                       "This is not a Terrava tileset: it has no [Terrava 1.0] section.");
+}
+
+TilesetLoadResult load_refused_out_of_memory() {
+    return make_result(TilesetLoadOutcome::OUT_OF_MEMORY, "There is not enough memory.");
+}
+
+TilesetLoadResult load_refused_geometry_key(const char* key, bool key_present) {
+    if (!key_present)
+        return make_result(TilesetLoadOutcome::KEY_MISSING, "The key %s is missing.", key);
+    return make_result(TilesetLoadOutcome::KEY_OUT_OF_RANGE,
+                       "%s is -1; it must be 1 or more.", key);
+}
+
+TilesetLoadResult check_geometry(const TileGeometry& g) {
+    const TilesetLoadOutcome out = TilesetLoadOutcome::KEY_OUT_OF_RANGE;
+    switch (find_geometry_problem(g)) {
+    case GeometryProblem::NONE: return load_succeeded();
+    case GeometryProblem::WIDTH_NOT_POSITIVE:
+        return make_result(out, "TileSizeX is %d; it must be 1 or more.", g.tile_width);
+    case GeometryProblem::HEIGHT_NOT_POSITIVE:
+        return make_result(out, "TileSizeY is %d; it must be 1 or more.", g.tile_height);
+    case GeometryProblem::COLUMNS_NOT_POSITIVE:
+        return make_result(out, "TileCountX is %d; it must be 1 or more.", g.tile_columns);
+    case GeometryProblem::ROWS_NOT_POSITIVE:
+        return make_result(out, "TileCountY is %d; it must be 1 or more.", g.tile_rows);
+    case GeometryProblem::WORLD_TOO_WIDE:
+        return make_result(out, "TileCountX x TileSizeX is too large: the map may be at most "
+                                "2147483647 pixels wide.");
+    case GeometryProblem::WORLD_TOO_HIGH:
+        return make_result(out, "TileCountY x TileSizeY is too large: the map may be at most "
+                                "2147483647 pixels high.");
+    case GeometryProblem::TILE_TOO_BIG:
+        return make_result(out, "TileSizeX x TileSizeY is too large: one tile may hold at most "
+                                "536870911 pixels.");
+    }
+    return load_succeeded();
+}
+
+TilesetLoadResult load_refused_tile_dir_too_long(size_t limit) {
+    return make_result(TilesetLoadOutcome::KEY_OUT_OF_RANGE,
+                       "TileDir is too long: with the tileset's folder it makes a path of more "
+                       "than %u characters.",
+                       static_cast<unsigned>(limit));
+}
+
+void format_load_failure(const TilesetLoadResult& result, char* text, size_t capacity) {
+    std::snprintf(text, capacity, "Cannot open the tileset\n%s\n\n%s", result.file,
+                  result.reason);
+}
+
+bool resolve_tile_dir(const char* tileset_file, const char* tile_dir, char* resolved,
+                      size_t capacity) {
+    const size_t dir_length = std::strlen(tile_dir);
+    const size_t prefix = is_absolute_or_empty(tile_dir) ? 0 : folder_length(tileset_file);
+    if (capacity == 0 || prefix + dir_length >= capacity) return false;
+    std::memcpy(resolved, tileset_file, prefix);
+    std::memcpy(resolved + prefix, tile_dir, dir_length + 1);
+    return true;
+}

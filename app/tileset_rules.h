@@ -1,0 +1,46 @@
+// Why a tileset file is refused, in words the user can act on, and where its tiles are: a
+// relative TileDir names a folder next to the tileset file, not one under whatever the
+// current directory happens to be. Values in, values out; tileset.cpp does the reading.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "app/view_math.h"
+
+enum class TilesetLoadOutcome {
+    LOADED,
+    CANCELLED,          // the open-file dialog was cancelled: nothing to say
+    UNREADABLE,         // missing, a folder, locked, no access
+    NOT_A_TILESET,      // no "Terrava 1.0" section with keys in it
+    KEY_MISSING,        // a geometry key is absent
+    KEY_OUT_OF_RANGE,   // a geometry key or TileDir holds a value the viewer cannot use
+    OUT_OF_MEMORY,
+};
+
+struct TilesetLoadResult {
+    TilesetLoadOutcome outcome;
+    char reason[300];   // one or two sentences for the user; empty when loaded or cancelled
+    char file[260];     // the file refused, as the viewer named it; may be empty
+};
+
+TilesetLoadResult load_succeeded();
+TilesetLoadResult load_cancelled();
+TilesetLoadResult load_refused_unreadable(const char* system_reason);
+TilesetLoadResult load_refused_not_a_tileset();
+TilesetLoadResult load_refused_out_of_memory();
+// A geometry key that reads as -1: missing when the file has no text for it, else out of range.
+TilesetLoadResult load_refused_geometry_key(const char* key, bool key_present);
+// LOADED when the geometry is usable, else which key (or product of keys) is out of range.
+TilesetLoadResult check_geometry(const TileGeometry& geometry);
+// TileDir, joined to the tileset's folder, is longer than `limit` characters.
+TilesetLoadResult load_refused_tile_dir_too_long(size_t limit);
+
+// The whole text of the message box for a refused file.
+void format_load_failure(const TilesetLoadResult& result, char* text, size_t capacity);
+
+// TileDir as the viewer uses it. An absolute one (a drive and root, a root, a UNC name, or a
+// drive-relative "C:dir") and an empty one (tiles at the root of the current drive) are
+// taken as they are; a relative one is joined to the folder of `tileset_file`. False when
+// the result does not fit `capacity` characters with its NUL.
+bool resolve_tile_dir(const char* tileset_file, const char* tile_dir, char* resolved,
+                      size_t capacity);
