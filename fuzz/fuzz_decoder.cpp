@@ -14,17 +14,16 @@
 
 namespace {
 
-// Rows are read while their pixels stay within this budget, and always one MCU row (16 rows,
-// at most 8192 x 16 pixels): pictures up to the budget to the last row, larger ones to their
-// first rows.
-constexpr int64_t kRowPixelBudget = 128 * 1024;
-constexpr int32_t kTallestMcuRow = 16;
+// Rows are read while their pixels stay within this budget, and always one row, which decodes
+// the first MCU row whole (up to 8192 x 16 pixels): pictures up to the budget to the last row,
+// larger ones to their first rows.
+constexpr int64_t kRowPixelBudget = 64 * 1024;
 // Progressive frames, and colour frames whose components come in separate scans, are decoded
 // whole into coefficient stores before the first row, each scan walking the whole block grid.
-// Their scans are decoded while pixels x scans stays within this bound (say 8192 x 32 pixels in
+// Their scans are decoded while pixels x scans stays within this bound (say 8192 x 16 pixels in
 // eight scans); a larger frame is decoded from its headers alone, with no scan, which still
 // sizes its stores and reads its first rows from them.
-constexpr int64_t kBufferedPixelScans = 2 * 1024 * 1024;
+constexpr int64_t kBufferedPixelScans = 1024 * 1024;
 
 constexpr uint8_t kScanMarker[2] = {0xFF, 0xDA};
 
@@ -56,8 +55,7 @@ size_t bytes_to_decode(const JpegDecoder& headers_read, const uint8_t* data, siz
 
 int32_t rows_to_read(const JpegDecoder& decoder) {
   const int64_t rows_in_budget = kRowPixelBudget / std::max(1, decoder.image_width());
-  return int32_t(std::min<int64_t>(decoder.image_height(),
-                                   std::max<int64_t>(kTallestMcuRow, rows_in_budget)));
+  return int32_t(std::min<int64_t>(decoder.image_height(), std::max<int64_t>(1, rows_in_budget)));
 }
 
 bool is_listed_status(int32_t code) {
@@ -94,14 +92,16 @@ void read_rows(JpegDecoder& decoder, int32_t row_limit) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // 4096-byte reads with the end flag on the last bytes, as a file gives them.
+  // Both streams outlive the decoder, which lets go of its stream only in destroy().
   MemoryStream stream(data, size);
+  MemoryStream headers_only(data, 0);
   std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
   decoder->create(stream);
   if (!is_listed_status(decoder->status())) std::abort();
   if (decoder->status() == 0) {
     const size_t decoded_size = bytes_to_decode(*decoder, data, size);
-    MemoryStream headers_only(data, decoded_size);
     if (decoded_size != size) {
+      headers_only = MemoryStream(data, decoded_size);
       decoder->destroy();
       decoder->create(headers_only);
       if (!is_listed_status(decoder->status())) std::abort();
