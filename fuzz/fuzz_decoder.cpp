@@ -49,7 +49,8 @@ size_t bytes_to_decode(const JpegDecoder& headers_read, const uint8_t* data, siz
   const int64_t scans = std::max<int64_t>(1, count_scan_markers(data, size));
   const bool may_buffer =
       headers_read.state().progressive != 0 || (headers_read.component_count() > 1 && scans > 1);
-  if (may_buffer && pixels * scans > kBufferedPixelScans) return offset_of_first_scan_marker(data, size);
+  if (may_buffer && pixels * scans > kBufferedPixelScans)
+    return offset_of_first_scan_marker(data, size);
   return size;
 }
 
@@ -91,8 +92,8 @@ void read_rows(JpegDecoder& decoder, int32_t row_limit) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // 4096-byte reads with the end flag on the last bytes, as a file gives them.
-  // Both streams outlive the decoder, which lets go of its stream only in destroy().
+  // 4096-byte reads with the end flag on the last bytes, as a file gives them. Both streams
+  // outlive the decoder, which lets go of its stream only in destroy().
   MemoryStream stream(data, size);
   MemoryStream headers_only(data, 0);
   std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
@@ -106,7 +107,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       decoder->create(headers_only);
       if (!is_listed_status(decoder->status())) std::abort();
     }
-    if (decoder->status() == 0 && decoder->start_decoding() == 0) read_rows(*decoder, rows_to_read(*decoder));
+    if (decoder->status() == 0 && decoder->start_decoding() == 0)
+      read_rows(*decoder, rows_to_read(*decoder));
   }
   if (!is_listed_status(decoder->status())) std::abort();
   decoder->destroy();
