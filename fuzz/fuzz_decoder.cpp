@@ -1,6 +1,8 @@
 // libFuzzer entry point for the JPEG decoder: one input is one file, read through an in-memory
-// byte source and decoded to the last row, every row byte touched so that the sanitizers see
-// any read past the row the decoder reports. Also linked into fuzz-decoder-replay.
+// byte source and decoded row by row, every row byte touched so that the sanitizers see any read
+// past the row the decoder reports. Pictures of any size are decoded, a large one only as far as
+// a pixel budget goes, so that one run stays fast. Also linked into fuzz-decoder-replay.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -12,38 +14,99 @@
 
 namespace {
 
-// Headers may announce up to 8192x8192 pixels. Decoding that many from a few bytes of input
-// only repeats the same paths for seconds, so larger pictures stop after their headers.
-constexpr int64_t kMaxDecodedPixels = 1024 * 1024;
+// Rows are read while their pixels stay within this budget, and always one row, which decodes
+// the first MCU row whole (up to 8192 x 16 pixels): pictures up to the budget to the last row,
+// larger ones to their first rows.
+constexpr int64_t kRowPixelBudget = 64 * 1024;
+// Progressive frames, and colour frames whose components come in separate scans, are decoded
+// whole into coefficient stores before the first row, each scan walking the whole block grid.
+// Their scans are decoded while pixels x scans stays within this bound (say 8192 x 16 pixels in
+// eight scans); a larger frame is decoded from its headers alone, with no scan, which still
+// sizes its stores and reads its first rows from them.
+constexpr int64_t kBufferedPixelScans = 1024 * 1024;
+
+constexpr uint8_t kScanMarker[2] = {0xFF, 0xDA};
+
+// Scan headers in the input: each FF DA pair may start one (entropy-coded data stuffs every FF
+// it holds), so this bounds the number of scans the decoder can walk.
+int64_t count_scan_markers(const uint8_t* data, size_t size) {
+  int64_t count = 0;
+  for (size_t i = 0; i + 1 < size; ++i)
+    if (data[i] == kScanMarker[0] && data[i + 1] == kScanMarker[1]) ++count;
+  return count;
+}
+
+size_t offset_of_first_scan_marker(const uint8_t* data, size_t size) {
+  for (size_t i = 0; i + 1 < size; ++i)
+    if (data[i] == kScanMarker[0] && data[i + 1] == kScanMarker[1]) return i;
+  return size;
+}
+
+// The part of the input the decoder gets: all of it, or for a frame that may be decoded whole
+// into coefficient stores and is too large for its scans, only what comes before the first.
+size_t bytes_to_decode(const JpegDecoder& headers_read, const uint8_t* data, size_t size) {
+  const int64_t pixels = int64_t(headers_read.image_width()) * headers_read.image_height();
+  const int64_t scans = std::max<int64_t>(1, count_scan_markers(data, size));
+  const bool may_buffer =
+      headers_read.state().progressive != 0 || (headers_read.component_count() > 1 && scans > 1);
+  if (may_buffer && pixels * scans > kBufferedPixelScans)
+    return offset_of_first_scan_marker(data, size);
+  return size;
+}
+
+int32_t rows_to_read(const JpegDecoder& decoder) {
+  const int64_t rows_in_budget = kRowPixelBudget / std::max(1, decoder.image_width());
+  return int32_t(std::min<int64_t>(decoder.image_height(), std::max<int64_t>(1, rows_in_budget)));
+}
 
 bool is_listed_status(int32_t code) { return jpeg_error_name(code) != nullptr; }
+
+// Reads up to row_limit rows of a started decoder, checking each row's length and what the
+// decoder reports at the end or on a failure.
+void read_rows(JpegDecoder& decoder, int32_t row_limit) {
+  const int32_t expected_length = decoder.image_width() * decoder.output_bytes_per_pixel();
+  const uint8_t* row = nullptr;
+  int32_t length = 0;
+  int32_t rows = 0;
+  uint32_t checksum = 0;
+  int32_t result = 0;
+  while (rows < row_limit && (result = decoder.read_scanline(row, length)) == 0) {
+    if (length != expected_length) std::abort();
+    for (int32_t i = 0; i < length; ++i) checksum += row[i];
+    ++rows;
+  }
+  if (rows == decoder.image_height()) {
+    // Every row came: the next read must report the end, on a healthy decoder.
+    if (decoder.read_scanline(row, length) != 1 || decoder.status() != 0) std::abort();
+  } else if (rows < row_limit) {
+    // A row failed: only as a decode failure whose cause the decoder keeps.
+    if (result != -227 || decoder.status() == 0) std::abort();
+  }
+  // Keep the row reads from being optimised away.
+  volatile uint32_t sink = checksum;
+  (void)sink;
+}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // 4096-byte reads with the end flag on the last bytes, as a file gives them.
+  // 4096-byte reads with the end flag on the last bytes, as a file gives them. Both streams
+  // outlive the decoder, which lets go of its stream only in destroy().
   MemoryStream stream(data, size);
+  MemoryStream headers_only(data, 0);
   std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
   decoder->create(stream);
   if (!is_listed_status(decoder->status())) std::abort();
-  const int64_t pixels = int64_t(decoder->image_width()) * decoder->image_height();
-  if (decoder->status() == 0 && pixels <= kMaxDecodedPixels && decoder->start_decoding() == 0) {
-    const int32_t expected_length = decoder->image_width() * decoder->output_bytes_per_pixel();
-    const uint8_t* row = nullptr;
-    int32_t length = 0;
-    int32_t rows = 0;
-    uint32_t checksum = 0;
-    int32_t result;
-    while ((result = decoder->read_scanline(row, length)) == 0) {
-      if (length != expected_length) std::abort();
-      for (int32_t i = 0; i < length; ++i) checksum += row[i];
-      ++rows;
+  if (decoder->status() == 0) {
+    const size_t decoded_size = bytes_to_decode(*decoder, data, size);
+    if (decoded_size != size) {
+      headers_only = MemoryStream(data, decoded_size);
+      decoder->destroy();
+      decoder->create(headers_only);
+      if (!is_listed_status(decoder->status())) std::abort();
     }
-    if (result == 1 && (rows != decoder->image_height() || decoder->status() != 0)) std::abort();
-    if (result != 1 && (result != -227 || decoder->status() == 0)) std::abort();
-    // Keep the row reads from being optimised away.
-    volatile uint32_t sink = checksum;
-    (void)sink;
+    if (decoder->status() == 0 && decoder->start_decoding() == 0)
+      read_rows(*decoder, rows_to_read(*decoder));
   }
   if (!is_listed_status(decoder->status())) std::abort();
   decoder->destroy();
