@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Pixel queries on screenshots for the end-to-end runs (no imaging packages needed).
 
-Screenshots are read through ImageMagick's `convert ... ppm:-`, reference tiles through
-libjpeg's `djpeg -dct int -nosmooth` (integer IDCT, replicated chroma), both as binary PPM.
+Screenshots are read through ImageMagick's `convert ... ppm:-`, reference tiles through the
+reference decoder named by $TERRAVA_REFERENCE_DECODE (built with the native tests: libjpeg's
+coefficients through the viewer's own dequantisation, transform and colour arithmetic, written
+independently of the viewer), both as binary PPM.
 
   pixels.py dark   IMAGE X Y W H [LUMA]       pixels in the box darker than LUMA (default 128)
   pixels.py differ IMAGE X Y W H R,G,B [TOL]  pixels in the box whose colour is off by more than TOL
@@ -94,8 +96,15 @@ def cmd_differ(img, x, y, w, h, colour, tol=0):
     return sum(pixels_off(img.row(x, yy, w), same_row, tol) for yy in range(y, y + h))
 
 
+def reference_decoder():
+    tool = os.environ.get("TERRAVA_REFERENCE_DECODE", "")
+    if not tool or not os.access(tool, os.X_OK):
+        raise ValueError(f"no reference decoder at TERRAVA_REFERENCE_DECODE='{tool}' (build the native preset)")
+    return tool
+
+
 def decode_tile(path, size):
-    width, height, pixels = read_ppm(["djpeg", "-dct", "int", "-nosmooth", "-ppm", path], path)
+    width, height, pixels = read_ppm([reference_decoder(), path, "/dev/stdout"], path)
     if (width, height) != (size, size):
         raise ValueError(f"{path} is {width}x{height}, expected {size}x{size}")
     return pixels

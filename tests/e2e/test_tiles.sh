@@ -2,8 +2,8 @@
 # Tiles decoded and drawn: the demo earth map (8 x 4 JPEG tiles of 256 pixels, made by
 # scripts/make-demo-tileset) opened with -O. At the start the view is at the world origin, so
 # the client area's top-left pixel shows world (0, 0), and every client pixel must show the
-# world pixel at exactly its place: each tile file decoded by djpeg (integer IDCT, replicated
-# chroma) is the reference, within BOUND per channel for rounding. Then three presses of the
+# world pixel at exactly its place: each tile file decoded by the reference decoder of the
+# native tests is the reference, to the bit (BOUND 0). Then three presses of the
 # Right arrow (10 pixels each) move the whole picture 30 pixels to the left.
 # The map's coast lines, ice and colours make a picture drawn a pixel off, or with red and
 # blue swapped, differ from the reference in a large share of the pixels; the run checks that
@@ -15,8 +15,8 @@ E2E_LIB_DIR=$(cd "$(dirname "$0")" && pwd)
 . "$E2E_LIB_DIR/checks.sh"
 
 COLUMNS=8 ROWS=4 TILE=256
-# The viewer's integer IDCT may round differently from djpeg's by a few levels.
-BOUND=3
+# The viewer's pixels equal the reference decoding exactly.
+BOUND=0
 # Share (in percent) of the compared pixels that a one-pixel shift or swapped red and blue
 # must put beyond BOUND.
 MIN_TELLING_PERCENT=10
