@@ -5,6 +5,7 @@
 
 #include <commdlg.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,10 +31,6 @@ int labels_unsaved = 0;
 BOOL(WINAPI* replace_tileset_file)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
 
 namespace {
-
-int read_profile_int(const char* key, int default_value, const char* file) {
-    return static_cast<int>(GetPrivateProfileIntA(TILESET_SECTION, key, default_value, file));
-}
 
 // Runs the open-file dialog; false when the user cancels or the dialog fails.
 bool ask_for_tileset_file(HWND owner, char* file_name) {
@@ -63,64 +60,115 @@ void make_full_path(const char* name, char* full) {
         lstrcpynA(full, name, FILE_PATH_CAPACITY);
 }
 
+// A file that starts with a UTF-16 byte-order mark.
+bool is_utf16_text(const std::string& text) {
+    return text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') ||
+                                (text[0] == '\xFE' && text[1] == '\xFF'));
+}
+
 struct GeometryKey {
     const char* name;
     int32_t* value;
 };
 
-bool key_present(const char* key, const char* file) {
-    char text[4] = "";
-    return GetPrivateProfileStringA(TILESET_SECTION, key, "", text, sizeof text, file) > 0;
-}
+// The keys of the tileset file's section, looked up in one copy of its text; a file in UTF-16
+// (which that parsing does not read) is asked through the profile functions instead.
+class TilesetKeys {
+public:
+    TilesetKeys(const char* file, const std::string& text)
+        : file_(file),
+          through_profile_(is_utf16_text(text)),
+          lines_(through_profile_ ? std::vector<ProfileLine>() : split_profile_lines(text)),
+          section_(lines_, TILESET_SECTION) {}
+
+    // The section exists and holds at least one key.
+    bool has_keys() const {
+        if (!through_profile_) return section_.found() && !section_.entries().empty();
+        char names[4] = "";
+        return GetPrivateProfileStringA(TILESET_SECTION, nullptr, "", names, sizeof names,
+                                        file_) > 0;
+    }
+    int32_t read_int(const char* key, int32_t fallback) const {
+        if (!through_profile_) return profile_int(section_.find(fold_profile_name(key)), fallback);
+        return static_cast<int32_t>(GetPrivateProfileIntA(TILESET_SECTION, key, fallback, file_));
+    }
+    // The value with "" as the default, cut to capacity - 1 characters as a buffer of that
+    // size would take it.
+    void read_string(const char* key, char* value, size_t capacity) const {
+        if (through_profile_) {
+            GetPrivateProfileStringA(TILESET_SECTION, key, "", value, static_cast<DWORD>(capacity),
+                                     file_);
+            return;
+        }
+        const std::string_view text = profile_string(section_.find(fold_profile_name(key)), "");
+        const size_t length = std::min(text.size(), capacity - 1);
+        std::memcpy(value, text.data(), length);
+        value[length] = '\0';
+    }
+    bool key_present(const char* key) const {
+        char text[4] = "";
+        read_string(key, text, sizeof text);
+        return text[0] != '\0';
+    }
+
+private:
+    const char* file_;
+    bool through_profile_;
+    std::vector<ProfileLine> lines_;
+    ProfileSection section_;
+};
 
 // What a load takes from the file, checked before anything is committed.
 struct TilesetFileContent {
     TileGeometry geometry;
     int32_t cache_limit;
     char tile_dir[TILE_DIR_CAPACITY];   // resolved against the file's folder
+    std::string text;                   // the whole file, for the labels
 };
 
-// Reads `file` into `content` and checks it. The profile functions would read a missing or
-// foreign file as one full of defaults, so those are refused first.
+TilesetLoadResult refuse_unreadable(DWORD error) {
+    char reason[200] = "";
+    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   reason, sizeof reason, nullptr);
+    for (size_t end = std::strlen(reason); end > 0 && reason[end - 1] <= ' '; --end)
+        reason[end - 1] = '\0';   // the system's text ends with a line break
+    if (reason[0] == '\0') std::snprintf(reason, sizeof reason, "error %lu", error);
+    return load_refused_unreadable(reason);
+}
+
+// Reads `file` once into `content` and checks it. The profile functions would read a missing
+// or foreign file as one full of defaults, so those are refused first.
 TilesetLoadResult read_tileset_file(const char* file, TilesetFileContent& content) {
-    HANDLE handle = CreateFileA(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
-        const DWORD error = GetLastError();
-        char reason[200] = "";
-        FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
-                       0, reason, sizeof reason, nullptr);
-        for (size_t end = std::strlen(reason); end > 0 && reason[end - 1] <= ' '; --end)
-            reason[end - 1] = '\0';   // the system's text ends with a line break
-        if (reason[0] == '\0') std::snprintf(reason, sizeof reason, "error %lu", error);
-        return load_refused_unreadable(reason);
-    }
-    CloseHandle(handle);
-    char key_names[4] = "";
-    if (GetPrivateProfileStringA(TILESET_SECTION, nullptr, "", key_names, sizeof key_names,
-                                 file) == 0)
-        return load_refused_not_a_tileset();
+    try {
+        const DWORD error = read_whole_file(file, content.text);
+        if (error != 0) return refuse_unreadable(error);
+        const TilesetKeys keys(file, content.text);
+        if (!keys.has_keys()) return load_refused_not_a_tileset();
 
-    TileGeometry& geometry = content.geometry;
-    const GeometryKey keys[] = {{"TileSizeX", &geometry.tile_width},
-                                {"TileSizeY", &geometry.tile_height},
-                                {"TileCountX", &geometry.tile_columns},
-                                {"TileCountY", &geometry.tile_rows}};
-    for (const GeometryKey& key : keys) {
-        *key.value = read_profile_int(key.name, -1, file);
-        if (*key.value == -1)
-            return load_refused_geometry_key(key.name, key_present(key.name, file));
-    }
-    // Sizes and counts divide and multiply everywhere in the viewer: reject what they cannot take.
-    const TilesetLoadResult geometry_check = check_geometry(geometry);
-    if (geometry_check.outcome != TilesetLoadOutcome::LOADED) return geometry_check;
+        TileGeometry& geometry = content.geometry;
+        const GeometryKey geometry_keys[] = {{"TileSizeX", &geometry.tile_width},
+                                             {"TileSizeY", &geometry.tile_height},
+                                             {"TileCountX", &geometry.tile_columns},
+                                             {"TileCountY", &geometry.tile_rows}};
+        for (const GeometryKey& key : geometry_keys) {
+            *key.value = keys.read_int(key.name, -1);
+            if (*key.value == -1)
+                return load_refused_geometry_key(key.name, keys.key_present(key.name));
+        }
+        // Sizes and counts divide and multiply everywhere in the viewer: reject what they
+        // cannot take.
+        const TilesetLoadResult geometry_check = check_geometry(geometry);
+        if (geometry_check.outcome != TilesetLoadOutcome::LOADED) return geometry_check;
 
-    content.cache_limit = read_profile_int("MaxCache", DEFAULT_CACHE_LIMIT, file);
-    char stored_dir[TILE_DIR_CAPACITY];
-    GetPrivateProfileStringA(TILESET_SECTION, "TileDir", "", stored_dir, sizeof stored_dir, file);
-    if (!resolve_tile_dir(file, stored_dir, content.tile_dir, sizeof content.tile_dir))
-        return load_refused_tile_dir_too_long(TILE_DIR_CAPACITY - 1);
-    return load_succeeded();
+        content.cache_limit = keys.read_int("MaxCache", DEFAULT_CACHE_LIMIT);
+        char stored_dir[TILE_DIR_CAPACITY];
+        keys.read_string("TileDir", stored_dir, sizeof stored_dir);
+        if (!resolve_tile_dir(file, stored_dir, content.tile_dir, sizeof content.tile_dir))
+            return load_refused_tile_dir_too_long(TILE_DIR_CAPACITY - 1);
+        return load_succeeded();
+    } catch (const std::bad_alloc&) {
+        return load_refused_out_of_memory();
+    }
 }
 
 void fill_tile_dib_header() {
@@ -161,9 +209,7 @@ DWORD rewrite_tileset_file(const char* file,
         if (read_error != 0 && read_error != ERROR_FILE_NOT_FOUND) return read_error;
         // A file in UTF-16 would need every line rewritten in its encoding: refuse it rather
         // than add lines it cannot read.
-        if (content.size() >= 2 && ((content[0] == '\xFF' && content[1] == '\xFE') ||
-                                    (content[0] == '\xFE' && content[1] == '\xFF')))
-            return ERROR_UNSUPPORTED_TYPE;
+        if (is_utf16_text(content)) return ERROR_UNSUPPORTED_TYPE;
         return replace_whole_file(file, rewrite(content), replace_tileset_file);
     } catch (const std::bad_alloc&) {
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -197,7 +243,9 @@ TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
     TilesetFileContent content;
     TilesetLoadResult result = read_tileset_file(chosen, content);
     // The question about unsaved labels comes only for a file that can replace them; its
-    // Cancel, or a save that failed, leaves everything as it was.
+    // Cancel, or a save that failed, leaves everything as it was. A save there may have
+    // rewritten this very file, whose labels are then read again.
+    const bool labels_may_be_saved = labels_unsaved && tileset.loaded;
     if (result.outcome == TilesetLoadOutcome::LOADED && !settle_unsaved_labels(owner))
         return load_cancelled();
     char* tile_dir = nullptr;
@@ -227,19 +275,28 @@ TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
     queue_tiles_in_view();
 
     close_label_list();   // its items point at the records about to be replaced
-    load_labels(tileset.file_path);
+    if (labels_may_be_saved) load_labels(tileset.file_path);
+    else load_labels_from_text(content.text);
     fill_tile_dib_header();
     update_scroll_bars();
     return load_succeeded();
 }
 
 void load_labels(const char* file) {
+    std::string content;
+    try {
+        if (read_whole_file(file, content) != 0) content.clear();
+    } catch (const std::bad_alloc&) {
+        content.clear();
+    }
+    load_labels_from_text(content);
+}
+
+void load_labels_from_text(const std::string& content) {
     free_all_labels();
     labels_unsaved = 0;
     std::vector<StoredLabel> stored;
     try {
-        std::string content;
-        if (read_whole_file(file, content) != 0) return;
         stored = read_stored_labels(content);
     } catch (const std::bad_alloc&) {
         return;   // labels that do not fit in memory are not loaded; the file keeps them

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "app/tileset_rules.h"
 
@@ -53,8 +54,10 @@ extern BOOL(WINAPI* replace_tileset_file)(LPCSTR temporary, LPCSTR file, DWORD f
 // save) at the question about unsaved labels; the result says why.
 TilesetLoadResult load_tileset(HWND owner, const char* file_name);
 
-// Replaces the label list by the labels stored in `file`.
+// Replaces the label list by the labels stored in `file`, or in `content`, the text of a
+// tileset file already read.
 void load_labels(const char* file);
+void load_labels_from_text(const std::string& content);
 
 // Writes the label list (head first, as labels 1..n) and LabelCount into `file`, keeping
 // every other line: the new content goes to a temporary file in the same folder, which then

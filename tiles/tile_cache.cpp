@@ -21,12 +21,16 @@ int32_t generation_tile_height = 0;
 
 std::atomic<int32_t> tiles_alive(0);
 const TileRequest* request_in_flight = nullptr;
+bool loader_may_sleep = true;
 
 namespace {
 
 // Finished tiles that the window has not taken yet, oldest first; under queue_lock.
 CachedTile* delivered_head = nullptr;
 CachedTile* delivered_tail = nullptr;
+// The notices about them (see should_announce); under queue_lock.
+bool notice_outstanding = false;
+uint32_t last_notice_tick = 0;
 
 // Pixel buffers of evicted and cleared tiles, kept for the next tiles: the page faults of a
 // fresh buffer cost about half as much again as decoding a tile into it. Only buffers of the
@@ -103,8 +107,9 @@ bool tile_already_requested(int32_t column, int32_t row) {
     if (waiting == nullptr) waiting = find_request_in_list(high_queue, column, row);
     if (waiting != nullptr) waiting->last_requested = GetTickCount();
     const bool on_its_way = waiting != nullptr || decoding_or_delivered(column, row);
+    const bool wake = waiting != nullptr && loader_may_sleep;
     LeaveCriticalSection(&queue_lock);
-    if (waiting != nullptr) SetEvent(loader_wake_event);
+    if (wake) SetEvent(loader_wake_event);
     return on_its_way;
 }
 
@@ -140,15 +145,25 @@ void enqueue_tile_request(const char* path, int32_t column, int32_t row, int pri
     EnterCriticalSection(&queue_lock);
     push_request(priority == TILE_PRIORITY_HIGH ? high_queue : normal_queue, request);
     request->last_requested = GetTickCount();
+    const bool wake = loader_may_sleep;
     LeaveCriticalSection(&queue_lock);
-    SetEvent(loader_wake_event);
+    if (wake) SetEvent(loader_wake_event);
+}
+
+bool announce_delivered_tiles_locked(bool queues_empty) {
+    const uint32_t now = GetTickCount();
+    if (!should_announce({delivered_head != nullptr, notice_outstanding, queues_empty, now,
+                          last_notice_tick}))
+        return false;
+    notice_outstanding = true;
+    last_notice_tick = now;
+    return true;
 }
 
 bool deliver_tile(CachedTile* tile, uint32_t generation) {
     EnterCriticalSection(&queue_lock);
     request_in_flight = nullptr;
     const bool current = generation == tile_generation;
-    const bool first = current && delivered_head == nullptr;
     if (current) {
         tile->prev = delivered_tail;
         tile->next = nullptr;
@@ -156,9 +171,11 @@ bool deliver_tile(CachedTile* tile, uint32_t generation) {
         else delivered_head = tile;
         delivered_tail = tile;
     }
+    const bool tell = announce_delivered_tiles_locked(high_queue == nullptr &&
+                                                      normal_queue == nullptr);
     LeaveCriticalSection(&queue_lock);
     if (!current) free_cached_tile(tile);
-    return first;
+    return tell;
 }
 
 CachedTile* take_delivered_tiles() {
@@ -166,6 +183,7 @@ CachedTile* take_delivered_tiles() {
     CachedTile* taken = delivered_head;
     delivered_head = nullptr;
     delivered_tail = nullptr;
+    notice_outstanding = false;
     LeaveCriticalSection(&queue_lock);
     return taken;
 }

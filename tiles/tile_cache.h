@@ -25,8 +25,14 @@ extern int32_t tile_cache_count;
 extern TileRequest* high_queue;
 extern TileRequest* normal_queue;
 extern CRITICAL_SECTION queue_lock;
-// Auto-reset; set after every request found or added, so the loader wakes at once.
+// Auto-reset; set after a request is found or added while the loader may be asleep, so it
+// wakes at once.
 extern HANDLE loader_wake_event;
+// Written by the loader under queue_lock each time it takes a request: true when it found
+// both queues empty and so may wait on loader_wake_event next. While it is false the loader
+// goes on to the next request by itself, and a new request needs no SetEvent (a call into
+// the system that the painter would otherwise make for every cell).
+extern bool loader_may_sleep;
 
 // One generation per tileset load, and the tile size of that tileset. Written by the main
 // thread under queue_lock (clear_tile_requests); the loader copies all three into the request
@@ -54,10 +60,13 @@ extern std::atomic<int32_t> tiles_alive;
 
 // The hand-over from the loader to the window: finished tiles wait in the delivered list,
 // oldest first, under queue_lock. deliver_tile (loader) appends `tile`, or frees it when it
-// was decoded for an earlier generation; it returns true when the list was empty before, so
-// the window must be told. take_delivered_tiles (main thread) empties the list and returns
-// its head, linked by `next`; the caller then owns those tiles.
+// was decoded for an earlier generation; it returns true when the window must be told now
+// (should_announce in tile_list.h), which the caller does with a posted WM_TILE_LOADED.
+// announce_delivered_tiles_locked is the same decision for a loader about to run out of work,
+// taken under queue_lock. take_delivered_tiles (main thread) empties the list and returns its
+// head, linked by `next`; the caller then owns those tiles.
 bool deliver_tile(CachedTile* tile, uint32_t generation);
+bool announce_delivered_tiles_locked(bool queues_empty);
 CachedTile* take_delivered_tiles();
 // For tests: tiles in the delivered list now; and whether the loader is decoding the tile of
 // (column, row) for the current tileset or has delivered it.

@@ -50,3 +50,8 @@ TileRequest* pop_request(TileRequest*& head) {
     taken->next = nullptr;
     return taken;
 }
+
+bool should_announce(const AnnounceState& state) {
+    if (!state.tiles_waiting || state.notice_outstanding) return false;
+    return state.queues_empty || state.now - state.last_notice >= ANNOUNCE_INTERVAL_MS;
+}

@@ -1,5 +1,6 @@
 // The records of the tile cache and of the load queues, and the list operations on them that
-// need no platform: lookup, unlinking, and the choice of the tile to evict. Tested natively.
+// need no platform: lookup, unlinking, the choice of the tile to evict, and when the loader
+// tells the window about finished tiles. Tested natively.
 #pragma once
 #include <cstdint>
 
@@ -59,3 +60,19 @@ void unlink_tile(CachedTile*& head, CachedTile* tile);
 // Pushes `request` at the head of a queue, and takes the head off a queue (null when empty).
 void push_request(TileRequest*& head, TileRequest* request);
 TileRequest* pop_request(TileRequest*& head);
+
+// The loader's notice to the window that tiles wait in the delivered list. Telling costs the
+// loader a call into the window system (tens of microseconds under Wine, against a decode of
+// well under a millisecond), so tiles that follow each other closely are told together: a
+// notice goes out when tiles wait untold and none is outstanding, and either the loader has
+// nothing left to decode or the last notice is at least ANNOUNCE_INTERVAL_MS old (so the first
+// tile after a pause is told at once). Ticks in milliseconds, wrapping.
+constexpr uint32_t ANNOUNCE_INTERVAL_MS = 8;
+struct AnnounceState {
+    bool tiles_waiting;        // the delivered list is not empty
+    bool notice_outstanding;   // told, and the window has not taken the list since
+    bool queues_empty;         // nothing left to decode after the current tile
+    uint32_t now;
+    uint32_t last_notice;
+};
+bool should_announce(const AnnounceState& state);

@@ -27,9 +27,15 @@ constexpr SIZE_T LOADER_STACK_BYTES = 8192;
 // A tile image may measure up to this many cells across and down.
 constexpr int32_t MAX_IMAGE_TO_CELL_RATIO = 2;
 
+void tell_receiver() {
+    HWND receiver = tile_receiver.load();
+    if (!loader_stop.load() && receiver != nullptr) PostMessageA(receiver, WM_TILE_LOADED, 0, 0);
+}
+
 // Takes the next request, high priority first; sets `queues_empty` when nothing is left.
 // The request is stamped with the tileset generation and tile size in force at this moment:
-// a tileset load changes both under the same lock, so the pair is always consistent.
+// a tileset load changes both under the same lock, so the pair is always consistent. With
+// the queues empty, delivered tiles still untold are told now: this may be the last request.
 TileRequest* take_next_request(bool& queues_empty) {
     EnterCriticalSection(&queue_lock);
     TileRequest* request = pop_request(high_queue);
@@ -41,19 +47,20 @@ TileRequest* take_next_request(bool& queues_empty) {
     }
     request_in_flight = request;
     queues_empty = high_queue == nullptr && normal_queue == nullptr;
+    loader_may_sleep = queues_empty;
+    const bool tell = queues_empty && announce_delivered_tiles_locked(true);
     LeaveCriticalSection(&queue_lock);
+    if (tell) tell_receiver();
     return request;
 }
 
-// Hands `tile` over without waiting: it joins the delivered tiles, and when it is the first
-// one there the receiving window is told with a posted WM_TILE_LOADED; the window takes every
+// Hands `tile` over without waiting: it joins the delivered tiles, and the receiving window
+// is told with a posted WM_TILE_LOADED when deliver_tile says so; the window takes every
 // delivered tile when it handles that message or paints. A tile of an earlier tileset is freed
 // at once. Tiles that no window takes are freed by the next tileset load or by
 // stop_tile_loader, so none is lost and none reaches a window that has gone.
 void hand_over(CachedTile* tile, uint32_t generation) {
-    if (!deliver_tile(tile, generation)) return;
-    HWND receiver = tile_receiver.load();
-    if (!loader_stop.load() && receiver != nullptr) PostMessageA(receiver, WM_TILE_LOADED, 0, 0);
+    if (deliver_tile(tile, generation)) tell_receiver();
 }
 
 // Converts the decoded rows into the tile, at most tile_height rows of at most tile_width

@@ -1,5 +1,6 @@
-// Tile cache and queue lists: which tile is evicted, lookups from the head, queue order; and
-// the in-memory byte source the loader decodes from.
+// Tile cache and queue lists: which tile is evicted, lookups from the head, queue order, when
+// the loader tells the window about delivered tiles; and the in-memory byte source the loader
+// decodes from.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -95,6 +96,25 @@ TEST(Queue, PushAtHeadPopFromHeadNewestFirst) {
     EXPECT_EQ(pop_request(head), &b);
     EXPECT_EQ(pop_request(head), &a);
     EXPECT_EQ(pop_request(head), nullptr);
+}
+
+TEST(Announce, TheFirstTileAndTheLastAreToldAtOnceTheRestAtMostOncePerInterval) {
+    const uint32_t I = ANNOUNCE_INTERVAL_MS;
+    const struct {
+        AnnounceState state;
+        bool tell;
+        const char* why;
+    } cases[] = {
+        {{true, false, false, 1000, 1000 - I}, true, "a tile after a pause"},
+        {{true, false, false, 1000, 1000 - I + 1}, false, "a tile soon after the last notice"},
+        {{true, false, true, 1000, 1000}, true, "the last tile, however soon"},
+        {{true, true, true, 1000, 0}, false, "a notice is already on its way"},
+        {{false, false, true, 1000, 0}, false, "nothing delivered"},
+        {{true, false, false, 3, 0xFFFFFFFFu - I + 4}, true, "the tick wrapped"},
+        {{true, false, false, 3, 0xFFFFFFFFu}, false, "the tick wrapped, soon after"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(should_announce(c.state), c.tell) << c.why << ": expected " << c.tell;
 }
 
 // The decoder asks for up to 4096 bytes at a time; the end is flagged with the last bytes,
