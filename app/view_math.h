@@ -87,25 +87,3 @@ int32_t cache_limit_in_force(int32_t configured, int32_t width, int32_t height,
 // buffer's content unspecified, when the path does not fit `capacity` characters with its NUL.
 bool format_tile_path(char* buffer, size_t capacity, const char* tile_dir, int32_t row,
                       int32_t column);
-
-// One drag: the anchor the cursor is warped back to, and the last cursor position seen.
-struct DragTrack {
-    int32_t anchor_x;
-    int32_t anchor_y;
-    int32_t last_x;
-    int32_t last_y;
-};
-
-// The hand's movement shown by one cursor sample at screen point (x, y) during a drag; `warp`
-// asks for the cursor to be put back at the anchor. A sample at the anchor is the warp
-// arriving and moves nothing. When warps land late (under Wine a warp is a request to the X
-// server, and the same hand move can be reported again after the warp was asked for), a
-// sample is measured from the last position seen, so a repeated report moves nothing;
-// otherwise from the anchor, where the previous warp has put the cursor.
-struct DragStep {
-    int32_t dx;
-    int32_t dy;
-    bool warp;
-};
-DragTrack begin_drag_track(int32_t anchor_x, int32_t anchor_y);
-DragStep track_drag_move(DragTrack& track, int32_t x, int32_t y, bool warps_land_late);

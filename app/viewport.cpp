@@ -17,15 +17,30 @@ POINT drag_anchor = {0, 0};
 
 namespace {
 
-DragTrack drag_track = {0, 0, 0, 0};
+// The cursor clip in force before the drag began, put back when it ends.
+RECT clip_before_drag = {0, 0, 0, 0};
+bool drag_clip_held = false;
 
-// Under Wine a cursor warp is a request to the X server that lands some time after
-// SetCursorPos returns, and a hand move can reach the window twice (once from this process's
-// X connection, once through the desktop's); on Windows the warp is done when the call returns.
-bool warps_land_late() {
-    static const bool under_wine =
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-    return under_wine;
+// For the drag the cursor is confined to the virtual screen less its last column and row.
+// On Windows that changes nothing the user can notice (the cursor sits at the anchor between
+// moves). Under Wine a clip smaller than the screen makes the X11 driver report the hand's
+// motion as movement from wherever the cursor is, warp included, as Windows does. Without one
+// it reports positions the X pointer had before the warp landed, and under a virtual desktop
+// reports a move a second time (the driver grabs the pointer for each warp, and the desktop
+// answers the grab's crossing with another move): a quick drag then overshoots.
+void confine_cursor_for_drag() {
+    if (!drag_clip_held && !GetClipCursor(&clip_before_drag)) return;
+    const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
+    const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
+    const RECT screen_less_edge = {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN) - 1,
+                                   top + GetSystemMetrics(SM_CYVIRTUALSCREEN) - 1};
+    drag_clip_held = ClipCursor(&screen_less_edge) != 0 || drag_clip_held;
+}
+
+void release_cursor_after_drag() {
+    if (!drag_clip_held) return;
+    drag_clip_held = false;
+    ClipCursor(&clip_before_drag);
 }
 
 TileGeometry current_geometry() {
@@ -224,34 +239,34 @@ void on_scroll_request(HWND window, int bar, WPARAM request) {
 
 void on_drag_begin(HWND window) {
     GetCursorPos(&drag_anchor);
-    drag_track = begin_drag_track(drag_anchor.x, drag_anchor.y);
     dragging = 1;
     SetCapture(window);
+    confine_cursor_for_drag();
 }
 
 void on_drag_move(HWND window) {
     POINT cursor;
     GetCursorPos(&cursor);
-    const DragStep step = track_drag_move(drag_track, cursor.x, cursor.y, warps_land_late());
-    // The warp's own move, or a report of a position already taken. Warping to where the
-    // cursor already is would not be free: under Wine every SetCursorPos posts another mouse
-    // move, and the drag would answer each with the next warp while the button is held.
-    if (!step.warp) return;
-    scroll_x = add_saturating(scroll_x, -step.dx);
-    scroll_y = add_saturating(scroll_y, -step.dy);
+    // The warp's own move, or none at all. Warping to where the cursor already is would not
+    // be free: under Wine every SetCursorPos posts another mouse move, and the drag would
+    // answer each with the next warp for as long as the button is held.
+    if (cursor.x == drag_anchor.x && cursor.y == drag_anchor.y) return;
+    scroll_x = add_saturating(scroll_x, drag_anchor.x - cursor.x);
+    scroll_y = add_saturating(scroll_y, drag_anchor.y - cursor.y);
     SetCursorPos(drag_anchor.x, drag_anchor.y);
-    if (step.dx == 0 && step.dy == 0) return;
     InvalidateRect(window, nullptr, FALSE);
     UpdateWindow(window);   // repaint before the next mouse message
 }
 
 void on_drag_end() {
     dragging = 0;
+    release_cursor_after_drag();
     ReleaseCapture();
 }
 
 void on_capture_lost() {
     dragging = 0;
+    release_cursor_after_drag();
 }
 
 void paint_view(HDC dc, const RECT& client) {
