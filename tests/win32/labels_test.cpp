@@ -812,7 +812,8 @@ HWND second_main_window() {
 TEST_F(Labels, UnsavedLabelsAreOfferedForSavingBeforeExitOrAnotherTileset) {
     const std::string other = write_tileset("labels-next.tvt", 256, 256, 10, 8,
                                             labels_file_lines({"next"}, 1, 1));
-    enum Way { CLOSE_BOX, EXIT_COMMAND, OPEN_OTHER };
+    // OPEN_SAME opens the same file again: Yes saves it, and the reopened file shows the save.
+    enum Way { CLOSE_BOX, EXIT_COMMAND, OPEN_OTHER, OPEN_SAME };
     struct Case {
         Way way;
         int answer;
@@ -825,23 +826,27 @@ TEST_F(Labels, UnsavedLabelsAreOfferedForSavingBeforeExitOrAnotherTileset) {
         {CLOSE_BOX, IDYES, true, true},      {EXIT_COMMAND, IDCANCEL, false, false},
         {EXIT_COMMAND, IDYES, true, true},   {OPEN_OTHER, IDCANCEL, false, false},
         {OPEN_OTHER, IDNO, true, false},     {OPEN_OTHER, IDYES, true, true},
+        {OPEN_SAME, IDYES, true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::Message() << "way " << c.way << ", answer " << c.answer);
         labels_unsaved = 0;   // what the last case left unsaved is not asked about again
         load(path_);
         add_label_by_click("unsaved");
-        HWND window = c.way == OPEN_OTHER ? main_window : second_main_window();
+        const bool opens = c.way == OPEN_OTHER || c.way == OPEN_SAME;
+        HWND window = opens ? main_window : second_main_window();
         ASSERT_NE(window, nullptr);
         const BoxSeen box = answer_box([&] {
             if (c.way == CLOSE_BOX) SendMessageA(window, WM_SYSCOMMAND, SC_CLOSE, 0);
             else if (c.way == EXIT_COMMAND) SendMessageA(window, WM_COMMAND, MAKEWPARAM(CMD_EXIT, 0), 0);
-            else load_tileset(main_window, other.c_str());
+            else load_tileset(main_window, (c.way == OPEN_SAME ? path_ : other).c_str());
         }, c.answer);
         pump_messages();   // and the quit message a closed window posts
         EXPECT_TRUE(box.shown);
         EXPECT_EQ(box.text, "Save labels to " + path_ + "?");
-        if (c.way == OPEN_OTHER) {
+        if (c.way == OPEN_SAME) {
+            EXPECT_EQ(label_texts()[0], "unsaved") << "the reopened file's labels are not the saved ones";
+        } else if (c.way == OPEN_OTHER) {
             EXPECT_EQ(std::string(tileset.file_path), c.goes_on ? other : path_);
             EXPECT_EQ(label_texts()[0], c.goes_on ? "next" : "unsaved");
         } else {

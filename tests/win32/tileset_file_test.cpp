@@ -83,6 +83,24 @@ TEST_F(TilesetFile, MissingMaxCacheAndTileDirTakeDefaults) {
     EXPECT_EQ(tileset.labels, nullptr);
 }
 
+TEST_F(TilesetFile, AFileInUtf16IsReadThroughTheProfileFunctions) {
+    const std::string text =
+        "[Terrava 1.0]\r\nTileSizeX=32\r\nTileSizeY=16\r\nTileCountX=3\r\nTileCountY=4\r\n"
+        "MaxCache=61\r\nTileDir=C:\\tiles\r\n";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) utf16 += std::string{c, '\0'};
+    const std::string path = temp_path("utf16.tvt");
+    write_file(path, utf16);
+    load(path);
+    EXPECT_EQ(tileset.tile_width, 32);
+    EXPECT_EQ(tileset.tile_height, 16);
+    EXPECT_EQ(tileset.tile_columns, 3);
+    EXPECT_EQ(tileset.tile_rows, 4);
+    EXPECT_EQ(tileset.cache_limit, 61);
+    EXPECT_STREQ(tileset.tile_dir, "C:\\tiles");
+    EXPECT_EQ(std::string(tileset.file_path), path) << "the UTF-16 file was refused";
+}
+
 TEST_F(TilesetFile, RejectedFilesKeepThePreviousTileset) {
     struct Case { const char* name; const char* body; };
     const Case cases[] = {
