@@ -56,6 +56,21 @@ HWND create_status_pane(DWORD alignment, int left, int width, int height) {
     return pane;
 }
 
+// Windows keeps owned pop-ups above their owner. Wine's X11 driver maps a window on top of the
+// X stack whatever its Windows z-order, so the main window, shown after its panes, and raised
+// again on activation, would cover them; putting them back on top costs nothing on Windows.
+void raise_status_panes() {
+    const HWND panes[] = {tile_pane, x_pane, y_pane};
+    for (HWND pane : panes)
+        if (pane != nullptr)
+            SetWindowPos(pane, HWND_TOP, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+}
+
+void on_window_pos_changed(const WINDOWPOS& position) {
+    if (!(position.flags & SWP_NOZORDER) || (position.flags & SWP_SHOWWINDOW)) raise_status_panes();
+}
+
 // ---- commands ----
 
 // Loads a tileset as the user asked (menu, keys or command line); a refused file is
@@ -152,6 +167,7 @@ BOOL create_main_window(HINSTANCE instance, int show_command) {
 
     ShowWindow(main_window, show_command);
     UpdateWindow(main_window);
+    raise_status_panes();
     return TRUE;
 }
 
@@ -179,6 +195,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_CLOSE: command_exit(window); return 0;
     case WM_DESTROY: on_destroy(); return 0;
     case WM_SIZE: on_size(window); return 0;
+    case WM_WINDOWPOSCHANGED:   // and on to DefWindowProcA, which sends WM_SIZE and WM_MOVE
+        on_window_pos_changed(*reinterpret_cast<const WINDOWPOS*>(lparam));
+        return DefWindowProcA(window, message, wparam, lparam);
     case WM_PAINT: on_paint(window); return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;
     case WM_KEYUP: on_key_up(wparam); return 0;
