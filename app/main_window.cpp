@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/dialogs.h"
 #include "app/labels.h"
+#include "app/pane_stacking.h"
 #include "app/pane_text.h"
 #include "app/tileset.h"
 #include "app/user_messages.h"
@@ -54,21 +55,6 @@ HWND create_status_pane(DWORD alignment, int left, int width, int height) {
         SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT)),
                      TRUE);
     return pane;
-}
-
-// Windows keeps owned pop-ups above their owner. Wine's X11 driver maps a window on top of the
-// X stack whatever its Windows z-order, so the main window, shown after its panes, and raised
-// again on activation, would cover them; putting them back on top costs nothing on Windows.
-void raise_status_panes() {
-    const HWND panes[] = {tile_pane, x_pane, y_pane};
-    for (HWND pane : panes)
-        if (pane != nullptr)
-            SetWindowPos(pane, HWND_TOP, 0, 0, 0, 0,
-                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
-}
-
-void on_window_pos_changed(const WINDOWPOS& position) {
-    if (!(position.flags & SWP_NOZORDER) || (position.flags & SWP_SHOWWINDOW)) raise_status_panes();
 }
 
 // ---- commands ----
@@ -196,8 +182,14 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_DESTROY: on_destroy(); return 0;
     case WM_SIZE: on_size(window); return 0;
     case WM_WINDOWPOSCHANGED:   // and on to DefWindowProcA, which sends WM_SIZE and WM_MOVE
-        on_window_pos_changed(*reinterpret_cast<const WINDOWPOS*>(lparam));
+        on_main_window_pos_changed(*reinterpret_cast<const WINDOWPOS*>(lparam));
         return DefWindowProcA(window, message, wparam, lparam);
+    case WM_ACTIVATE:   // and on to DefWindowProcA, which sets the focus
+        on_main_window_activate(window, wparam);
+        return DefWindowProcA(window, message, wparam, lparam);
+    case WM_TIMER:
+        if (wparam == PANE_WATCH_TIMER) on_pane_watch_tick(window);
+        return 0;
     case WM_PAINT: on_paint(window); return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;
     case WM_KEYUP: on_key_up(wparam); return 0;
