@@ -41,7 +41,10 @@ void raise_status_panes() {
 }
 
 void on_main_window_activate(HWND window, WPARAM wparam) {
-    if (LOWORD(wparam) == WA_INACTIVE) return;
+    if (LOWORD(wparam) == WA_INACTIVE) {   // a dialog or another program in front: no raising
+        KillTimer(window, PANE_WATCH_TIMER);
+        return;
+    }
     pane_watch_ticks_left = PANE_WATCH_TICKS;
     SetTimer(window, PANE_WATCH_TIMER, PANE_WATCH_INTERVAL_MS, nullptr);
 }

@@ -10,7 +10,7 @@ constexpr UINT_PTR PANE_WATCH_TIMER = 0x7e01;
 // Puts the panes on top, keeping their order; called once the main window is first shown.
 void raise_status_panes();
 
-// WM_ACTIVATE of the main window: an activation starts the watch.
+// WM_ACTIVATE of the main window: an activation starts the watch, a deactivation ends it.
 void on_main_window_activate(HWND window, WPARAM wparam);
 
 // WM_TIMER with PANE_WATCH_TIMER: raises the panes if the main window has come over one.
