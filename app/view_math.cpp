@@ -110,3 +110,17 @@ bool format_tile_path(char* buffer, size_t capacity, const char* tile_dir, int32
                                       tile_dir != nullptr ? tile_dir : "", row, column);
     return written >= 0 && static_cast<size_t>(written) < capacity;
 }
+
+DragTrack begin_drag_track(int32_t anchor_x, int32_t anchor_y) {
+    return DragTrack{anchor_x, anchor_y, anchor_x, anchor_y};
+}
+
+DragStep track_drag_move(DragTrack& track, int32_t x, int32_t y, DragMeasure measure) {
+    const bool from_last = measure == DragMeasure::FROM_LAST_SEEN;
+    const int32_t from_x = from_last ? track.last_x : track.anchor_x;
+    const int32_t from_y = from_last ? track.last_y : track.anchor_y;
+    track.last_x = x;
+    track.last_y = y;
+    if (x == track.anchor_x && y == track.anchor_y) return DragStep{0, 0, false};
+    return DragStep{add_saturating(x, -from_x), add_saturating(y, -from_y), true};
+}

@@ -87,3 +87,29 @@ int32_t cache_limit_in_force(int32_t configured, int32_t width, int32_t height,
 // buffer's content unspecified, when the path does not fit `capacity` characters with its NUL.
 bool format_tile_path(char* buffer, size_t capacity, const char* tile_dir, int32_t row,
                       int32_t column);
+
+// One drag: the anchor the cursor is warped back to, and the last cursor position seen.
+struct DragTrack {
+    int32_t anchor_x;
+    int32_t anchor_y;
+    int32_t last_x;
+    int32_t last_y;
+};
+
+// Where a cursor sample is measured from. FROM_ANCHOR: the previous warp has put the cursor
+// back at the anchor before the next hand move is applied (Windows, and Wine while it can
+// confine the cursor). FROM_LAST_SEEN: a warp may land after later hand moves, and the same
+// move may be reported twice (Wine without cursor confinement); each sample then counts only
+// its distance from the last one seen, so a repeated report moves nothing.
+enum class DragMeasure { FROM_ANCHOR, FROM_LAST_SEEN };
+
+// The hand's movement shown by one cursor sample at screen point (x, y) during a drag; `warp`
+// asks for the cursor to be put back at the anchor. A sample at the anchor is the warp
+// arriving and moves nothing.
+struct DragStep {
+    int32_t dx;
+    int32_t dy;
+    bool warp;
+};
+DragTrack begin_drag_track(int32_t anchor_x, int32_t anchor_y);
+DragStep track_drag_move(DragTrack& track, int32_t x, int32_t y, DragMeasure measure);

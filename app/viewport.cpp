@@ -20,21 +20,28 @@ namespace {
 // The cursor clip in force before the drag began, put back when it ends.
 RECT clip_before_drag = {0, 0, 0, 0};
 bool drag_clip_held = false;
+DragTrack drag_track = {0, 0, 0, 0};
+DragMeasure drag_measure = DragMeasure::FROM_ANCHOR;
 
-// For the drag the cursor is confined to the virtual screen less its last column and row.
-// On Windows that changes nothing the user can notice (the cursor sits at the anchor between
-// moves). Under Wine a clip smaller than the screen makes the X11 driver report the hand's
-// motion as movement from wherever the cursor is, warp included, as Windows does. Without one
-// it reports positions the X pointer had before the warp landed, and under a virtual desktop
-// reports a move a second time (the driver grabs the pointer for each warp, and the desktop
-// answers the grab's crossing with another move): a quick drag then overshoots.
+// For the drag the cursor is confined to the virtual screen less its last column and row,
+// and the result decides how cursor samples are measured. On Windows the clip changes nothing
+// the user can notice (the cursor sits at the anchor between moves), and each sample is
+// measured from the anchor. Under Wine a clip smaller than the screen makes the X11 driver
+// report the hand's motion as movement from wherever the cursor is, warp included, as Windows
+// does. A Wine that cannot confine the cursor (its X11 driver needs XInput2) takes the clip
+// back at once; it reports positions the X pointer had before a warp landed, and under a
+// virtual desktop a move a second time, so samples are then measured from the last one seen.
 void confine_cursor_for_drag() {
+    drag_measure = DragMeasure::FROM_LAST_SEEN;
     if (!drag_clip_held && !GetClipCursor(&clip_before_drag)) return;
     const int left = GetSystemMetrics(SM_XVIRTUALSCREEN);
     const int top = GetSystemMetrics(SM_YVIRTUALSCREEN);
     const RECT screen_less_edge = {left, top, left + GetSystemMetrics(SM_CXVIRTUALSCREEN) - 1,
                                    top + GetSystemMetrics(SM_CYVIRTUALSCREEN) - 1};
     drag_clip_held = ClipCursor(&screen_less_edge) != 0 || drag_clip_held;
+    RECT clip_now;
+    if (GetClipCursor(&clip_now) && EqualRect(&clip_now, &screen_less_edge))
+        drag_measure = DragMeasure::FROM_ANCHOR;
 }
 
 void release_cursor_after_drag() {
@@ -239,6 +246,7 @@ void on_scroll_request(HWND window, int bar, WPARAM request) {
 
 void on_drag_begin(HWND window) {
     GetCursorPos(&drag_anchor);
+    drag_track = begin_drag_track(drag_anchor.x, drag_anchor.y);
     dragging = 1;
     SetCapture(window);
     confine_cursor_for_drag();
@@ -247,13 +255,15 @@ void on_drag_begin(HWND window) {
 void on_drag_move(HWND window) {
     POINT cursor;
     GetCursorPos(&cursor);
+    const DragStep step = track_drag_move(drag_track, cursor.x, cursor.y, drag_measure);
     // The warp's own move, or none at all. Warping to where the cursor already is would not
     // be free: under Wine every SetCursorPos posts another mouse move, and the drag would
     // answer each with the next warp for as long as the button is held.
-    if (cursor.x == drag_anchor.x && cursor.y == drag_anchor.y) return;
-    scroll_x = add_saturating(scroll_x, drag_anchor.x - cursor.x);
-    scroll_y = add_saturating(scroll_y, drag_anchor.y - cursor.y);
+    if (!step.warp) return;
+    scroll_x = add_saturating(scroll_x, -step.dx);
+    scroll_y = add_saturating(scroll_y, -step.dy);
     SetCursorPos(drag_anchor.x, drag_anchor.y);
+    if (step.dx == 0 && step.dy == 0) return;
     InvalidateRect(window, nullptr, FALSE);
     UpdateWindow(window);   // repaint before the next mouse message
 }

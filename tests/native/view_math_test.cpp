@@ -143,4 +143,35 @@ TEST(CacheLimit, AtLeastTheMostCellsInViewPlusARowAndAColumn) {
             << ", tiles of " << c.tile;
 }
 
+TEST(DragTrack, EachHandMoveCountsOnceWhateverTheWarpDoes) {
+    struct Sample { int32_t x, y, late_dx, late_dy, prompt_dx, prompt_dy; bool warp; };
+    // Anchor (500, 400). Samples as Wine reports them for a hand moving 10 left, 10 left
+    // again, then 20 left and 5 up with a further 10 left before the warp lands.
+    const Sample samples[] = {
+        {490, 400, -10, 0, -10, 0, true},    // the hand
+        {490, 400, 0, 0, -10, 0, true},      // the same move reported a second time
+        {500, 400, 0, 0, 0, 0, false},       // the warp lands
+        {490, 400, -10, 0, -10, 0, true},
+        {500, 400, 0, 0, 0, 0, false},
+        {480, 395, -20, -5, -20, -5, true},
+        {470, 395, -10, 0, -30, -5, true},   // moved on before the warp landed
+        {500, 400, 0, 0, 0, 0, false},
+    };
+    DragTrack late = begin_drag_track(500, 400);
+    DragTrack prompt = begin_drag_track(500, 400);
+    int index = 0;
+    for (const Sample& s : samples) {
+        const DragStep l = track_drag_move(late, s.x, s.y, DragMeasure::FROM_LAST_SEEN);
+        const DragStep p = track_drag_move(prompt, s.x, s.y, DragMeasure::FROM_ANCHOR);
+        EXPECT_EQ(l.dx, s.late_dx) << "sample " << index;
+        EXPECT_EQ(l.dy, s.late_dy) << "sample " << index;
+        EXPECT_EQ(p.dx, s.prompt_dx) << "sample " << index << ": a prompt warp measures from the anchor";
+        EXPECT_EQ(p.dy, s.prompt_dy) << "sample " << index;
+        EXPECT_EQ(l.warp, s.warp) << "sample " << index << ": no warp when already at the anchor";
+        ++index;
+    }
+    EXPECT_EQ(track_drag_move(late, INT32_MIN, 400, DragMeasure::FROM_LAST_SEEN).dx, INT32_MIN)
+        << "saturates";
+}
+
 }  // namespace
