@@ -31,7 +31,10 @@ e2e_write_tileset "$tvt" $COLUMNS $ROWS "$demo/tiles" MaxCache=50
 
 # tiles_match VX VY - the client area shows the world from (VX, VY), every pixel in its place.
 # Leaves the measurement in COMPARED OFF WORST SHIFTED_X SHIFTED_Y SWAPPED (see pixels.py).
+# The client area is measured again each time: at the start the window may show before the
+# tileset's load has given it its scroll bars.
 tiles_match() {
+  e2e_client_area || return 1
   shot=$(e2e_screenshot "view-$1-$2") || return 1
   result=$(python3 "$E2E_LIB_DIR/pixels.py" tiles "$shot" "$CX" "$CY" "$CW" "$CH" "$1" "$2" \
     "$demo/tiles" $COLUMNS $ROWS $TILE $BOUND 2>>"$E2E_OUT/pixels.log") ||
