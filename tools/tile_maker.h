@@ -1,0 +1,25 @@
+// Cutting an image into a tileset with libvips. The image is read once, top to bottom, one
+// strip of a tile row at a time, while worker threads encode the strip before it; only a few
+// strips are ever in memory. Tiles go to a hidden folder next to the tileset, which takes the
+// tileset's name, and then the tileset file is written, only when every tile is in place.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "tools/tile_plan.h"
+
+struct MakeOutcome {
+    bool ok;
+    std::string error;   // one line, when not ok
+    TileGrid grid;
+    int64_t image_width;
+    int64_t image_height;
+    std::string tileset_file;
+};
+
+// Makes options.out_dir/NAME.tvt and NAME/RRR/CCC.jpg. `tiles_total` is set once the grid is
+// known and `tiles_done` counts written tiles, for a progress display; `stop` set from
+// elsewhere (an interrupt) ends the run, leaving nothing behind. libvips must be started.
+MakeOutcome make_tileset(const MakeOptions& options, std::atomic<int64_t>& tiles_done,
+                         std::atomic<int64_t>& tiles_total, const std::atomic<bool>& stop);
