@@ -1,7 +1,9 @@
-// The libvips side of `terrava-tiles make`: open and check the image, turn it into 8-bit sRGB
-// padded to whole tiles, read it strip by strip in order (the image is opened for sequential
-// access, so no format is decoded more than once or held whole), encode the tiles of each
-// strip on worker threads, and put the finished tileset in place by renaming.
+// The work of `terrava-tiles make`: libvips opens and checks the image, turns it into 8-bit
+// sRGB padded to whole tiles and reads it strip by strip in order (opened for sequential
+// access, so no format is decoded more than once or held whole); worker threads encode the
+// tiles of each strip with libjpeg straight from the strip's memory (a libvips save per tile
+// costs a thread-pool hand-over per tile, more system time than the encoding itself); the
+// finished tileset is put in place by renaming.
 #include "tools/tile_maker.h"
 
 #include <sys/stat.h>
@@ -9,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csetjmp>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -19,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include <jpeglib.h>
 #include <vips/vips8>
 
 namespace fs = std::filesystem;
@@ -103,6 +107,58 @@ VImage as_rgb(VImage image) {
     return image;
 }
 
+// libjpeg reports a failure by longjmp back into encode_tile.
+struct EncoderErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf back;
+    char message[JMSG_LENGTH_MAX];
+};
+
+void on_encoder_error(j_common_ptr encoder) {
+    EncoderErrors* errors = reinterpret_cast<EncoderErrors*>(encoder->err);
+    (*encoder->err->format_message)(encoder, errors->message);
+    std::longjmp(errors->back, 1);
+}
+
+// Writes the size x size tile whose top-left pixel is `pixels` (rows `stride` bytes apart,
+// three bytes a pixel) as a JPEG file without metadata; the failure, or empty.
+std::string encode_tile(const uint8_t* pixels, size_t stride, int32_t size,
+                        const MakeOptions& options, const char* path) {
+    std::FILE* file = std::fopen(path, "wb");
+    if (file == nullptr) return std::strerror(errno);
+    jpeg_compress_struct encoder;
+    EncoderErrors errors;
+    encoder.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = on_encoder_error;
+    if (setjmp(errors.back) != 0) {
+        jpeg_destroy_compress(&encoder);
+        std::fclose(file);
+        return errors.message;
+    }
+    jpeg_create_compress(&encoder);
+    jpeg_stdio_dest(&encoder, file);
+    encoder.image_width = static_cast<JDIMENSION>(size);
+    encoder.image_height = static_cast<JDIMENSION>(size);
+    encoder.input_components = 3;
+    encoder.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&encoder);
+    jpeg_set_quality(&encoder, options.quality, TRUE);
+    const int luma_sampling = options.subsampling == ChromaSubsampling::FULL_444 ? 1 : 2;
+    encoder.comp_info[0].h_samp_factor = luma_sampling;
+    encoder.comp_info[0].v_samp_factor = luma_sampling;
+    if (options.progressive) jpeg_simple_progression(&encoder);
+    jpeg_start_compress(&encoder, TRUE);
+    while (encoder.next_scanline < encoder.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(pixels + encoder.next_scanline * stride);
+        jpeg_write_scanlines(&encoder, &row, 1);
+    }
+    jpeg_finish_compress(&encoder);
+    jpeg_destroy_compress(&encoder);
+    const bool failed = std::ferror(file) != 0;
+    if (std::fclose(file) != 0 || failed) return std::strerror(errno);
+    return "";
+}
+
 void remove_quietly(const fs::path& path) {
     std::error_code ignored;
     fs::remove_all(path, ignored);
@@ -167,20 +223,12 @@ private:
     void encode(const TileJob& job) {
         const int32_t size = options_.tile_size;
         const fs::path file = folder_ / tile_file_name(job.row, job.column);
-        try {
-            const bool full_chroma = options_.subsampling == ChromaSubsampling::FULL_444;
-            job.strip->extract_area(job.column * size, 0, size, size)
-                .jpegsave(file.c_str(),
-                          VImage::option()
-                              ->set("Q", options_.quality)
-                              ->set("interlace", options_.progressive)
-                              ->set("subsample_mode", full_chroma ? VIPS_FOREIGN_SUBSAMPLE_OFF
-                                                                  : VIPS_FOREIGN_SUBSAMPLE_ON)
-                              ->set("strip", true));
-            ++tiles_done_;
-        } catch (const VError& e) {
-            fail("cannot write " + file.string() + ": " + first_line(e.what()));
-        }
+        const VImage& strip = *job.strip;
+        const size_t stride = VIPS_IMAGE_SIZEOF_LINE(strip.get_image());
+        const uint8_t* pixels = static_cast<const uint8_t*>(strip.data()) + size_t{3} * size * job.column;
+        const std::string error = encode_tile(pixels, stride, size, options_, file.c_str());
+        if (!error.empty()) fail("cannot write " + file.string() + ": " + error);
+        else ++tiles_done_;
     }
 
     const MakeOptions& options_;
