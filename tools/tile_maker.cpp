@@ -25,6 +25,8 @@
 #include <jpeglib.h>
 #include <vips/vips8>
 
+#include "tools/tileset_check.h"
+
 namespace fs = std::filesystem;
 using vips::VError;
 using vips::VImage;
@@ -334,6 +336,15 @@ MakeOutcome make_tileset(const MakeOptions& options, std::atomic<int64_t>& tiles
         return outcome;
     }
     outcome.grid = plan.grid;
+    // The viewer must be able to open what is made: its limits on the length of the tile
+    // folder and the tile paths depend on where the tileset lies.
+    const std::string absolute_file = fs::absolute(paths.tileset_file).lexically_normal().string();
+    const TilesetReading as_viewer_reads =
+        read_tileset_text(absolute_file, tileset_file_text(plan.grid, options.tile_size, options.name), "");
+    if (!as_viewer_reads.ok) {
+        outcome.error = "the viewer could not open " + paths.tileset_file.string() + ": " + as_viewer_reads.error;
+        return outcome;
+    }
 
     VImage padded;
     try {

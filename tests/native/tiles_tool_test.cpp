@@ -229,6 +229,7 @@ TEST(TilesToolRefusals, EachBadInputHasItsMessageAndExitCode) {
         {"make '" + d + "/text.jpg' " + d + "/o", 1, "cannot read " + d + "/text.jpg as an image: "},
         {"make '" + d + "/ok.ppm' " + d + "/taken", 1, d + "/taken/ok.tvt already exists (--force replaces the tileset)"},
         {"make '" + d + "/ok.ppm' " + d + "/ok.ppm", 1, d + "/ok.ppm exists and is not a folder"},
+        {"make '" + d + "/ok.ppm' " + d + "/" + std::string(250, 'x'), 1, "the viewer could not open " + d + "/" + std::string(250, 'x') + "/ok.tvt: TileDir is too long"},
         {"check", 2, "check needs a TILESET.tvt"},
         {"check " + d + "/taken/ok.tvt --jobs 0", 2, "--jobs 0: must be a whole number from 1 to 256"},
         {"check " + d + "/none.tvt", 3, "cannot open " + d + "/none.tvt: No such file or directory"},
@@ -249,6 +250,7 @@ TEST(TilesToolRefusals, EachBadInputHasItsMessageAndExitCode) {
         EXPECT_EQ(entry.path().filename().string().find(".partial"), std::string::npos)
             << "left behind: " << entry.path();
     EXPECT_FALSE(fs::exists(dir / "o")) << "nothing made for refused inputs";
+    EXPECT_FALSE(fs::exists(dir / std::string(250, 'x'))) << "nothing made for refused inputs";
     EXPECT_TRUE(fs::exists(dir / "taken" / "ok" / "000" / "000.jpg")) << "the tileset that exists was kept";
 }
 
