@@ -12,10 +12,11 @@ E2E_LIB_DIR=$(cd "$(dirname "$0")" && pwd)
 
 ROOT=$(cd "$E2E_LIB_DIR/../.." && pwd)
 TOOL=${TERRAVA_TILES:-$ROOT/build/native/terrava-tiles}
+[ -x "$TOOL" ] || TOOL=$ROOT/build/bench/terrava-tiles
 WIDTH=900 HEIGHT=650 TILE=256 COLUMNS=4 ROWS=3
 
 e2e_begin tileset_tool
-[ -x "$TOOL" ] || e2e_die "no terrava-tiles at $TOOL (build the native preset)"
+[ -x "$TOOL" ] || e2e_die "no terrava-tiles in build/native or build/bench (build the native preset)"
 "$E2E_CONVERT" /usr/share/xplanet/images/earth.jpg -crop "${WIDTH}x${HEIGHT}+300+100" +repage \
   "$E2E_OUT/piece.png" || e2e_die "could not cut the source picture"
 made=$E2E_OUT/made
