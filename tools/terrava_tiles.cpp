@@ -167,6 +167,17 @@ int run_check(const std::vector<std::string>& args) {
                              : static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
     const TileGeometry& g = reading.tileset.geometry;
     std::atomic<int64_t> done{0}, total{int64_t{g.tile_columns} * g.tile_rows};
+    std::error_code error;
+    const std::string& folder = reading.tileset.tile_dir;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+        // One line instead of one per tile.
+        std::printf("missing     every tile: the tile folder %s does not exist\n", folder.c_str());
+        CheckTally tally = tally_problems(total, {});
+        tally.missing = tally.tiles;
+        tally.good = 0;
+        std::printf("%s\n", summary_line(tally).c_str());
+        return EXIT_FAILED;
+    }
     std::vector<TileProblem> problems;
     {
         ProgressBar bar(done, total);

@@ -184,6 +184,16 @@ TEST(TilesToolCheck, ReportsExactlyTheDamagedTiles) {
         "undecodable 002/001.jpg: error -217 ERR_NO_SOI\n"
         "truncated   002/003.jpg: the data ends before the end-of-image marker\n"
         "12 tiles: 8 good, 1 missing, 0 unreadable, 1 failed to decode, 1 truncated, 1 of the wrong size\n";
+    {
+        std::string moved = read_text(dir / "map.tvt");
+        moved.replace(moved.find("TileDir=map"), 11, "TileDir=gone");
+        std::ofstream(dir / "elsewhere.tvt") << moved;
+        const ToolRun run = run_tool("check '" + (dir / "elsewhere.tvt").string() + "'", dir);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "missing     every tile: the tile folder " + (dir / "gone").string() +
+                               " does not exist\n12 tiles: 0 good, 12 missing, 0 unreadable, 0 "
+                               "failed to decode, 0 truncated, 0 of the wrong size\n");
+    }
     for (const char* jobs : {"1", "3"}) {
         const ToolRun run = run_tool("check '" + (dir / "map.tvt").string() + "' --jobs " + jobs, dir);
         EXPECT_EQ(run.status, 1) << "--jobs " << jobs;
