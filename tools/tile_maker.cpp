@@ -1,9 +1,9 @@
 // The work of `terrava-tiles make`: libvips opens and checks the image, turns it into 8-bit
-// sRGB padded to whole tiles and reads it strip by strip in order (opened for sequential
-// access, so no format is decoded more than once or held whole); worker threads encode the
-// tiles of each strip with libjpeg straight from the strip's memory (a libvips save per tile
-// costs a thread-pool hand-over per tile, more system time than the encoding itself); the
-// finished tileset is put in place by renaming.
+// sRGB padded to whole tiles and reads it in bands of rows, in order (opened for sequential
+// access, so no format is decoded more than once or held whole); worker threads feed the rows
+// of each band to one libjpeg encoder per tile column (a libvips save per tile costs a
+// thread-pool hand-over per tile, more system time than the encoding itself); the finished
+// tileset is put in place by renaming.
 #include "tools/tile_maker.h"
 
 #include <sys/stat.h>
@@ -15,7 +15,6 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <memory>
 #include <mutex>
@@ -32,13 +31,6 @@ using vips::VError;
 using vips::VImage;
 
 namespace {
-
-// A strip held by the tiles still to be encoded from it.
-struct TileJob {
-    std::shared_ptr<VImage> strip;
-    int32_t row;
-    int32_t column;
-};
 
 struct Paths {
     fs::path out_dir;
@@ -109,7 +101,12 @@ VImage as_rgb(VImage image) {
     return image;
 }
 
-// libjpeg reports a failure by longjmp back into encode_tile.
+void remove_quietly(const fs::path& path) {
+    std::error_code ignored;
+    fs::remove_all(path, ignored);
+}
+
+// libjpeg reports a failure by longjmp back into the TileEncoder call that was running.
 struct EncoderErrors {
     jpeg_error_mgr manager;
     std::jmp_buf back;
@@ -122,76 +119,126 @@ void on_encoder_error(j_common_ptr encoder) {
     std::longjmp(errors->back, 1);
 }
 
-// Writes the size x size tile whose top-left pixel is `pixels` (rows `stride` bytes apart,
-// three bytes a pixel) as a JPEG file without metadata; the failure, or empty.
-std::string encode_tile(const uint8_t* pixels, size_t stride, int32_t size,
-                        const MakeOptions& options, const char* path) {
-    std::FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) return std::strerror(errno);
-    jpeg_compress_struct encoder;
-    EncoderErrors errors;
-    encoder.err = jpeg_std_error(&errors.manager);
-    errors.manager.error_exit = on_encoder_error;
-    if (setjmp(errors.back) != 0) {
-        jpeg_destroy_compress(&encoder);
-        std::fclose(file);
-        return errors.message;
-    }
-    jpeg_create_compress(&encoder);
-    jpeg_stdio_dest(&encoder, file);
-    encoder.image_width = static_cast<JDIMENSION>(size);
-    encoder.image_height = static_cast<JDIMENSION>(size);
-    encoder.input_components = 3;
-    encoder.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&encoder);
-    jpeg_set_quality(&encoder, options.quality, TRUE);
-    const int luma_sampling = options.subsampling == ChromaSubsampling::FULL_444 ? 1 : 2;
-    encoder.comp_info[0].h_samp_factor = luma_sampling;
-    encoder.comp_info[0].v_samp_factor = luma_sampling;
-    if (options.progressive) jpeg_simple_progression(&encoder);
-    jpeg_start_compress(&encoder, TRUE);
-    while (encoder.next_scanline < encoder.image_height) {
-        JSAMPROW row = const_cast<JSAMPROW>(pixels + encoder.next_scanline * stride);
-        jpeg_write_scanlines(&encoder, &row, 1);
-    }
-    jpeg_finish_compress(&encoder);
-    jpeg_destroy_compress(&encoder);
-    const bool failed = std::ferror(file) != 0;
-    if (std::fclose(file) != 0 || failed) return std::strerror(errno);
-    return "";
-}
-
-void remove_quietly(const fs::path& path) {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-}
-
-// Encodes the tiles of the strips it is handed, on `workers` threads, into `folder`.
-class TileEncoders {
+// One column's tile being encoded: fed its rows as they are read, written to its file when the
+// last one came. The compressed data stays in memory until then, so a whole row of tiles in
+// progress holds no open file. Baseline tiles keep only a few pixel rows in the encoder.
+class TileEncoder {
 public:
-    TileEncoders(const MakeOptions& options, const fs::path& folder, int32_t workers,
-                 std::atomic<int64_t>& tiles_done)
-        : options_(options), folder_(folder), tiles_done_(tiles_done) {
-        for (int32_t i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+    TileEncoder() {
+        encoder_.err = jpeg_std_error(&errors_.manager);
+        errors_.manager.error_exit = on_encoder_error;
+        errors_.message[0] = '\0';
     }
-    ~TileEncoders() { finish(); }
+    ~TileEncoder() {
+        if (created_) jpeg_destroy_compress(&encoder_);
+        std::free(output_);
+    }
+    TileEncoder(const TileEncoder&) = delete;
+    TileEncoder& operator=(const TileEncoder&) = delete;
 
-    // Queues one strip's tiles once the queue has run dry, so at most the strip being
-    // finished, this one and the next being read are alive. False after a failure.
-    bool add_strip(std::shared_ptr<VImage> strip, int32_t row, int32_t columns) {
+    // Each returns false on failure, with the reason in error().
+    bool start(const MakeOptions& options) {
+        if (setjmp(errors_.back) != 0) return false;
+        if (!created_) {
+            jpeg_create_compress(&encoder_);
+            created_ = true;
+        }
+        std::free(output_);
+        output_ = nullptr;
+        output_size_ = 0;
+        jpeg_mem_dest(&encoder_, &output_, &output_size_);
+        encoder_.image_width = static_cast<JDIMENSION>(options.tile_size);
+        encoder_.image_height = static_cast<JDIMENSION>(options.tile_size);
+        encoder_.input_components = 3;
+        encoder_.in_color_space = JCS_RGB;
+        jpeg_set_defaults(&encoder_);
+        jpeg_set_quality(&encoder_, options.quality, TRUE);
+        const int luma_sampling = options.subsampling == ChromaSubsampling::FULL_444 ? 1 : 2;
+        encoder_.comp_info[0].h_samp_factor = luma_sampling;
+        encoder_.comp_info[0].v_samp_factor = luma_sampling;
+        if (options.progressive) jpeg_simple_progression(&encoder_);
+        jpeg_start_compress(&encoder_, TRUE);
+        return true;
+    }
+
+    // `count` rows, the first at `first`, each `stride` bytes after the one before.
+    bool write_rows(const uint8_t* first, size_t stride, int32_t count) {
+        if (setjmp(errors_.back) != 0) return false;
+        constexpr int32_t BATCH = 32;
+        JSAMPROW rows[BATCH];
+        for (int32_t done = 0; done < count;) {
+            const int32_t batch = std::min(count - done, BATCH);
+            for (int32_t i = 0; i < batch; ++i)
+                rows[i] = const_cast<JSAMPROW>(first + static_cast<size_t>(done + i) * stride);
+            const JDIMENSION written = jpeg_write_scanlines(&encoder_, rows, static_cast<JDIMENSION>(batch));
+            if (written == 0) {
+                std::snprintf(errors_.message, sizeof errors_.message, "the encoder took no rows");
+                return false;
+            }
+            done += static_cast<int32_t>(written);
+        }
+        return true;
+    }
+
+    bool finish(const char* path) {
+        if (setjmp(errors_.back) != 0) return false;
+        jpeg_finish_compress(&encoder_);
+        std::FILE* file = std::fopen(path, "wb");
+        const bool written = file != nullptr && std::fwrite(output_, 1, output_size_, file) == output_size_;
+        if (file == nullptr || std::fclose(file) != 0 || !written) {
+            std::snprintf(errors_.message, sizeof errors_.message, "%s", std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+
+    const char* error() const { return errors_.message; }
+
+private:
+    jpeg_compress_struct encoder_;
+    EncoderErrors errors_;
+    bool created_ = false;
+    unsigned char* output_ = nullptr;
+    unsigned long output_size_ = 0;
+};
+
+// Rows read at a time: the image is held a band of this many full-width rows at a time (two
+// bands at most), whatever the tile size.
+constexpr int32_t BAND_ROWS = 64;
+
+// Hands each band of rows to every worker; worker w encodes columns w, w + workers, ... and
+// keeps one TileEncoder per column for the tile row in progress. The next band is handed over
+// once every worker is done with the one before, so the reader reads it meanwhile.
+class BandEncoders {
+public:
+    BandEncoders(const MakeOptions& options, const TileGrid& grid, const fs::path& folder,
+                 int32_t workers, std::atomic<int64_t>& tiles_done)
+        : options_(options), grid_(grid), folder_(folder), workers_(workers), tiles_done_(tiles_done) {
+        for (int32_t w = 0; w < workers; ++w) threads_.emplace_back([this, w] { work(w); });
+    }
+    ~BandEncoders() { finish(); }
+
+    // Rows y0 .. y0 + rows - 1 of the padded image, full width; false after a failure.
+    bool add_band(std::shared_ptr<VImage> band, int32_t y0, int32_t rows) {
         std::unique_lock<std::mutex> hold(lock_);
-        drained_.wait(hold, [this] { return queue_.empty() || !error_.empty(); });
+        idle_.wait(hold, [this] { return busy_ == 0; });
         if (!error_.empty()) return false;
-        for (int32_t column = 0; column < columns; ++column) queue_.push_back({strip, row, column});
+        band_ = std::move(band);
+        band_y0_ = y0;
+        band_rows_ = rows;
+        ++band_number_;
+        busy_ = workers_;
         ready_.notify_all();
         return true;
     }
 
-    // Waits for every queued tile; the first failure, or empty.
+    // Waits for the workers to finish; the first failure, or empty.
     std::string finish() {
         {
-            std::lock_guard<std::mutex> hold(lock_);
+            std::unique_lock<std::mutex> hold(lock_);
+            idle_.wait(hold, [this] { return busy_ == 0; });
             closing_ = true;
+            band_.reset();
             ready_.notify_all();
         }
         for (std::thread& thread : threads_) thread.join();
@@ -202,76 +249,117 @@ public:
     void fail(const std::string& error) {
         std::lock_guard<std::mutex> hold(lock_);
         if (error_.empty()) error_ = error;
-        queue_.clear();
-        drained_.notify_all();
     }
 
 private:
-    void work() {
+    void work(int32_t first_column) {
+        std::vector<std::unique_ptr<TileEncoder>> encoders;
+        for (int32_t c = first_column; c < grid_.columns; c += workers_)
+            encoders.push_back(std::make_unique<TileEncoder>());
+        int64_t seen = 0;
         for (;;) {
-            TileJob job;
+            std::shared_ptr<VImage> band;
+            int32_t y0, rows;
             {
                 std::unique_lock<std::mutex> hold(lock_);
-                ready_.wait(hold, [this] { return !queue_.empty() || closing_; });
-                if (queue_.empty()) return;
-                job = std::move(queue_.front());
-                queue_.pop_front();
-                if (queue_.empty()) drained_.notify_all();
+                ready_.wait(hold, [&] { return band_number_ > seen || closing_; });
+                if (band_number_ == seen) return;
+                seen = band_number_;
+                band = band_;
+                y0 = band_y0_;
+                rows = band_rows_;
             }
-            encode(job);
+            bool failed;
+            {
+                std::lock_guard<std::mutex> hold(lock_);
+                failed = !error_.empty();
+            }
+            if (!failed) encode_band(*band, y0, rows, first_column, encoders);
+            band.reset();
+            std::lock_guard<std::mutex> hold(lock_);
+            if (--busy_ == 0) idle_.notify_all();
         }
     }
 
-    void encode(const TileJob& job) {
+    void encode_band(const VImage& band, int32_t y0, int32_t rows, int32_t first_column,
+                     std::vector<std::unique_ptr<TileEncoder>>& encoders) {
         const int32_t size = options_.tile_size;
-        const fs::path file = folder_ / tile_file_name(job.row, job.column);
-        const VImage& strip = *job.strip;
-        const size_t stride = VIPS_IMAGE_SIZEOF_LINE(strip.get_image());
-        const uint8_t* pixels = static_cast<const uint8_t*>(strip.data()) + size_t{3} * size * job.column;
-        const std::string error = encode_tile(pixels, stride, size, options_, file.c_str());
-        if (!error.empty()) fail("cannot write " + file.string() + ": " + error);
-        else ++tiles_done_;
+        const size_t stride = VIPS_IMAGE_SIZEOF_LINE(band.get_image());
+        const uint8_t* pixels = static_cast<const uint8_t*>(band.data());
+        for (size_t k = 0; k < encoders.size(); ++k) {
+            const int32_t column = first_column + static_cast<int32_t>(k) * workers_;
+            TileEncoder& encoder = *encoders[k];
+            for (int32_t y = y0; y < y0 + rows;) {
+                const int32_t in_tile = y % size;
+                const int32_t count = std::min(y0 + rows - y, size - in_tile);
+                const fs::path file = folder_ / tile_file_name(y / size, column);
+                const bool ok =
+                    (in_tile != 0 || encoder.start(options_)) &&
+                    encoder.write_rows(pixels + static_cast<size_t>(y - y0) * stride +
+                                           size_t{3} * size * column,
+                                       stride, count) &&
+                    (in_tile + count != size || encoder.finish(file.c_str()));
+                if (!ok) {
+                    fail("cannot write " + file.string() + ": " + encoder.error());
+                    return;
+                }
+                if (in_tile + count == size) ++tiles_done_;
+                y += count;
+            }
+        }
     }
 
     const MakeOptions& options_;
+    const TileGrid grid_;
     const fs::path folder_;
+    const int32_t workers_;
     std::atomic<int64_t>& tiles_done_;
     std::mutex lock_;
     std::condition_variable ready_;
-    std::condition_variable drained_;
-    std::deque<TileJob> queue_;
+    std::condition_variable idle_;
+    std::shared_ptr<VImage> band_;
+    int32_t band_y0_ = 0;
+    int32_t band_rows_ = 0;
+    int64_t band_number_ = 0;
+    int32_t busy_ = 0;
     bool closing_ = false;
     std::string error_;
     std::vector<std::thread> threads_;
 };
 
-// Reads `padded` strip by strip into `paths.partial_tiles`; the first failure, or empty.
+// Reads `padded` band by band into `paths.partial_tiles`; the first failure, or empty.
 std::string cut_tiles(const VImage& padded, const MakeOptions& options, const TileGrid& grid,
                       const Paths& paths, std::atomic<int64_t>& tiles_done,
                       const std::atomic<bool>& stop) {
     const int32_t size = options.tile_size;
-    const int32_t workers = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
-    TileEncoders encoders(options, paths.partial_tiles, workers, tiles_done);
-    for (int32_t row = 0; row < grid.rows; ++row) {
+    const int32_t workers = static_cast<int32_t>(
+        std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()),
+                           static_cast<unsigned>(grid.columns)));
+    const int32_t height = grid.rows * size;
+    BandEncoders encoders(options, grid, paths.partial_tiles, workers, tiles_done);
+    for (int32_t y0 = 0; y0 < height; y0 += BAND_ROWS) {
         if (stop) {
             encoders.fail("interrupted");
             break;
         }
+        const int32_t rows = std::min(BAND_ROWS, height - y0);
         std::error_code error;
-        const fs::path folder = paths.partial_tiles / row_folder_name(row);
-        if (!fs::create_directory(folder, error)) {
-            encoders.fail("cannot create " + folder.string() + ": " + error.message());
-            break;
+        for (int32_t row = (y0 + size - 1) / size; row * size < y0 + rows; ++row) {
+            const fs::path folder = paths.partial_tiles / row_folder_name(row);
+            if (!fs::create_directory(folder, error)) {
+                encoders.fail("cannot create " + folder.string() + ": " + error.message());
+                return encoders.finish();
+            }
         }
-        std::shared_ptr<VImage> strip;
+        std::shared_ptr<VImage> band;
         try {
-            strip = std::make_shared<VImage>(
-                padded.extract_area(0, row * size, grid.columns * size, size).copy_memory());
+            band = std::make_shared<VImage>(
+                padded.extract_area(0, y0, grid.columns * size, rows).copy_memory());
         } catch (const VError& e) {
             encoders.fail("cannot read " + options.image + ": " + first_line(e.what()));
             break;
         }
-        if (!encoders.add_strip(std::move(strip), row, grid.columns)) break;
+        if (!encoders.add_band(std::move(band), y0, rows)) break;
     }
     return encoders.finish();
 }

@@ -1,7 +1,8 @@
-// Cutting an image into a tileset with libvips. The image is read once, top to bottom, one
-// strip of a tile row at a time, while worker threads encode the strip before it; only a few
-// strips are ever in memory. Tiles go to a hidden folder next to the tileset, which takes the
-// tileset's name, and then the tileset file is written, only when every tile is in place.
+// Cutting an image into a tileset with libvips and libjpeg. The image is read once, top to
+// bottom, a band of rows at a time, while worker threads feed the band before it to one tile
+// encoder per column; memory grows with the image's width only. Tiles go to a hidden folder
+// next to the tileset, which takes the tileset's name, and then the tileset file is written,
+// only when every tile is in place.
 #pragma once
 #include <atomic>
 #include <cstdint>
