@@ -311,3 +311,29 @@ TEST(TilesToolCheck, TileDirAsTheViewerResolvesIt) {
         }
     }
 }
+
+// Each encoding option gives tiles our decoder reads at the right size, and --force replaces
+// a tileset whole, leaving no hidden folder behind.
+TEST(TilesToolMake, EveryEncodingDecodesAndForceReplaces) {
+    const fs::path dir = work_dir("options");
+    write_cell_image(dir / "pic.ppm", 100, 70);
+    const struct {
+        const char* options;
+        const char* tile_size;
+    } cases[] = {{"--tile 32", "32"},
+                 {"--tile 32 --progressive --force", "32"},
+                 {"--tile 16 --progressive --subsample 444 --force", "16"},
+                 {"--tile 48 --subsample 444 --quality 100 --force", "48"}};
+    for (const auto& c : cases) {
+        const ToolRun make = run_tool("make '" + (dir / "pic.ppm").string() + "' '" + dir.string() + "' " + c.options, dir);
+        ASSERT_EQ(make.status, 0) << c.options << ": " << make.err;
+        const ToolRun check = run_tool("check '" + (dir / "pic.tvt").string() + "' --jobs 2", dir);
+        EXPECT_EQ(check.status, 0) << c.options << ": " << check.out;
+        const std::string tvt = read_text(dir / "pic.tvt");
+        EXPECT_NE(tvt.find(std::string("TileSizeX=") + c.tile_size + "\r\n"), std::string::npos)
+            << c.options << ": " << tvt;
+    }
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
+    EXPECT_FALSE(fs::exists(dir / "pic" / "002")) << "tiles of a replaced tileset remain (3 x 2 now)";
+}
