@@ -1,9 +1,9 @@
 // The work of `terrava-tiles make`: libvips opens and checks the image, turns it into 8-bit
-// sRGB padded to whole tiles and reads it in bands of rows, in order (opened for sequential
-// access, so no format is decoded more than once or held whole); worker threads feed the rows
-// of each band to one libjpeg encoder per tile column (a libvips save per tile costs a
-// thread-pool hand-over per tile, more system time than the encoding itself); the finished
-// tileset is put in place by renaming.
+// sRGB padded to whole tiles, and this thread reads it in bands of rows, in order, through two
+// regions in turn (the image is opened for sequential access, so no format is decoded more
+// than once or held whole); worker threads feed the rows of each band to one libjpeg encoder
+// per tile column (a libvips save per tile costs a thread-pool hand-over per tile, more system
+// time than the encoding itself); the finished tileset is put in place by renaming.
 #include "tools/tile_maker.h"
 
 #include <sys/stat.h>
@@ -23,6 +23,8 @@
 
 #include <jpeglib.h>
 #include <vips/vips8>
+// After vips8, whose namespace macros it needs.
+#include <vips/VRegion8.h>
 
 #include "tools/tileset_check.h"
 
@@ -218,12 +220,15 @@ public:
     }
     ~BandEncoders() { finish(); }
 
-    // Rows y0 .. y0 + rows - 1 of the padded image, full width; false after a failure.
-    bool add_band(std::shared_ptr<VImage> band, int32_t y0, int32_t rows) {
+    // Rows y0 .. y0 + rows - 1 of the padded image, full width, the first at `pixels` and each
+    // `stride` bytes after the one before; they must stay until the next add_band or finish.
+    // False after a failure.
+    bool add_band(const uint8_t* pixels, size_t stride, int32_t y0, int32_t rows) {
         std::unique_lock<std::mutex> hold(lock_);
         idle_.wait(hold, [this] { return busy_ == 0; });
         if (!error_.empty()) return false;
-        band_ = std::move(band);
+        band_pixels_ = pixels;
+        band_stride_ = stride;
         band_y0_ = y0;
         band_rows_ = rows;
         ++band_number_;
@@ -238,7 +243,6 @@ public:
             std::unique_lock<std::mutex> hold(lock_);
             idle_.wait(hold, [this] { return busy_ == 0; });
             closing_ = true;
-            band_.reset();
             ready_.notify_all();
         }
         for (std::thread& thread : threads_) thread.join();
@@ -258,14 +262,16 @@ private:
             encoders.push_back(std::make_unique<TileEncoder>());
         int64_t seen = 0;
         for (;;) {
-            std::shared_ptr<VImage> band;
+            const uint8_t* pixels;
+            size_t stride;
             int32_t y0, rows;
             {
                 std::unique_lock<std::mutex> hold(lock_);
                 ready_.wait(hold, [&] { return band_number_ > seen || closing_; });
                 if (band_number_ == seen) return;
                 seen = band_number_;
-                band = band_;
+                pixels = band_pixels_;
+                stride = band_stride_;
                 y0 = band_y0_;
                 rows = band_rows_;
             }
@@ -274,18 +280,15 @@ private:
                 std::lock_guard<std::mutex> hold(lock_);
                 failed = !error_.empty();
             }
-            if (!failed) encode_band(*band, y0, rows, first_column, encoders);
-            band.reset();
+            if (!failed) encode_band(pixels, stride, y0, rows, first_column, encoders);
             std::lock_guard<std::mutex> hold(lock_);
             if (--busy_ == 0) idle_.notify_all();
         }
     }
 
-    void encode_band(const VImage& band, int32_t y0, int32_t rows, int32_t first_column,
-                     std::vector<std::unique_ptr<TileEncoder>>& encoders) {
+    void encode_band(const uint8_t* pixels, size_t stride, int32_t y0, int32_t rows,
+                     int32_t first_column, std::vector<std::unique_ptr<TileEncoder>>& encoders) {
         const int32_t size = options_.tile_size;
-        const size_t stride = VIPS_IMAGE_SIZEOF_LINE(band.get_image());
-        const uint8_t* pixels = static_cast<const uint8_t*>(band.data());
         for (size_t k = 0; k < encoders.size(); ++k) {
             const int32_t column = first_column + static_cast<int32_t>(k) * workers_;
             TileEncoder& encoder = *encoders[k];
@@ -317,7 +320,8 @@ private:
     std::mutex lock_;
     std::condition_variable ready_;
     std::condition_variable idle_;
-    std::shared_ptr<VImage> band_;
+    const uint8_t* band_pixels_ = nullptr;
+    size_t band_stride_ = 0;
     int32_t band_y0_ = 0;
     int32_t band_rows_ = 0;
     int64_t band_number_ = 0;
@@ -336,6 +340,15 @@ std::string cut_tiles(const VImage& padded, const MakeOptions& options, const Ti
         std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()),
                            static_cast<unsigned>(grid.columns)));
     const int32_t height = grid.rows * size;
+    // Two regions in turn: one is read (in this thread, in order) while the band of the other
+    // is encoded.
+    std::vector<vips::VRegion> regions;
+    try {
+        regions.push_back(vips::VRegion::new_from_image(padded));
+        regions.push_back(vips::VRegion::new_from_image(padded));
+    } catch (const VError& e) {
+        return "cannot read " + options.image + ": " + first_line(e.what());
+    }
     BandEncoders encoders(options, grid, paths.partial_tiles, workers, tiles_done);
     for (int32_t y0 = 0; y0 < height; y0 += BAND_ROWS) {
         if (stop) {
@@ -351,15 +364,14 @@ std::string cut_tiles(const VImage& padded, const MakeOptions& options, const Ti
                 return encoders.finish();
             }
         }
-        std::shared_ptr<VImage> band;
+        const vips::VRegion& region = regions[(y0 / BAND_ROWS) % 2];
         try {
-            band = std::make_shared<VImage>(
-                padded.extract_area(0, y0, grid.columns * size, rows).copy_memory());
+            region.prepare(0, y0, grid.columns * size, rows);
         } catch (const VError& e) {
             encoders.fail("cannot read " + options.image + ": " + first_line(e.what()));
             break;
         }
-        if (!encoders.add_band(std::move(band), y0, rows)) break;
+        if (!encoders.add_band(region.addr(), region.stride(), y0, rows)) break;
     }
     return encoders.finish();
 }
