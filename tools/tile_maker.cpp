@@ -408,6 +408,24 @@ std::string install(const MakeOptions& options, const TileGrid& grid, const Path
     return "";
 }
 
+// Why the viewer could not open the tileset file about to be written, or empty: its limits on
+// the length of the tile folder and of the tile paths depend on where the tileset lies.
+std::string viewer_refusal(const MakeOptions& options, const Paths& paths, const TileGrid& grid) {
+    const std::string absolute_file = fs::absolute(paths.tileset_file).lexically_normal().string();
+    const TilesetReading reading = read_tileset_text(
+        absolute_file, tileset_file_text(grid, options.tile_size, options.name), "");
+    if (reading.ok) return "";
+    return "the viewer could not open " + paths.tileset_file.string() + ": " + reading.error;
+}
+
+// The image as tiles take it: 8-bit sRGB, padded with the padding colour to whole tiles.
+VImage padded_to_grid(const VImage& image, const TileGrid& grid, int32_t tile_size) {
+    return as_rgb(image).embed(0, 0, grid.columns * tile_size, grid.rows * tile_size,
+                               VImage::option()
+                                   ->set("extend", VIPS_EXTEND_BACKGROUND)
+                                   ->set("background", padding_colour()));
+}
+
 }  // namespace
 
 MakeOutcome make_tileset(const MakeOptions& options, std::atomic<int64_t>& tiles_done,
@@ -431,28 +449,13 @@ MakeOutcome make_tileset(const MakeOptions& options, std::atomic<int64_t>& tiles
     outcome.image_width = image.width();
     outcome.image_height = image.height();
     const GridPlan plan = plan_tile_grid(image.width(), image.height(), options.tile_size);
-    if (!plan.ok) {
-        outcome.error = options.image + ": " + plan.error;
-        return outcome;
-    }
     outcome.grid = plan.grid;
-    // The viewer must be able to open what is made: its limits on the length of the tile
-    // folder and the tile paths depend on where the tileset lies.
-    const std::string absolute_file = fs::absolute(paths.tileset_file).lexically_normal().string();
-    const TilesetReading as_viewer_reads =
-        read_tileset_text(absolute_file, tileset_file_text(plan.grid, options.tile_size, options.name), "");
-    if (!as_viewer_reads.ok) {
-        outcome.error = "the viewer could not open " + paths.tileset_file.string() + ": " + as_viewer_reads.error;
-        return outcome;
-    }
+    outcome.error = plan.ok ? viewer_refusal(options, paths, plan.grid) : options.image + ": " + plan.error;
+    if (!outcome.error.empty()) return outcome;
 
     VImage padded;
     try {
-        padded = as_rgb(image).embed(0, 0, plan.grid.columns * options.tile_size,
-                                     plan.grid.rows * options.tile_size,
-                                     VImage::option()
-                                         ->set("extend", VIPS_EXTEND_BACKGROUND)
-                                         ->set("background", padding_colour()));
+        padded = padded_to_grid(image, plan.grid, options.tile_size);
     } catch (const VError& e) {
         outcome.error = "cannot convert " + options.image + " to RGB: " + first_line(e.what());
         return outcome;

@@ -337,3 +337,17 @@ TEST(TilesToolMake, EveryEncodingDecodesAndForceReplaces) {
         EXPECT_NE(entry.path().filename().string()[0], '.') << "left behind: " << entry.path();
     EXPECT_FALSE(fs::exists(dir / "pic" / "002")) << "tiles of a replaced tileset remain (3 x 2 now)";
 }
+
+// The progress line: percentage, counts, rate and the time left at that rate.
+TEST(TilesToolPlan, ProgressLine) {
+    const struct {
+        int64_t done, total;
+        double seconds;
+        const char* line;
+    } cases[] = {{0, 4096, 0.0, "   0% 0/4096 tiles"},
+                 {1024, 4096, 2.0, "  25% 1024/4096 tiles  512 tiles/s  6 s left"},
+                 {100, 100000, 10.0, "   0% 100/100000 tiles  10 tiles/s  166 min 30 s left"},
+                 {7, 7, 1.0, " 100% 7/7 tiles  7 tiles/s  0 s left"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(format_progress(c.done, c.total, c.seconds), c.line) << c.done << " of " << c.total;
+}
