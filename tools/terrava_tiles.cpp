@@ -74,7 +74,7 @@ public:
         wake_.notify_all();
         thread_.join();
         draw();
-        std::fputc('\n', stderr);
+        if (drawn_) std::fputc('\n', stderr);
     }
 
 private:
@@ -87,6 +87,7 @@ private:
         const double elapsed =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
         if (total_ == 0) return;
+        drawn_ = true;
         std::fprintf(stderr, "\r%s\x1b[K", format_progress(done_, total_, elapsed).c_str());
         std::fflush(stderr);
     }
@@ -97,6 +98,7 @@ private:
     std::mutex lock_;
     std::condition_variable wake_;
     bool finished_ = false;
+    bool drawn_ = false;
     std::thread thread_;
 };
 
@@ -107,7 +109,7 @@ int run_make(const std::vector<std::string>& args, const char* program) {
         std::fprintf(stderr, "terrava-tiles make: libvips did not start: %s\n", vips_error_buffer());
         return EXIT_FAILED;
     }
-    // Each tile is its own small pipeline: caching them would only hold on to strips.
+    // The image is read once: cached operations would only hold on to its pixels.
     vips_cache_set_max(0);
     std::atomic<int64_t> done{0}, total{0};
     MakeOutcome outcome;
