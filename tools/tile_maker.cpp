@@ -1,9 +1,9 @@
 // The work of `terrava-tiles make`: libvips opens and checks the image, turns it into 8-bit
-// sRGB padded to whole tiles, and this thread reads it in bands of rows, in order, through two
-// regions in turn (the image is opened for sequential access, so no format is decoded more
-// than once or held whole); worker threads feed the rows of each band to one libjpeg encoder
-// per tile column (a libvips save per tile costs a thread-pool hand-over per tile, more system
-// time than the encoding itself); the finished tileset is put in place by renaming.
+// sRGB padded to whole tiles, and reads it in bands of rows, in order (the image is opened for
+// sequential access, so no format is decoded more than once or held whole); worker threads
+// feed the rows of each band to one libjpeg encoder per tile column (a libvips save per tile
+// costs a thread-pool hand-over per tile, more system time than the encoding itself); the
+// finished tileset is put in place by renaming.
 #include "tools/tile_maker.h"
 
 #include <sys/stat.h>
@@ -23,8 +23,6 @@
 
 #include <jpeglib.h>
 #include <vips/vips8>
-// After vips8, whose namespace macros it needs.
-#include <vips/VRegion8.h>
 
 #include "tools/tileset_check.h"
 
@@ -340,15 +338,10 @@ std::string cut_tiles(const VImage& padded, const MakeOptions& options, const Ti
         std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()),
                            static_cast<unsigned>(grid.columns)));
     const int32_t height = grid.rows * size;
-    // Two regions in turn: one is read (in this thread, in order) while the band of the other
-    // is encoded.
-    std::vector<vips::VRegion> regions;
-    try {
-        regions.push_back(vips::VRegion::new_from_image(padded));
-        regions.push_back(vips::VRegion::new_from_image(padded));
-    } catch (const VError& e) {
-        return "cannot read " + options.image + ": " + first_line(e.what());
-    }
+    // Two bands in turn: one is read while the other is encoded. (Two libvips regions on the
+    // image would save a copy but hold a buffer per stage of the pipeline each: half as much
+    // memory again for a wide image.)
+    VImage bands[2];
     BandEncoders encoders(options, grid, paths.partial_tiles, workers, tiles_done);
     for (int32_t y0 = 0; y0 < height; y0 += BAND_ROWS) {
         if (stop) {
@@ -364,14 +357,17 @@ std::string cut_tiles(const VImage& padded, const MakeOptions& options, const Ti
                 return encoders.finish();
             }
         }
-        const vips::VRegion& region = regions[(y0 / BAND_ROWS) % 2];
+        // The band read two turns ago is done with: add_band waited for it.
+        VImage& band = bands[(y0 / BAND_ROWS) % 2];
         try {
-            region.prepare(0, y0, grid.columns * size, rows);
+            band = padded.extract_area(0, y0, grid.columns * size, rows).copy_memory();
         } catch (const VError& e) {
             encoders.fail("cannot read " + options.image + ": " + first_line(e.what()));
             break;
         }
-        if (!encoders.add_band(region.addr(), region.stride(), y0, rows)) break;
+        if (!encoders.add_band(static_cast<const uint8_t*>(band.data()),
+                               VIPS_IMAGE_SIZEOF_LINE(band.get_image()), y0, rows))
+            break;
     }
     return encoders.finish();
 }
