@@ -88,14 +88,15 @@ std::string output_problem(const MakeOptions& options, const Paths& paths) {
     return "";
 }
 
-// Three bands of 8-bit sRGB: transparency laid on the padding colour, grey, 16-bit and CMYK
-// images converted, extra bands dropped.
+// Three bands of 8-bit sRGB: grey, 16-bit and CMYK images converted (an alpha band is
+// scaled with them), then transparency laid on the padding colour, extra bands dropped.
 VImage as_rgb(VImage image) {
-    if (image.has_alpha())
-        image = image.flatten(VImage::option()->set("background", padding_colour()));
     if (image.interpretation() != VIPS_INTERPRETATION_sRGB || image.format() != VIPS_FORMAT_UCHAR)
         image = image.colourspace(VIPS_INTERPRETATION_sRGB);
     if (image.format() != VIPS_FORMAT_UCHAR) image = image.cast(VIPS_FORMAT_UCHAR);
+    if (image.has_alpha())
+        image = image.flatten(VImage::option()->set("background", padding_colour()))
+                    .cast(VIPS_FORMAT_UCHAR);
     if (image.bands() == 1) image = image.bandjoin({image, image});
     if (image.bands() > 3) image = image.extract_band(0, VImage::option()->set("n", 3));
     return image;

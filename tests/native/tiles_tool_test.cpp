@@ -351,3 +351,33 @@ TEST(TilesToolPlan, ProgressLine) {
     for (const auto& c : cases)
         EXPECT_EQ(format_progress(c.done, c.total, c.seconds), c.line) << c.done << " of " << c.total;
 }
+
+// Inputs of other kinds come out as 8-bit RGB: 16-bit samples scaled, grey spread to three
+// channels, and transparency laid on white. Pictures made by ImageMagick's convert.
+TEST(TilesToolMake, ColoursOfOtherKindsOfImage) {
+    const fs::path dir = work_dir("colours");
+    const struct {
+        const char* convert_arguments;
+        const char* format;   // ImageMagick's output format, to force 16-bit samples
+        const char* file;
+        int red, green, blue;
+    } cases[] = {{"-size 40x40 xc:'rgba(255,0,0,0.5)'", "PNG64:", "half_red.png", 255, 128, 128},
+                 {"-size 40x40 xc:'gray(25%)' -depth 16", "PNG:", "grey16.png", 64, 64, 64},
+                 {"-size 40x40 xc:'rgba(0,0,255,0)'", "PNG32:", "clear.png", 255, 255, 255},
+                 {"-size 40x40 xc:'rgb(10,200,30)'", "TIFF:", "plain.tif", 10, 200, 30}};
+    for (const auto& c : cases) {
+        const fs::path picture = dir / c.file;
+        const std::string make_picture = std::string("/usr/bin/convert ") + c.convert_arguments +
+                                         " '" + c.format + picture.string() + "'";
+        ASSERT_EQ(std::system(make_picture.c_str()), 0) << make_picture;
+        const ToolRun run = run_tool("make '" + picture.string() + "' '" + dir.string() + "' --tile 16 --subsample 444 --quality 100", dir);
+        ASSERT_EQ(run.status, 0) << c.file << ": " << run.err;
+        const Decoded d = decode(dir / fs::path(c.file).stem() / tile_file_name(1, 1));
+        ASSERT_EQ(d.status, 0) << c.file;
+        const int got[3] = {d.rgb[0], d.rgb[1], d.rgb[2]};
+        const int expected[3] = {c.red, c.green, c.blue};
+        for (int k = 0; k < 3; ++k)
+            EXPECT_NEAR(got[k], expected[k], 3) << c.file << ": channel " << k << " of (" << got[0]
+                                               << ", " << got[1] << ", " << got[2] << ")";
+    }
+}
