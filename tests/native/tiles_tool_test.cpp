@@ -2,6 +2,7 @@
 // `check` on a damaged tileset, and every refused input with its message and exit code. The
 // program is the one built next to the tests (TERRAVA_TILES_PROGRAM).
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <cstdint>
 #include <cstdio>
