@@ -131,6 +131,13 @@ struct BitSource {
   int32_t fetched;   // bytes fetched since the segment began
   uint8_t* ptr;      // input position
   int32_t avail;     // input bytes at ptr
+
+  int32_t available() const { return avail; }
+  void advance(int32_t n) {
+    ptr += n;
+    avail -= n;
+    fetched += n;
+  }
 };
 
 inline void load_bit_source(const JpegDecoderState& d, BitSource& s) {
@@ -176,30 +183,27 @@ inline bool word_has_ff_byte(EntropyWord w) {
 }
 
 // Tops the reader up to more than ENTROPY_WORD_BITS - 8 bits. Where the next word of input
-// holds no 0xFF it takes all the whole bytes that fit at once; otherwise byte by byte.
-// Source has the fields of BitSource; take_slowly() appends one byte the slow way.
+// holds no 0xFF it takes all the whole bytes that fit at once; otherwise byte by byte. Source
+// has bits, count and ptr, available() (input bytes at ptr) and advance(n) (n bytes taken);
+// take_slowly() appends one byte the slow way.
 template <typename Source, typename TakeSlowly>
 inline void fill_entropy_word(Source& s, TakeSlowly take_slowly) {
   while (s.count <= ENTROPY_WORD_BITS - 8) {
-    if (s.avail >= ENTROPY_WORD_BYTES) {
+    if (s.available() >= ENTROPY_WORD_BYTES) {
       const EntropyWord next = load_input_word(s.ptr);
       if (!word_has_ff_byte(next)) {
         const int32_t take = (ENTROPY_WORD_BITS - s.count) >> 3;
         const int32_t unused_bits = ENTROPY_WORD_BITS - 8 * take;
         s.bits |= (next >> unused_bits) << (unused_bits - s.count);
-        s.ptr += take;
-        s.avail -= take;
+        s.advance(take);
         s.count += 8 * take;
-        s.fetched += take;
         return;
       }
     }
-    if (s.avail > 0 && *s.ptr != 0xFF) {
+    if (s.available() > 0 && *s.ptr != 0xFF) {
       s.bits |= static_cast<EntropyWord>(*s.ptr) << (ENTROPY_WORD_BITS - 8 - s.count);
-      s.ptr++;
-      s.avail--;
+      s.advance(1);
       s.count += 8;
-      s.fetched++;
     } else {
       take_slowly();
     }

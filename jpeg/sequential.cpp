@@ -54,9 +54,12 @@ struct FastReader {
   JpegDecoderState& d;
   EntropyWord bits;
   int32_t count;
-  int32_t fetched;
   uint8_t* ptr;
-  int32_t avail;
+  // Where the input ends, and the fetch count at `origin`: the count at ptr follows from them,
+  // which keeps one fewer value live in the loop (i686 has few registers).
+  uint8_t* end;
+  uint8_t* origin;
+  int32_t fetched_at_origin;
 
   void load() {
     BitSource s;
@@ -64,14 +67,20 @@ struct FastReader {
     unpack(s);
   }
   void store() { store_bit_source(d, pack()); }
-  BitSource pack() const { return BitSource{bits, count, fetched, ptr, avail}; }
+  BitSource pack() const {
+    return BitSource{bits, count, fetched_at_origin + static_cast<int32_t>(ptr - origin), ptr,
+                     static_cast<int32_t>(end - ptr)};
+  }
   void unpack(const BitSource& s) {
     bits = s.bits;
     count = s.count;
-    fetched = s.fetched;
     ptr = s.ptr;
-    avail = s.avail;
+    end = s.ptr + s.avail;
+    origin = s.ptr;
+    fetched_at_origin = s.fetched;
   }
+  int32_t available() const { return static_cast<int32_t>(end - ptr); }
+  void advance(int32_t n) { ptr += n; }
   void fill() {
     fill_entropy_word(*this, [this]() { unpack(fetched_entropy_byte_slowly(d, pack())); });
   }
@@ -130,7 +139,7 @@ struct WindowReader {
 }  // namespace
 
 void decode_mcu_row(JpegDecoderState& d) {
-  FastReader reader{d, 0, 0, 0, nullptr, 0};
+  FastReader reader{d, 0, 0, nullptr, nullptr, nullptr, 0};
   reader.load();
   int32_t b = 0;
   for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
