@@ -4,7 +4,30 @@
 // inverse DCT's shortcuts.
 #include "jpeg/decoder_internal.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace {
+
+// Zeroes one 128-byte coefficient block. Compilers turn a memset of this size into a string
+// store, whose start-up costs more than the eight 16-byte stores.
+inline void clear_block(int16_t* coef) {
+#if defined(__SSE2__)
+  const __m128i zero = _mm_setzero_si128();
+  __m128i* out = reinterpret_cast<__m128i*>(coef);
+  _mm_storeu_si128(out + 0, zero);
+  _mm_storeu_si128(out + 1, zero);
+  _mm_storeu_si128(out + 2, zero);
+  _mm_storeu_si128(out + 3, zero);
+  _mm_storeu_si128(out + 4, zero);
+  _mm_storeu_si128(out + 5, zero);
+  _mm_storeu_si128(out + 6, zero);
+  _mm_storeu_si128(out + 7, zero);
+#else
+  std::memset(coef, 0, 128);
+#endif
+}
 
 inline int16_t dequantise(int32_t value, uint16_t q) {
   // A 16-bit product: the low 16 bits of value x q, whatever overflows.
@@ -25,7 +48,7 @@ inline void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t
   // Whatever the slot's previous block left below its limit is cleared in one sweep: a
   // 128-byte clear costs less than clearing position by position inside runs, whose
   // data-dependent loops mispredict. A limit of 1 means only position 0, rewritten below.
-  if (d.block_coef_limit[b] > 1) std::memset(coef, 0, 128);
+  if (d.block_coef_limit[b] > 1) clear_block(coef);
   const uint16_t* q = d.quant_tables[d.comp_quant[c]];
   const HuffLookup& dc_table = *d.mcu_block_dc_lookup[j];
   const int32_t dc_term = reader.dc_term(dc_table);
