@@ -85,18 +85,16 @@ drag() {
 # The drag confines the cursor, which Wine's 32-bit X11 driver can do only through XInput2
 # (libXi for i386, installed by scripts/setup). Without it every warp under the virtual
 # desktop is reported a second time and a drag goes about twice as far as the hand.
-if ldconfig -p | grep -q 'libXi\.so\.6 (libc6)'; then
-  for pause in 0.03 0.02 0.025; do
-    drag -10 -7 "$pause"
-    e2e_check "ten hand moves of (-10, -7), $pause s apart, move the view by (100, 70)" \
-      e2e_wait 30 tiles_match 130 70
-    drag 10 7 "$pause"
-    e2e_check "ten hand moves of (10, 7), $pause s apart, move it back by (-100, -70)" \
-      e2e_wait 30 tiles_match 30 0
-  done
-else
-  e2e_log "warning: no i386 libXi (libxi6:i386; scripts/setup installs it): drags not checked"
-fi
+has_i386_libxi() { ldconfig -p | grep -q 'libXi\.so\.6 (libc6)'; }
+e2e_check "the i386 libXi that exact drags need is installed (libxi6:i386, from scripts/setup)" has_i386_libxi
+for pause in 0.03 0.02 0.025; do
+  drag -10 -7 "$pause"
+  e2e_check "ten hand moves of (-10, -7), $pause s apart, move the view by (100, 70)" \
+    e2e_wait 30 tiles_match 130 70
+  drag 10 7 "$pause"
+  e2e_check "ten hand moves of (10, 7), $pause s apart, move it back by (-100, -70)" \
+    e2e_wait 30 tiles_match 30 0
+done
 
 e2e_key alt+x
 e2e_check "Alt+X ends the program with code 0" e2e_wait_exit 60
