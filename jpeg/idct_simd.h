@@ -10,6 +10,14 @@
 #include <cstdint>
 #include <cstring>
 
+// The kernel's pieces inline into one function per block shape, so that the vectors stay in
+// registers (or in that function's own spill slots) rather than pass through memory.
+#if defined(__GNUC__) || defined(__clang__)
+#define FORCE_INLINE inline __attribute__((always_inline))
+#else
+#define FORCE_INLINE inline
+#endif
+
 namespace {
 
 // A pmaddwd constant: the 16-bit pair (a, b) in every 32-bit lane.
@@ -39,7 +47,7 @@ struct VectorIdct {
 
   // The eight 32-bit outputs of the 1-D kernel for four lanes, from the interleaved input
   // pairs, with `rounding` already added (through t0 and t1, which every output contains).
-  static inline void kernel_half(V p04, V p26, V p13, V p57, V rounding, V* y) {
+  static FORCE_INLINE void kernel_half(V p04, V p26, V p13, V p57, V rounding, V* y) {
     const V t0 = Ops::add32(Ops::madd(p04, Ops::set32(K04_SUM)), rounding);
     const V t1 = Ops::add32(Ops::madd(p04, Ops::set32(K04_DIFF)), rounding);
     const V t2 = Ops::madd(p26, Ops::set32(K26_T2));
@@ -61,7 +69,7 @@ struct VectorIdct {
   }
 
   // The 1-D kernel across x[0..7] (16-bit lanes), lanes 0..3 into lo, 4..7 into hi.
-  static inline void kernel(const V* x, V rounding, V* lo, V* hi) {
+  static FORCE_INLINE void kernel(const V* x, V rounding, V* lo, V* hi) {
     kernel_half(Ops::unpacklo16(x[0], x[4]), Ops::unpacklo16(x[2], x[6]),
                 Ops::unpacklo16(x[1], x[3]), Ops::unpacklo16(x[5], x[7]), rounding, lo);
     kernel_half(Ops::unpackhi16(x[0], x[4]), Ops::unpackhi16(x[2], x[6]),
@@ -69,7 +77,7 @@ struct VectorIdct {
   }
 
   // Transposes the 8x8 matrix of 16-bit values held one row per vector.
-  static inline void transpose(V* m) {
+  static FORCE_INLINE void transpose(V* m) {
     const V a0 = Ops::unpacklo16(m[0], m[1]), a1 = Ops::unpackhi16(m[0], m[1]);
     const V a2 = Ops::unpacklo16(m[2], m[3]), a3 = Ops::unpackhi16(m[2], m[3]);
     const V a4 = Ops::unpacklo16(m[4], m[5]), a5 = Ops::unpackhi16(m[4], m[5]);
@@ -91,7 +99,7 @@ struct VectorIdct {
   // rows[r] holds coefficient row r (lane u = horizontal frequency u) of the block(s); the
   // samples go out two rows per vector through Ops::store_rows.
   template <typename Store>
-  static inline void transform(V* m, Store store_rows) {
+  static FORCE_INLINE void transform(V* m, Store store_rows) {
     V lo[8], hi[8];
     // Pass 1, rows: after the transpose m[k] holds coefficient k of every row (lane = row).
     transpose(m);
@@ -102,18 +110,82 @@ struct VectorIdct {
       m[k] = Ops::packs32(Ops::srai32(Ops::slli32(lo[k], 5), 16),
                           Ops::srai32(Ops::slli32(hi[k], 5), 16));
     // m[k] lane r is row r's output k; pass 2 wants row r of that matrix per vector.
+    columns(m, store_rows);
+  }
+
+  // Pass 2 and the stores, from the pass-1 results m[k] (lane r = row r, output k).
+  template <typename Store>
+  static FORCE_INLINE void columns(V* m, Store store_rows) {
+    V lo[8], hi[8];
     transpose(m);
-    // Pass 2, columns: m[r] lane c is the pass-1 value of row r, column c.
     kernel(m, Ops::set32(131072), lo, hi);
-    // Descale by 18 bits (the results fit 14 bits, so packing is exact); then clamp(v + 128)
-    // as a signed saturating pack to -128..127 with the top bit flipped.
+    store_samples(lo, hi, m, store_rows);
+  }
+
+  // Descales pass-2 outputs by 18 bits (the results fit 14 bits, so packing is exact), then
+  // clamp(v + 128) as a signed saturating pack to -128..127 with the top bit flipped.
+  template <typename Store>
+  static FORCE_INLINE void store_samples(const V* lo, const V* hi, V* m, Store store_rows) {
     for (int32_t k = 0; k < 8; k++)
       m[k] = Ops::packs32(Ops::srai32(lo[k], 18), Ops::srai32(hi[k], 18));
     const V flip = Ops::set32(0x80808080u);
     for (int32_t k = 0; k < 8; k += 2)
       store_rows(k, Ops::xor_(Ops::packs16(m[k], m[k + 1]), flip));
   }
+
+  // The eight outputs of the 1-D kernel for four lanes when inputs 4..7 are zero, from the
+  // pairs (x0, x2) and (x1, x3): each even term is then one pmaddwd.
+  static FORCE_INLINE void corner_half(V p02, V p13, V rounding, V* y) {
+    const V e10 = Ops::add32(Ops::madd(p02, Ops::set32(word_pair(8192, 4433 + 6270))), rounding);
+    const V e13 = Ops::add32(Ops::madd(p02, Ops::set32(word_pair(8192, -4433 - 6270))), rounding);
+    const V e11 = Ops::add32(Ops::madd(p02, Ops::set32(word_pair(8192, 4433))), rounding);
+    const V e12 = Ops::add32(Ops::madd(p02, Ops::set32(word_pair(8192, -4433))), rounding);
+    const V o0 = Ops::madd(p13, Ops::set32(K13_O0));
+    const V o1 = Ops::madd(p13, Ops::set32(K13_O1));
+    const V o2 = Ops::madd(p13, Ops::set32(K13_O2));
+    const V o3 = Ops::madd(p13, Ops::set32(K13_O3));
+    y[0] = Ops::add32(e10, o3);
+    y[7] = Ops::sub32(e10, o3);
+    y[1] = Ops::add32(e11, o2);
+    y[6] = Ops::sub32(e11, o2);
+    y[2] = Ops::add32(e12, o1);
+    y[5] = Ops::sub32(e12, o1);
+    y[3] = Ops::add32(e13, o0);
+    y[4] = Ops::sub32(e13, o0);
+  }
+
+  // A block whose nonzero coefficients all lie in the top-left 4x4 corner; rows[r] holds row r
+  // (r = 0..3), of which lanes 0..3 count. Rows 4..7 of both passes' inputs are zero, so pass 1
+  // transforms four rows (one half) and pass 2 needs four inputs per column.
+  template <typename Store>
+  static FORCE_INLINE void transform_corner(const V* rows, Store store_rows) {
+    // 4x4 transpose: c02 pairs columns 0 and 2 of each row, c13 columns 1 and 3.
+    const V a0 = Ops::unpacklo16(rows[0], rows[1]), a1 = Ops::unpacklo16(rows[2], rows[3]);
+    const V b0 = Ops::unpacklo32(a0, a1);  // column 0 of rows 0..3, then column 1
+    const V b1 = Ops::unpackhi32(a0, a1);  // column 2, then column 3
+    V y[8], m[8];
+    corner_half(Ops::unpacklo16(b0, b1), Ops::unpackhi16(b0, b1), Ops::set32(1024), y);
+    // Descale as in transform(); lanes 4..7 (rows 4..7) are zero.
+    const V zero = Ops::set32(0);
+    for (int32_t k = 0; k < 8; k++) m[k] = Ops::packs32(Ops::srai32(Ops::slli32(y[k], 5), 16), zero);
+    // m[k] lane r (r < 4) is row r's output k. Transpose to rows w[r] (lane c), r = 0..3.
+    const V d0 = Ops::unpacklo16(m[0], m[1]), d1 = Ops::unpacklo16(m[2], m[3]);
+    const V d2 = Ops::unpacklo16(m[4], m[5]), d3 = Ops::unpacklo16(m[6], m[7]);
+    const V f0 = Ops::unpacklo32(d0, d1), f1 = Ops::unpackhi32(d0, d1);
+    const V f2 = Ops::unpacklo32(d2, d3), f3 = Ops::unpackhi32(d2, d3);
+    const V w0 = Ops::unpacklo64(f0, f2), w1 = Ops::unpackhi64(f0, f2);
+    const V w2 = Ops::unpacklo64(f1, f3), w3 = Ops::unpackhi64(f1, f3);
+    V lo[8], hi[8];
+    const V rounding = Ops::set32(131072);
+    corner_half(Ops::unpacklo16(w0, w2), Ops::unpacklo16(w1, w3), rounding, lo);
+    corner_half(Ops::unpackhi16(w0, w2), Ops::unpackhi16(w1, w3), rounding, hi);
+    store_samples(lo, hi, m, store_rows);
+  }
 };
+
+// Zig-zag positions 0..9 lie in the top-left 4x4 corner: a block whose coefficient limit is
+// at most 10 takes the corner transform.
+constexpr int32_t CORNER_LIMIT = 10;
 
 // The sample of a block whose only nonzero coefficient is the DC term d (as idct.cpp's
 // shortcut computes it: pass 1 keeps 4 d in 16 bits, pass 2 descales by 5 bits).

@@ -28,13 +28,24 @@ struct Sse2Lanes {
   static V unpackhi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
 };
 
-inline void idct_block_sse2(const int16_t* coefficients, uint8_t* out) {
-  __m128i m[8];
-  for (int32_t r = 0; r < 8; r++)
+template <int32_t ROWS>
+inline void load_rows(const int16_t* coefficients, __m128i* m) {
+  for (int32_t r = 0; r < ROWS; r++)
     m[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
-  VectorIdct<Sse2Lanes>::transform(m, [out](int32_t row, __m128i two_rows) {
+}
+
+inline void idct_block_sse2(const int16_t* coefficients, uint8_t* out, bool in_corner) {
+  const auto store = [out](int32_t row, __m128i two_rows) {
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * row), two_rows);
-  });
+  };
+  __m128i m[8];
+  if (in_corner) {
+    load_rows<4>(coefficients, m);
+    VectorIdct<Sse2Lanes>::transform_corner(m, store);
+  } else {
+    load_rows<8>(coefficients, m);
+    VectorIdct<Sse2Lanes>::transform(m, store);
+  }
 }
 
 }  // namespace
@@ -45,7 +56,7 @@ void idct_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32
     if (limits[i] <= 1)
       std::memset(out, flat_block_sample(blocks[i][0]), 64);
     else
-      idct_block_sse2(blocks[i], out);
+      idct_block_sse2(blocks[i], out, limits[i] <= CORNER_LIMIT);
   }
 }
 
