@@ -44,6 +44,18 @@ inline int32_t row_in_mcu(const JpegDecoderState& d) {
 }
 
 #if defined(__SSE2__)
+using VectorConverter = void (*)(const ColourRowJob&);
+
+inline void run_vector_converter(const ColourRowJob& job, VectorConverter sse2,
+                                 VectorConverter avx2) {
+#if defined(TERRAVA_AVX2_KERNELS)
+  if (simd_level() == SimdLevel::AVX2) return avx2(job);
+#else
+  (void)avx2;
+#endif
+  sse2(job);
+}
+
 // The vector converter's job for the current row, or false when the scalar code is to run.
 inline bool vector_job(const JpegDecoderState& d, ColourRowJob& job) {
   if (simd_level() == SimdLevel::SCALAR) return false;
@@ -91,7 +103,7 @@ void convert_grey(JpegDecoderState& d) {
 void convert_h1v1(JpegDecoderState& d) {
 #if defined(__SSE2__)
   ColourRowJob job;
-  if (vector_job(d, job)) return convert_h1v1_sse2(job);
+  if (vector_job(d, job)) return run_vector_converter(job, convert_h1v1_sse2, convert_h1v1_avx2);
 #endif
   const int32_t r = row_in_mcu(d);
   for (int32_t i = 0; i < d.mcus_per_row; i++) {
@@ -106,7 +118,7 @@ void convert_h1v1(JpegDecoderState& d) {
 void convert_h2v1(JpegDecoderState& d) {
 #if defined(__SSE2__)
   ColourRowJob job;
-  if (vector_job(d, job)) return convert_h2v1_sse2(job);
+  if (vector_job(d, job)) return run_vector_converter(job, convert_h2v1_sse2, convert_h2v1_avx2);
 #endif
   const int32_t r = row_in_mcu(d);
   for (int32_t i = 0; i < d.mcus_per_row; i++) {
@@ -129,7 +141,7 @@ void convert_h2v1(JpegDecoderState& d) {
 void convert_h1v2(JpegDecoderState& d) {
 #if defined(__SSE2__)
   ColourRowJob job;
-  if (vector_job(d, job)) return convert_h1v2_sse2(job);
+  if (vector_job(d, job)) return run_vector_converter(job, convert_h1v2_sse2, convert_h1v2_avx2);
 #endif
   const int32_t r = row_in_mcu(d);
   const int32_t luma_block = r < 8 ? 0 : 1;
@@ -153,7 +165,7 @@ void convert_h1v2(JpegDecoderState& d) {
 void convert_h2v2(JpegDecoderState& d) {
 #if defined(__SSE2__)
   ColourRowJob job;
-  if (vector_job(d, job)) return convert_h2v2_sse2(job);
+  if (vector_job(d, job)) return run_vector_converter(job, convert_h2v2_sse2, convert_h2v2_avx2);
 #endif
   const int32_t r = row_in_mcu(d);
   const int32_t pair = r < 8 ? 0 : 2;

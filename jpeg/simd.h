@@ -41,6 +41,11 @@ void convert_h1v1_sse2(const ColourRowJob& job);
 void convert_h2v1_sse2(const ColourRowJob& job);
 void convert_h1v2_sse2(const ColourRowJob& job);
 void convert_h2v2_sse2(const ColourRowJob& job);
+// Two MCUs at a time (an odd last one through the SSE2 converter).
+void convert_h1v1_avx2(const ColourRowJob& job);
+void convert_h2v1_avx2(const ColourRowJob& job);
+void convert_h1v2_avx2(const ColourRowJob& job);
+void convert_h2v2_avx2(const ColourRowJob& job);
 
 // Dequantises one stored block: out[n] = low 16 bits of coefficients[n] * quant[n] for all
 // 64 positions, and returns the 64-bit mask of nonzero results (bit n for position n).

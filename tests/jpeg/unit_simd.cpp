@@ -14,15 +14,16 @@ namespace {
 struct Level {
   SimdLevel level;
   void (*idct)(const int16_t* const*, const int32_t*, int32_t, uint8_t*);
+  void (*convert_h1v1)(const ColourRowJob&);
 };
 
 // The vector levels of this build that the CPU runs.
 std::vector<Level> vector_levels() {
   std::vector<Level> levels;
 #if defined(__SSE2__)
-  if (simd_level_available() >= SimdLevel::SSE2) levels.push_back({SimdLevel::SSE2, idct_blocks_sse2});
+  if (simd_level_available() >= SimdLevel::SSE2) levels.push_back({SimdLevel::SSE2, idct_blocks_sse2, convert_h1v1_sse2});
 #if defined(__x86_64__) || defined(__i386__)
-  if (simd_level_available() >= SimdLevel::AVX2) levels.push_back({SimdLevel::AVX2, idct_blocks_avx2});
+  if (simd_level_available() >= SimdLevel::AVX2) levels.push_back({SimdLevel::AVX2, idct_blocks_avx2, convert_h1v1_avx2});
 #endif
 #endif
   return levels;
@@ -94,7 +95,8 @@ TEST(SimdIdct, BatchesMatchThePlainTransform) {
 // Every (y, cb, cr): 32 MCUs of 4:4:4 hold y = 0..255 on row 0 with one cb and cr; the
 // vector converter must give the table formula's pixels.
 TEST(SimdColour, AllTriplesMatchTheTables) {
-  if (vector_levels().empty()) GTEST_SKIP() << "no vector kernels in this build";
+  const std::vector<Level> levels = vector_levels();
+  if (levels.empty()) GTEST_SKIP() << "no vector kernels in this build";
   std::unique_ptr<JpegDecoder> tables(new JpegDecoder);
   build_colour_tables(*tables);
   std::vector<uint8_t> samples(192 * 32, 0);
@@ -112,12 +114,13 @@ TEST(SimdColour, AllTriplesMatchTheTables) {
         expected[4 * y + 1] = clamp(y + green);
         expected[4 * y + 2] = clamp(y + blue);
       }
-      convert_h1v1_sse2({samples.data(), 32, 0, out.data(), nullptr});
-      if (out != expected) {
+      for (const Level& level : levels) {
+        level.convert_h1v1({samples.data(), 32, 0, out.data(), nullptr});
+        if (out == expected) continue;
         for (int y = 0; y < 256; y++)
           for (int k = 0; k < 4; k++)
-            ASSERT_EQ(out[4 * y + k], expected[4 * y + k])
-                << "y " << y << " cb " << cb << " cr " << cr << " channel " << k;
+            ASSERT_EQ(out[4 * y + k], expected[4 * y + k]) << simd_level_name(level.level) << ": y "
+                << y << " cb " << cb << " cr " << cr << " channel " << k;
       }
     }
   }
@@ -141,20 +144,27 @@ TEST(SimdColour, EveryLayoutMatchesTheScalarConverter) {
     std::vector<uint8_t> samples(64 * (layout.h * layout.v + 2) * d.mcus_per_row);
     for (uint8_t& s : samples) s = static_cast<uint8_t>(random.next());
     const size_t row_bytes = 4 * d.mcus_per_row * d.mcu_width;
-    std::vector<uint8_t> rows[2][2];  // [scalar, vector][row a, row b]
     d.mcu_row_samples = samples.data();
     for (int r = 0; r < d.mcu_height; r += layout.v) {
       d.rows_left_in_mcu_row = d.mcu_height - r;
-      for (int vector = 0; vector < 2; vector++) {
-        for (auto& row : rows[vector]) row.assign(row_bytes, 0);
-        d.row_buffer_a = rows[vector][0].data();
-        d.row_buffer_b = rows[vector][1].data();
-        limit_simd_level(vector ? SimdLevel::SSE2 : SimdLevel::SCALAR);
+      std::vector<uint8_t> rows[2];  // row a, row b
+      for (const SimdLevel level : {SimdLevel::SCALAR, SimdLevel::SSE2, SimdLevel::AVX2}) {
+        if (level > simd_level_available()) continue;
+        std::vector<uint8_t> got[2] = {std::vector<uint8_t>(row_bytes), std::vector<uint8_t>(row_bytes)};
+        d.row_buffer_a = got[0].data();
+        d.row_buffer_b = got[1].data();
+        limit_simd_level(level);
         layout.convert(d);
+        limit_simd_level(SimdLevel::AVX2);
+        if (level == SimdLevel::SCALAR) {
+          rows[0] = got[0], rows[1] = got[1];
+          continue;
+        }
+        EXPECT_EQ(got[0], rows[0]) << simd_level_name(level) << " " << layout.h << "x" << layout.v << " row " << r;
+        if (layout.v == 2) {
+          EXPECT_EQ(got[1], rows[1]) << simd_level_name(level) << " " << layout.h << "x" << layout.v << " row " << r + 1;
+        }
       }
-      limit_simd_level(SimdLevel::AVX2);
-      EXPECT_EQ(rows[1][0], rows[0][0]) << layout.h << "x" << layout.v << " row " << r;
-      EXPECT_EQ(rows[1][1], rows[0][1]) << layout.h << "x" << layout.v << " row " << r + 1;
     }
   }
 }
