@@ -42,15 +42,14 @@ void idct_block_pair(const int16_t* first, const int16_t* second, uint8_t* out_f
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out_second + 8 * row),
                      _mm256_extracti128_si256(two_rows, 1));
   };
-  __m256i m[8];
-  const int32_t rows = in_corner ? 4 : 8;
-  for (int32_t r = 0; r < rows; r++)
-    m[r] = _mm256_inserti128_si256(_mm256_castsi128_si256(load_row(first, r)),
+  const auto load = [first, second](int32_t r) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(load_row(first, r)),
                                    load_row(second, r), 1);
+  };
   if (in_corner)
-    VectorIdct<Avx2Lanes>::transform_corner(m, store);
+    VectorIdct<Avx2Lanes>::transform_corner(load, store);
   else
-    VectorIdct<Avx2Lanes>::transform(m, store);
+    VectorIdct<Avx2Lanes>::transform(load, store);
 }
 
 }  // namespace

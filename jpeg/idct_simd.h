@@ -76,12 +76,13 @@ struct VectorIdct {
                 Ops::unpackhi16(x[1], x[3]), Ops::unpackhi16(x[5], x[7]), rounding, hi);
   }
 
-  // Transposes the 8x8 matrix of 16-bit values held one row per vector.
-  static FORCE_INLINE void transpose(V* m) {
-    const V a0 = Ops::unpacklo16(m[0], m[1]), a1 = Ops::unpackhi16(m[0], m[1]);
-    const V a2 = Ops::unpacklo16(m[2], m[3]), a3 = Ops::unpackhi16(m[2], m[3]);
-    const V a4 = Ops::unpacklo16(m[4], m[5]), a5 = Ops::unpackhi16(m[4], m[5]);
-    const V a6 = Ops::unpacklo16(m[6], m[7]), a7 = Ops::unpackhi16(m[6], m[7]);
+  // Transposes the 8x8 matrix of 16-bit values given one row per vector into m (the rows
+  // come as values, so that loads go straight into the shuffles).
+  static FORCE_INLINE void transpose(V r0, V r1, V r2, V r3, V r4, V r5, V r6, V r7, V* m) {
+    const V a0 = Ops::unpacklo16(r0, r1), a1 = Ops::unpackhi16(r0, r1);
+    const V a2 = Ops::unpacklo16(r2, r3), a3 = Ops::unpackhi16(r2, r3);
+    const V a4 = Ops::unpacklo16(r4, r5), a5 = Ops::unpackhi16(r4, r5);
+    const V a6 = Ops::unpacklo16(r6, r7), a7 = Ops::unpackhi16(r6, r7);
     const V b0 = Ops::unpacklo32(a0, a2), b1 = Ops::unpackhi32(a0, a2);
     const V b2 = Ops::unpacklo32(a1, a3), b3 = Ops::unpackhi32(a1, a3);
     const V b4 = Ops::unpacklo32(a4, a6), b5 = Ops::unpackhi32(a4, a6);
@@ -96,28 +97,22 @@ struct VectorIdct {
     m[7] = Ops::unpackhi64(b3, b7);
   }
 
-  // rows[r] holds coefficient row r (lane u = horizontal frequency u) of the block(s); the
-  // samples go out two rows per vector through Ops::store_rows.
-  template <typename Store>
-  static FORCE_INLINE void transform(V* m, Store store_rows) {
-    V lo[8], hi[8];
+  // load(r) gives coefficient row r (lane u = horizontal frequency u) of the block(s); the
+  // samples go out two rows per vector through store_rows.
+  template <typename Load, typename Store>
+  static FORCE_INLINE void transform(Load load, Store store_rows) {
+    V m[8], lo[8], hi[8];
     // Pass 1, rows: after the transpose m[k] holds coefficient k of every row (lane = row).
-    transpose(m);
+    transpose(load(0), load(1), load(2), load(3), load(4), load(5), load(6), load(7), m);
     kernel(m, Ops::set32(1024), lo, hi);
     // Descale by 11 bits and keep the low 16 bits: bits 11..26 of the sum, sign-extended
     // (shift left 5, then arithmetic right 16), which packs without saturating.
     for (int32_t k = 0; k < 8; k++)
       m[k] = Ops::packs32(Ops::srai32(Ops::slli32(lo[k], 5), 16),
                           Ops::srai32(Ops::slli32(hi[k], 5), 16));
-    // m[k] lane r is row r's output k; pass 2 wants row r of that matrix per vector.
-    columns(m, store_rows);
-  }
-
-  // Pass 2 and the stores, from the pass-1 results m[k] (lane r = row r, output k).
-  template <typename Store>
-  static FORCE_INLINE void columns(V* m, Store store_rows) {
-    V lo[8], hi[8];
-    transpose(m);
+    // Pass 2, columns: m[k] lane r is row r's output k; the transpose makes m[r] lane c the
+    // pass-1 value of row r, column c.
+    transpose(m[0], m[1], m[2], m[3], m[4], m[5], m[6], m[7], m);
     kernel(m, Ops::set32(131072), lo, hi);
     store_samples(lo, hi, m, store_rows);
   }
@@ -154,13 +149,13 @@ struct VectorIdct {
     y[4] = Ops::sub32(e13, o0);
   }
 
-  // A block whose nonzero coefficients all lie in the top-left 4x4 corner; rows[r] holds row r
+  // A block whose nonzero coefficients all lie in the top-left 4x4 corner; load(r) gives row r
   // (r = 0..3), of which lanes 0..3 count. Rows 4..7 of both passes' inputs are zero, so pass 1
   // transforms four rows (one half) and pass 2 needs four inputs per column.
-  template <typename Store>
-  static FORCE_INLINE void transform_corner(const V* rows, Store store_rows) {
-    // 4x4 transpose: c02 pairs columns 0 and 2 of each row, c13 columns 1 and 3.
-    const V a0 = Ops::unpacklo16(rows[0], rows[1]), a1 = Ops::unpacklo16(rows[2], rows[3]);
+  template <typename Load, typename Store>
+  static FORCE_INLINE void transform_corner(Load load, Store store_rows) {
+    // 4x4 transpose, then pairs of columns 0 and 2, and of columns 1 and 3, of each row.
+    const V a0 = Ops::unpacklo16(load(0), load(1)), a1 = Ops::unpacklo16(load(2), load(3));
     const V b0 = Ops::unpacklo32(a0, a1);  // column 0 of rows 0..3, then column 1
     const V b1 = Ops::unpackhi32(a0, a1);  // column 2, then column 3
     V y[8], m[8];

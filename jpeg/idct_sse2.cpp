@@ -28,24 +28,26 @@ struct Sse2Lanes {
   static V unpackhi64(V a, V b) { return _mm_unpackhi_epi64(a, b); }
 };
 
-template <int32_t ROWS>
-inline void load_rows(const int16_t* coefficients, __m128i* m) {
-  for (int32_t r = 0; r < ROWS; r++)
-    m[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+inline void store_rows(uint8_t* out, int32_t row, __m128i two_rows) {
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * row), two_rows);
 }
 
-inline void idct_block_sse2(const int16_t* coefficients, uint8_t* out, bool in_corner) {
-  const auto store = [out](int32_t row, __m128i two_rows) {
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * row), two_rows);
-  };
-  __m128i m[8];
-  if (in_corner) {
-    load_rows<4>(coefficients, m);
-    VectorIdct<Sse2Lanes>::transform_corner(m, store);
-  } else {
-    load_rows<8>(coefficients, m);
-    VectorIdct<Sse2Lanes>::transform(m, store);
-  }
+// The two block shapes in functions of their own: on i686, with eight vector registers, each
+// then gets its own register allocation and spill slots.
+__attribute__((noinline)) void idct_full_block(const int16_t* coefficients, uint8_t* out) {
+  VectorIdct<Sse2Lanes>::transform(
+      [coefficients](int32_t r) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+      },
+      [out](int32_t row, __m128i v) { store_rows(out, row, v); });
+}
+
+__attribute__((noinline)) void idct_corner_block(const int16_t* coefficients, uint8_t* out) {
+  VectorIdct<Sse2Lanes>::transform_corner(
+      [coefficients](int32_t r) {
+        return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+      },
+      [out](int32_t row, __m128i v) { store_rows(out, row, v); });
 }
 
 }  // namespace
@@ -55,8 +57,10 @@ void idct_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32
   for (int32_t i = 0; i < count; i++, out += 64) {
     if (limits[i] <= 1)
       std::memset(out, flat_block_sample(blocks[i][0]), 64);
+    else if (limits[i] <= CORNER_LIMIT)
+      idct_corner_block(blocks[i], out);
     else
-      idct_block_sse2(blocks[i], out, limits[i] <= CORNER_LIMIT);
+      idct_full_block(blocks[i], out);
   }
 }
 
