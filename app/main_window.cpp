@@ -6,6 +6,7 @@
 #include "app/command_line.h"
 #include "app/dialogs.h"
 #include "app/labels.h"
+#include "app/pane_stacking.h"
 #include "app/pane_text.h"
 #include "app/tileset.h"
 #include "app/user_messages.h"
@@ -152,6 +153,7 @@ BOOL create_main_window(HINSTANCE instance, int show_command) {
 
     ShowWindow(main_window, show_command);
     UpdateWindow(main_window);
+    raise_status_panes();
     return TRUE;
 }
 
@@ -179,6 +181,15 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_CLOSE: command_exit(window); return 0;
     case WM_DESTROY: on_destroy(); return 0;
     case WM_SIZE: on_size(window); return 0;
+    case WM_WINDOWPOSCHANGED:   // and on to DefWindowProcA, which sends WM_SIZE and WM_MOVE
+        on_main_window_pos_changed(*reinterpret_cast<const WINDOWPOS*>(lparam));
+        return DefWindowProcA(window, message, wparam, lparam);
+    case WM_ACTIVATE:   // and on to DefWindowProcA, which sets the focus
+        on_main_window_activate(window, wparam);
+        return DefWindowProcA(window, message, wparam, lparam);
+    case WM_TIMER:
+        if (wparam == PANE_WATCH_TIMER) on_pane_watch_tick(window);
+        return 0;
     case WM_PAINT: on_paint(window); return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;
     case WM_KEYUP: on_key_up(wparam); return 0;

@@ -262,7 +262,19 @@ e2e_start_xvfb() {
 # --- Wine prefix -------------------------------------------------------------------------
 
 e2e_wine_stamp() {
-  printf '%s win32 desktop=%sx%s v1\n' "$(wine --version 2>/dev/null)" "$E2E_SCREEN_W" "$E2E_SCREEN_H"
+  printf '%s win32 desktop=%sx%s fonts=%s v2\n' "$(wine --version 2>/dev/null)" "$E2E_SCREEN_W" "$E2E_SCREEN_H" \
+    "$(ls "$E2E_WINE_FONTS" 2>/dev/null | wc -l)"
+}
+
+# Wine's own fonts (package fonts-wine): Marlett draws the caption buttons, and without it they
+# show as the letters "0 1 r". Debian's Wine does not find its font directory by itself, so the
+# template's Fonts folder links to each file.
+E2E_WINE_FONTS=${E2E_WINE_FONTS:-/usr/share/wine/fonts}
+e2e_link_wine_fonts() {
+  [ -f "$E2E_WINE_FONTS/marlett.ttf" ] ||
+    { e2e_log "warning: no $E2E_WINE_FONTS/marlett.ttf (fonts-wine): caption buttons show letters"; return 0; }
+  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts" &&
+    for f in "$E2E_WINE_FONTS"/*; do ln -sf "$f" "$WINEPREFIX/drive_c/windows/Fonts/"; done
 }
 
 # Builds e2e/template once: wineboot, then the virtual desktop in the registry. Serialised
@@ -286,6 +298,7 @@ e2e_make_template() {
       >>"$E2E_OUT/wineboot.log" 2>&1 9>&- || exit 1
     timeout 120 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default \
       /d "${E2E_SCREEN_W}x${E2E_SCREEN_H}" /f >>"$E2E_OUT/wineboot.log" 2>&1 9>&- || exit 1
+    e2e_link_wine_fonts || exit 1
     timeout 60 wineserver -k >/dev/null 2>&1 9>&-
     timeout 60 wineserver -w >/dev/null 2>&1 9>&-
     for pid in $(e2e_prefix_pids); do e2e_stop_pid "$pid"; done

@@ -8,6 +8,7 @@ independently of the viewer), both as binary PPM.
 
   pixels.py dark   IMAGE X Y W H [LUMA]       pixels in the box darker than LUMA (default 128)
   pixels.py differ IMAGE X Y W H R,G,B [TOL]  pixels in the box whose colour is off by more than TOL
+  pixels.py colour IMAGE X Y                  the colour of one pixel, as R,G,B
   pixels.py tiles  IMAGE CX CY CW CH VX VY TILE_DIR COLUMNS ROWS TILE_SIZE BOUND
         the client area (CX, CY, CW x CH on the screen) shows the world from (VX, VY): every
         client pixel that lies in the world is compared with the tile file's own decoding
@@ -96,6 +97,11 @@ def cmd_differ(img, x, y, w, h, colour, tol=0):
     return sum(pixels_off(img.row(x, yy, w), same_row, tol) for yy in range(y, y + h))
 
 
+def cmd_colour(img, x, y):
+    img.check_box(x, y, 1, 1)
+    return ",".join(str(v) for v in img.row(x, y, 1))
+
+
 def reference_decoder():
     tool = os.environ.get("TERRAVA_REFERENCE_DECODE", "")
     if not tool or not os.access(tool, os.X_OK):
@@ -175,6 +181,8 @@ def main(argv):
     elif cmd == "differ" and len(args) in (5, 6):
         tol = int(args[5]) if len(args) > 5 else 0
         print(cmd_differ(img, *[int(a) for a in args[:4]], args[4], tol))
+    elif cmd == "colour" and len(args) == 2:
+        print(cmd_colour(img, *[int(a) for a in args]))
     elif cmd == "tiles" and len(args) == 11:
         nums = [int(a) for a in args[:6]]
         tile_dir = args[6]
