@@ -94,7 +94,7 @@ bool decode_terrava(const Bytes& jpeg, JpegDecoder& decoder, std::vector<uint8_t
         }
         ok = result == 1;
     }
-    decoder.destroy();
+    decoder.finish();  // as the loader does: the next file reuses the decoder's memory
     return ok;
 }
 

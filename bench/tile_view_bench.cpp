@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -101,13 +102,15 @@ OpenTimes open_to_full_view(const std::string& tileset_file, const std::vector<C
     }
 }
 
-// decode_tile on every visible tile, one after another on this thread. With `keep_tiles`
+// The loader's decode (decode_tile_with on one kept decoder object) on every visible tile, one
+// after another on this thread. With `keep_tiles`
 // every tile stays allocated until the sum is taken, as in the cache, so each decode writes
 // a fresh pixel buffer like the loader's do; otherwise each tile is freed at once and the
 // next decode reuses its memory.
 double decode_sum(const std::string& tile_dir, const std::vector<Cell>& cells, bool keep_tiles) {
     double total = 0.0;
     std::vector<CachedTile*> kept;
+    std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
     for (const Cell& cell : cells) {
         char path[300];
         std::snprintf(path, sizeof path, "%s\\%03d\\%03d.jpg", tile_dir.c_str(), cell.row,
@@ -120,7 +123,7 @@ double decode_sum(const std::string& tile_dir, const std::vector<Cell>& cells, b
         request.tile_width = TILE;
         request.tile_height = TILE;
         const double start = now_ms();
-        const int produced = decode_tile(&request);
+        const int produced = decode_tile_with(&request, *decoder);
         total += now_ms() - start;
         if (produced != 1) std::fprintf(stderr, "tile_view_bench: %s did not decode\n", path);
         else if (keep_tiles) kept.push_back(request.tile);

@@ -1,7 +1,9 @@
 // libFuzzer entry point for the JPEG decoder: one input is one file, read through an in-memory
 // byte source and decoded row by row, every row byte touched so that the sanitizers see any read
 // past the row the decoder reports. Pictures of any size are decoded, a large one only as far as
-// a pixel budget goes, so that one run stays fast. Also linked into fuzz-decoder-replay.
+// a pixel budget goes, so that one run stays fast. Each input is decoded twice, by a new decoder
+// and by one decoder object kept from input to input, which must agree in every row and result.
+// Also linked into fuzz-decoder-replay.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -61,9 +63,24 @@ int32_t rows_to_read(const JpegDecoder& decoder) {
 
 bool is_listed_status(int32_t code) { return jpeg_error_name(code) != nullptr; }
 
+// What one decode gave: the results, and a checksum of every row byte.
+struct Outcome {
+  int32_t create_status = 0;
+  int32_t start_result = 0;
+  int32_t rows = 0;
+  int32_t last_result = 0;
+  int32_t final_status = 0;
+  uint32_t checksum = 0;
+  bool operator!=(const Outcome& o) const {
+    return create_status != o.create_status || start_result != o.start_result ||
+           rows != o.rows || last_result != o.last_result || final_status != o.final_status ||
+           checksum != o.checksum;
+  }
+};
+
 // Reads up to row_limit rows of a started decoder, checking each row's length and what the
 // decoder reports at the end or on a failure.
-void read_rows(JpegDecoder& decoder, int32_t row_limit) {
+void read_rows(JpegDecoder& decoder, int32_t row_limit, Outcome& outcome) {
   const int32_t expected_length = decoder.image_width() * decoder.output_bytes_per_pixel();
   const uint8_t* row = nullptr;
   int32_t length = 0;
@@ -72,7 +89,7 @@ void read_rows(JpegDecoder& decoder, int32_t row_limit) {
   int32_t result = 0;
   while (rows < row_limit && (result = decoder.read_scanline(row, length)) == 0) {
     if (length != expected_length) std::abort();
-    for (int32_t i = 0; i < length; ++i) checksum += row[i];
+    for (int32_t i = 0; i < length; ++i) checksum = checksum * 31 + row[i];
     ++rows;
   }
   if (rows == decoder.image_height()) {
@@ -82,33 +99,53 @@ void read_rows(JpegDecoder& decoder, int32_t row_limit) {
     // A row failed: only as a decode failure whose cause the decoder keeps.
     if (result != -227 || decoder.status() == 0) std::abort();
   }
-  // Keep the row reads from being optimised away.
-  volatile uint32_t sink = checksum;
-  (void)sink;
+  outcome.rows = rows;
+  outcome.last_result = result;
+  outcome.checksum = checksum;
+}
+
+// Ends a decode: a kept decoder is finished (its memory serves the next input), a new one
+// destroyed.
+void end_decode(JpegDecoder& decoder, bool kept) {
+  if (kept)
+    decoder.finish();
+  else
+    decoder.destroy();
+}
+
+Outcome decode_input(JpegDecoder& decoder, bool kept, const uint8_t* data, size_t size) {
+  // 4096-byte reads with the end flag on the last bytes, as a file gives them. Both streams
+  // outlive the decoder's use of them.
+  Outcome outcome;
+  MemoryStream stream(data, size);
+  MemoryStream headers_only(data, 0);
+  decoder.create(stream);
+  if (!is_listed_status(decoder.status())) std::abort();
+  outcome.create_status = decoder.status();
+  if (decoder.status() == 0) {
+    const size_t decoded_size = bytes_to_decode(decoder, data, size);
+    if (decoded_size != size) {
+      headers_only = MemoryStream(data, decoded_size);
+      end_decode(decoder, kept);
+      decoder.create(headers_only);
+      if (!is_listed_status(decoder.status())) std::abort();
+    }
+    if (decoder.status() == 0) outcome.start_result = decoder.start_decoding();
+    if (decoder.status() == 0 && outcome.start_result == 0)
+      read_rows(decoder, rows_to_read(decoder), outcome);
+  }
+  if (!is_listed_status(decoder.status())) std::abort();
+  outcome.final_status = decoder.status();
+  end_decode(decoder, kept);
+  return outcome;
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // 4096-byte reads with the end flag on the last bytes, as a file gives them. Both streams
-  // outlive the decoder, which lets go of its stream only in destroy().
-  MemoryStream stream(data, size);
-  MemoryStream headers_only(data, 0);
+  static JpegDecoder* const kept_decoder = new JpegDecoder;
   std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
-  decoder->create(stream);
-  if (!is_listed_status(decoder->status())) std::abort();
-  if (decoder->status() == 0) {
-    const size_t decoded_size = bytes_to_decode(*decoder, data, size);
-    if (decoded_size != size) {
-      headers_only = MemoryStream(data, decoded_size);
-      decoder->destroy();
-      decoder->create(headers_only);
-      if (!is_listed_status(decoder->status())) std::abort();
-    }
-    if (decoder->status() == 0 && decoder->start_decoding() == 0)
-      read_rows(*decoder, rows_to_read(*decoder));
-  }
-  if (!is_listed_status(decoder->status())) std::abort();
-  decoder->destroy();
+  const Outcome fresh = decode_input(*decoder, false, data, size);
+  if (decode_input(*kept_decoder, true, data, size) != fresh) std::abort();
   return 0;
 }

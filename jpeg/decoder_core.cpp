@@ -1,8 +1,10 @@
 // The decoder's foundation: the file byte source, the decoder object's life cycle, the error
 // exit that releases everything and unwinds to the public operation, the memory pool of 100
-// zero-filled blocks, and the 4096-byte input buffer that ends in synthetic EOI markers.
+// zero-filled blocks (whose released blocks the object keeps for its next decode), and the
+// 4096-byte input buffer that ends in synthetic EOI markers.
 #include "jpeg/decoder_internal.h"
 
+#include <cstddef>
 #include <cstdlib>
 #include <new>
 
@@ -82,6 +84,73 @@ const char* jpeg_error_name(int32_t code) {
   return nullptr;
 }
 
+namespace {
+
+uint8_t* aligned_start(void* raw) {
+  const uintptr_t address = reinterpret_cast<uintptr_t>(raw);
+  return static_cast<uint8_t*>(raw) + ((8u - (address & 7u)) & 7u);
+}
+
+// A Huffman table built inside a block that is about to be reused or freed is forgotten.
+void forget_tables_in(JpegDecoderState& d, const void* raw, uint32_t bytes) {
+  const uint8_t* begin = static_cast<const uint8_t*>(raw);
+  for (HuffLookup*& table : d.kept.built_lookup) {
+    const uint8_t* at = reinterpret_cast<const uint8_t*>(table);
+    if (at >= begin && at < begin + bytes) table = nullptr;
+  }
+}
+
+void remove_spare(JpegKeptMemory& kept, int32_t index) {
+  kept.spare_total_bytes -= kept.spare_block_bytes[index];
+  const int32_t last = --kept.spare_count;
+  kept.spare_blocks[index] = kept.spare_blocks[last];
+  kept.spare_block_bytes[index] = kept.spare_block_bytes[last];
+  kept.spare_blocks[last] = nullptr;
+}
+
+// The released block that best fits `bytes` (not more than about twice as large), zero-filled
+// like a new one and out of the spares; null when none fits.
+void* take_spare_block(JpegDecoderState& d, uint32_t bytes, uint32_t& capacity) {
+  JpegKeptMemory& kept = d.kept;
+  int32_t best = -1;
+  for (int32_t i = 0; i < kept.spare_count; i++) {
+    const uint32_t size = kept.spare_block_bytes[i];
+    if (size < bytes || size - bytes > bytes + 64) continue;
+    if (best < 0 || size < kept.spare_block_bytes[best]) best = i;
+  }
+  if (best < 0) return nullptr;
+  void* raw = kept.spare_blocks[best];
+  capacity = kept.spare_block_bytes[best];
+  remove_spare(kept, best);
+  forget_tables_in(d, raw, capacity);
+  std::memset(raw, 0, bytes);
+  return raw;
+}
+
+// Keeps a released block for later decodes, within the limits; frees it otherwise.
+void keep_or_free(JpegDecoderState& d, void* raw, uint32_t capacity) {
+  JpegKeptMemory& kept = d.kept;
+  if (capacity == 0 || kept.spare_count == JPEG_POOL_SLOTS ||
+      capacity > JPEG_KEPT_BYTES_MAX - kept.spare_total_bytes) {
+    forget_tables_in(d, raw, capacity);
+    std::free(raw);
+    return;
+  }
+  kept.spare_blocks[kept.spare_count] = raw;
+  kept.spare_block_bytes[kept.spare_count] = capacity;
+  kept.spare_count++;
+  kept.spare_total_bytes += capacity;
+}
+
+int32_t free_pool_slot(JpegDecoderState& d) {
+  int32_t slot = 0;
+  while (slot < JPEG_POOL_SLOTS && d.pool_blocks[slot] != nullptr) slot++;
+  if (slot == JPEG_POOL_SLOTS) raise_error(d, ERR_POOL_FULL);
+  return slot;
+}
+
+}  // namespace
+
 void release_resources(JpegDecoderState& d) {
   if (d.stream != nullptr) {
     JpegInputStream* stream = d.stream;
@@ -89,9 +158,15 @@ void release_resources(JpegDecoderState& d) {
     stream->detach();
   }
   for (int32_t i = 0; i < JPEG_POOL_SLOTS; i++) {
-    std::free(d.pool_blocks[i]);
+    if (d.pool_blocks[i] != nullptr) keep_or_free(d, d.pool_blocks[i], d.kept.live_block_bytes[i]);
     d.pool_blocks[i] = nullptr;
   }
+}
+
+void free_kept_memory(JpegDecoderState& d) {
+  JpegKeptMemory& kept = d.kept;
+  for (int32_t i = 0; i < kept.spare_count; i++) std::free(kept.spare_blocks[i]);
+  std::memset(static_cast<void*>(&kept), 0, sizeof kept);
 }
 
 void raise_error(JpegDecoderState& d, int32_t code) {
@@ -101,15 +176,31 @@ void raise_error(JpegDecoderState& d, int32_t code) {
 }
 
 void* pool_alloc(JpegDecoderState& d, uint32_t size) {
-  int32_t slot = 0;
-  while (slot < JPEG_POOL_SLOTS && d.pool_blocks[slot] != nullptr) slot++;
-  if (slot == JPEG_POOL_SLOTS) raise_error(d, ERR_POOL_FULL);
+  const int32_t slot = free_pool_slot(d);
+  const size_t bytes = static_cast<size_t>(size) + 8u;
+  // Only blocks small enough to be kept come from (and go back to) the spares.
+  uint32_t capacity = bytes <= JPEG_KEPT_BYTES_MAX ? static_cast<uint32_t>(bytes) : 0;
+  void* raw = capacity != 0 ? take_spare_block(d, capacity, capacity) : nullptr;
   // calloc hands out zero-filled memory without touching untouched pages of large blocks.
-  void* raw = std::calloc(static_cast<size_t>(size) + 8u, 1);
+  if (raw == nullptr) raw = std::calloc(bytes, 1);
   if (raw == nullptr) raise_error(d, ERR_OUT_OF_MEMORY);
   d.pool_blocks[slot] = raw;
-  const uintptr_t address = reinterpret_cast<uintptr_t>(raw);
-  return static_cast<uint8_t*>(raw) + ((8u - (address & 7u)) & 7u);
+  d.kept.live_block_bytes[slot] = capacity;
+  return aligned_start(raw);
+}
+
+void* pool_reclaim(JpegDecoderState& d, const void* block) {
+  JpegKeptMemory& kept = d.kept;
+  for (int32_t i = 0; i < kept.spare_count; i++) {
+    void* raw = kept.spare_blocks[i];
+    if (aligned_start(raw) != block) continue;
+    const int32_t slot = free_pool_slot(d);
+    d.pool_blocks[slot] = raw;
+    d.kept.live_block_bytes[slot] = kept.spare_block_bytes[i];
+    remove_spare(kept, i);
+    return aligned_start(raw);
+  }
+  return nullptr;
 }
 
 // ---- input -------------------------------------------------------------------------------------
@@ -148,9 +239,54 @@ void push_back_byte(JpegDecoderState& d, uint8_t b) {
 
 // ---- the decoder object ------------------------------------------------------------------------
 
+namespace {
+
+// Fields that every decode writes before it reads them, and the memory kept between decodes:
+// starting a decode leaves them as they are rather than clearing some 80 KB per image. The
+// block pointers and limits and the colour tables are set up with the frame (setup_frame);
+// the input area is filled by the reads.
+struct FieldSpan {
+  size_t begin, end;
+};
+#define TERRAVA_FIELD_SPAN(first, last)       \
+  FieldSpan {                                 \
+    offsetof(JpegDecoderState, first),        \
+        offsetof(JpegDecoderState, last) + sizeof(JpegDecoderState::last) \
+  }
+constexpr FieldSpan FIELDS_NOT_CLEARED[] = {
+    TERRAVA_FIELD_SPAN(input_area, input_area),
+    TERRAVA_FIELD_SPAN(block_ptrs, block_coef_limit),
+    TERRAVA_FIELD_SPAN(cr_to_r, cb_to_g),
+    TERRAVA_FIELD_SPAN(kept, kept),
+};
+#undef TERRAVA_FIELD_SPAN
+
+constexpr bool spans_in_order() {
+  size_t end = 0;
+  for (const FieldSpan& span : FIELDS_NOT_CLEARED) {
+    if (span.begin < end || span.end < span.begin) return false;
+    end = span.end;
+  }
+  return end <= sizeof(JpegDecoderState);
+}
+static_assert(spans_in_order(), "FIELDS_NOT_CLEARED must be ordered and disjoint");
+
+// Zeroes every field outside FIELDS_NOT_CLEARED.
+void clear_decode_state(JpegDecoderState& d) {
+  uint8_t* base = reinterpret_cast<uint8_t*>(&d);
+  size_t from = 0;
+  for (const FieldSpan& span : FIELDS_NOT_CLEARED) {
+    std::memset(base + from, 0, span.begin - from);
+    from = span.end;
+  }
+  std::memset(base + from, 0, sizeof(JpegDecoderState) - from);
+}
+
+}  // namespace
+
 void initialise_decoder(JpegDecoderState& d, JpegInputStream& stream) {
   // Every field starts at zero (pointers null, flags clear); the few nonzero ones follow.
-  std::memset(static_cast<void*>(&d), 0, sizeof(JpegDecoderState));
+  clear_decode_state(d);
   d.stream = &stream;
   d.input_ptr = d.input_buffer();
   d.entropy_real_bytes = -1;
@@ -158,11 +294,11 @@ void initialise_decoder(JpegDecoderState& d, JpegInputStream& stream) {
   stream.attach();
   refill_input(d);
   prime_header_window(d);
-  for (int32_t i = 0; i < JPEG_MAX_MCU_ROW_BLOCKS; i++) d.block_coef_limit[i] = 64;
 }
 
 JpegDecoder::JpegDecoder() {
-  std::memset(static_cast<void*>(&state()), 0, sizeof(JpegDecoderState));
+  clear_decode_state(state());
+  std::memset(static_cast<void*>(&kept), 0, sizeof kept);
 }
 
 JpegDecoder::~JpegDecoder() { destroy(); }
@@ -185,4 +321,9 @@ int32_t JpegDecoder::output_bytes_per_pixel() const {
   return JpegDecoderState::output_bytes_per_pixel;
 }
 
-void JpegDecoder::destroy() { release_resources(*this); }
+void JpegDecoder::finish() { release_resources(*this); }
+
+void JpegDecoder::destroy() {
+  release_resources(*this);
+  free_kept_memory(*this);
+}

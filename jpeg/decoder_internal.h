@@ -16,7 +16,13 @@ struct JpegFailure {
 // ---- decoder_core.cpp: error exit, pool, input ----------------------------------------------
 [[noreturn]] void raise_error(JpegDecoderState& d, int32_t code);
 void* pool_alloc(JpegDecoderState& d, uint32_t size);
+// Puts the released block that starts at `block` back into the pool as it is (not cleared);
+// null when no released block starts there.
+void* pool_reclaim(JpegDecoderState& d, const void* block);
+// Detaches the stream and releases every pool block; blocks within the limits are kept for
+// the next decode of the object.
 void release_resources(JpegDecoderState& d);
+void free_kept_memory(JpegDecoderState& d);
 void refill_input(JpegDecoderState& d);
 void initialise_decoder(JpegDecoderState& d, JpegInputStream& stream);
 
@@ -88,7 +94,16 @@ void finish_entropy_segment(JpegDecoderState& d);
 void process_restart(JpegDecoderState& d);
 void reset_entropy_reader(JpegDecoderState& d);
 
+// Makes huff_lookup[slot] the decoding table of the slot's current DHT contents: reuses the
+// table last built from the same contents by this decoder object, or builds one.
 void build_huff_lookup(JpegDecoderState& d, int32_t slot);
+// Builds a decoding table into zero-filled `t`, its fast lookups by code ranges. False when
+// the tree runs out of nodes.
+bool fill_huff_lookup(HuffLookup& t, const uint8_t* counts /* [1..16] used */,
+                      const uint8_t* symbols, int32_t slot);
+// The fast lookups of `t` resolved prefix by prefix from its canonical table: the plain twin
+// of the range filling (tests compare them).
+void fill_fast_lookups_by_prefix(HuffLookup& t, int32_t slot);
 // True when the 16 code counts fit their lengths (Kraft inequality).
 bool huff_counts_fit(const uint8_t* counts_by_length /* [1..16] used */);
 
@@ -103,17 +118,30 @@ int32_t window_decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table);
 int32_t window_receive_extend(JpegDecoderState& d, int32_t s);
 
 // ---- the fast entropy reader ------------------------------------------------------------------
-// Hot loops copy the reader into a local BitSource, work on it, and store it back.
+// Hot loops copy the reader into a local BitSource, work on it, and store it back. Its bit buffer
+// has the machine's width (32 bits on i686, 64 on x86-64): wider words cost extra instructions
+// on every shift of a 32-bit machine. The decoder state keeps the bits left-aligned in 64.
+using EntropyWord = uintptr_t;
+constexpr int32_t ENTROPY_WORD_BITS = static_cast<int32_t>(sizeof(EntropyWord) * 8);
+constexpr int32_t ENTROPY_WORD_BYTES = static_cast<int32_t>(sizeof(EntropyWord));
+
 struct BitSource {
-  uint64_t bits;    // next bits, most significant first
-  int32_t count;    // valid bits in `bits`
-  int32_t fetched;  // bytes fetched since the segment began
-  uint8_t* ptr;     // input position
-  int32_t avail;    // input bytes at ptr
+  EntropyWord bits;  // next bits, most significant first; zero below the valid ones
+  int32_t count;     // valid bits in `bits`
+  int32_t fetched;   // bytes fetched since the segment began
+  uint8_t* ptr;      // input position
+  int32_t avail;     // input bytes at ptr
+
+  int32_t available() const { return avail; }
+  void advance(int32_t n) {
+    ptr += n;
+    avail -= n;
+    fetched += n;
+  }
 };
 
 inline void load_bit_source(const JpegDecoderState& d, BitSource& s) {
-  s.bits = d.entropy_bits;
+  s.bits = static_cast<EntropyWord>(d.entropy_bits >> (64 - ENTROPY_WORD_BITS));
   s.count = d.entropy_bit_count;
   s.fetched = d.entropy_bytes_fetched;
   s.ptr = d.input_ptr;
@@ -121,7 +149,7 @@ inline void load_bit_source(const JpegDecoderState& d, BitSource& s) {
 }
 
 inline void store_bit_source(JpegDecoderState& d, const BitSource& s) {
-  d.entropy_bits = s.bits;
+  d.entropy_bits = static_cast<uint64_t>(s.bits) << (64 - ENTROPY_WORD_BITS);
   d.entropy_bit_count = s.count;
   d.entropy_bytes_fetched = s.fetched;
   d.input_ptr = s.ptr;
@@ -134,24 +162,61 @@ void fetch_entropy_byte_slowly(JpegDecoderState& d, BitSource& s);
 // taken and can stay in registers.
 BitSource fetched_entropy_byte_slowly(JpegDecoderState& d, BitSource s);
 
-// Tops the reader up to at least 57 bits.
-inline void fill_bit_source(JpegDecoderState& d, BitSource& s) {
-  while (s.count <= 56) {
-    if (s.avail > 0 && *s.ptr != 0xFF) {
-      s.bits |= static_cast<uint64_t>(*s.ptr) << (56 - s.count);
-      s.ptr++;
-      s.avail--;
+// The next ENTROPY_WORD_BYTES input bytes as one big-endian word.
+inline EntropyWord load_input_word(const uint8_t* p) {
+  EntropyWord w;
+  std::memcpy(&w, p, sizeof w);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+  if constexpr (sizeof(EntropyWord) == 8)
+    w = static_cast<EntropyWord>(__builtin_bswap64(static_cast<uint64_t>(w)));
+  else
+    w = static_cast<EntropyWord>(__builtin_bswap32(static_cast<uint32_t>(w)));
+#endif
+  return w;
+}
+
+// True when some byte of w is 0xFF.
+inline bool word_has_ff_byte(EntropyWord w) {
+  constexpr EntropyWord ones = ~EntropyWord{0} / 0xFF;  // 0x0101...01
+  const EntropyWord inverted = ~w;
+  return ((inverted - ones) & w & (ones << 7)) != 0;
+}
+
+// Tops the reader up to more than ENTROPY_WORD_BITS - 8 bits. Where the next word of input
+// holds no 0xFF it takes all the whole bytes that fit at once; otherwise byte by byte. Source
+// has bits, count and ptr, available() (input bytes at ptr) and advance(n) (n bytes taken);
+// take_slowly() appends one byte the slow way.
+template <typename Source, typename TakeSlowly>
+inline void fill_entropy_word(Source& s, TakeSlowly take_slowly) {
+  while (s.count <= ENTROPY_WORD_BITS - 8) {
+    if (s.available() >= ENTROPY_WORD_BYTES) {
+      const EntropyWord next = load_input_word(s.ptr);
+      if (!word_has_ff_byte(next)) {
+        const int32_t take = (ENTROPY_WORD_BITS - s.count) >> 3;
+        const int32_t unused_bits = ENTROPY_WORD_BITS - 8 * take;
+        s.bits |= (next >> unused_bits) << (unused_bits - s.count);
+        s.advance(take);
+        s.count += 8 * take;
+        return;
+      }
+    }
+    if (s.available() > 0 && *s.ptr != 0xFF) {
+      s.bits |= static_cast<EntropyWord>(*s.ptr) << (ENTROPY_WORD_BITS - 8 - s.count);
+      s.advance(1);
       s.count += 8;
-      s.fetched++;
     } else {
-      s = fetched_entropy_byte_slowly(d, s);
+      take_slowly();
     }
   }
 }
 
+inline void fill_bit_source(JpegDecoderState& d, BitSource& s) {
+  fill_entropy_word(s, [&d, &s]() { s = fetched_entropy_byte_slowly(d, s); });
+}
+
 // The next n (1..16) bits; the caller has made sure that `count` covers them.
 inline uint32_t peek_source_bits(const BitSource& s, int32_t n) {
-  return static_cast<uint32_t>(s.bits >> (64 - n));
+  return static_cast<uint32_t>(s.bits >> (ENTROPY_WORD_BITS - n));
 }
 
 inline void skip_source_bits(BitSource& s, int32_t n) {

@@ -1,7 +1,8 @@
 // Bit-level machinery: the header bit window over raw bytes, the entropy-coded data reader
 // (stuffed zeros removed, markers left in the input), Huffman decoding tables and symbol
-// decoding, and restart markers. The fast 64-bit entropy reader has a plain 32-bit twin,
-// the window_* functions, which tests use as its reference.
+// decoding, and restart markers. The fast entropy reader (a bit buffer of the machine's width)
+// has a plain 32-bit twin, the window_* functions, which tests use as its reference; the
+// decoding tables are built by code ranges, with a prefix-by-prefix twin for the tests.
 #include "jpeg/decoder_internal.h"
 
 const int32_t extend_threshold[18] = {0,    1,    2,    4,     8,     16,    32,
@@ -51,7 +52,7 @@ void push_back_header_lookahead(JpegDecoderState& d) {
 }
 
 void append_source_byte(BitSource& s, uint8_t value) {
-  s.bits |= static_cast<uint64_t>(value) << (56 - s.count);
+  s.bits |= static_cast<EntropyWord>(value) << (ENTROPY_WORD_BITS - 8 - s.count);
   s.count += 8;
   s.fetched++;
 }
@@ -116,7 +117,8 @@ BitSource fetched_entropy_byte_slowly(JpegDecoderState& d, BitSource s) {
   fetch_entropy_byte_slowly(d, s);
   // At a marker the hot loops would come back for fill byte after fill byte: top the reader
   // up here, byte by byte as they would.
-  while (d.entropy_tail_flips == 0 && s.count <= 56) append_source_byte(s, 0xFF);
+  while (d.entropy_tail_flips == 0 && s.count <= ENTROPY_WORD_BITS - 8)
+    append_source_byte(s, 0xFF);
   return s;
 }
 
@@ -202,11 +204,13 @@ bool huff_counts_fit(const uint8_t* counts) {
 
 namespace {
 
-// Resolves the fast-lookup entry for a JPEG_HUFF_FAST_BITS-bit prefix by running the table's
-// own decoding rule on it: (consumed << 8) | symbol with bit 15 set, or 0 when the prefix does
-// not settle the symbol.
+constexpr int32_t FAST_BITS = JPEG_HUFF_FAST_BITS;
+
+// Resolves the fast-lookup entry for a FAST_BITS-bit prefix by running the table's own decoding
+// rule on it: (consumed << 8) | symbol with bit 15 set, or 0 when the prefix does not settle
+// the symbol.
 uint16_t fast_entry_for_prefix(const HuffLookup& t, uint32_t prefix) {
-  constexpr int32_t extra_bits = JPEG_HUFF_FAST_BITS - 8;
+  constexpr int32_t extra_bits = FAST_BITS - 8;
   int32_t node = t.primary[prefix >> extra_bits];
   if (node >= 0) return static_cast<uint16_t>(0x8000u | (t.lengths[node] << 8) | node);
   for (int32_t i = 0; i < extra_bits; i++) {
@@ -225,23 +229,27 @@ int32_t ac_fast_entry_for_prefix(uint16_t fast_entry, uint32_t prefix) {
   const int32_t run = symbol >> 4;
   const int32_t size = symbol & 15;
   const int32_t total = length + size;
-  if (size == 0 || total > JPEG_HUFF_FAST_BITS) return 0;
-  const uint32_t bits = (prefix >> (JPEG_HUFF_FAST_BITS - total)) & ((1u << size) - 1u);
+  if (size == 0 || total > FAST_BITS) return 0;
+  const uint32_t bits = (prefix >> (FAST_BITS - total)) & ((1u << size) - 1u);
   return extend_value(bits, size) * 256 + run * 16 + total;
 }
 
-}  // namespace
+// DC size category and difference together, when the code and the value bits fit.
+int32_t dc_fast_entry_for_prefix(uint16_t fast_entry, uint32_t prefix) {
+  if (fast_entry == 0) return 0;
+  const int32_t length = (fast_entry >> 8) & 31;
+  const int32_t size = fast_entry & 0xFF;
+  const int32_t total = length + size;
+  if (size > 16 || total > FAST_BITS) return 0;
+  const uint32_t bits = (prefix >> (FAST_BITS - total)) & ((1u << size) - 1u);
+  return extend_value(bits, size) * 256 + total;
+}
 
-void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
-  const uint8_t* counts = d.huff_bits[slot];
-  const uint8_t* symbols = d.huff_vals[slot];
-  if (d.huff_lookup[slot] == nullptr)
-    d.huff_lookup[slot] = static_cast<HuffLookup*>(pool_alloc(d, sizeof(HuffLookup)));
-  HuffLookup& t = *d.huff_lookup[slot];
-  std::memset(&t, 0, sizeof(HuffLookup));
-  // Tables are checked when their segment is parsed; a table that does not fit stays empty.
-  if (!huff_counts_fit(counts)) return;
+bool is_ac_slot(int32_t slot) { return slot >= 4; }  // selectors add 4 to Ta
 
+// The canonical table: primary lookup, code lengths and the tree for codes longer than 8 bits.
+// False when the tree runs out of nodes.
+bool fill_canonical_table(HuffLookup& t, const uint8_t* counts, const uint8_t* symbols) {
   int32_t next_node = -1;
   uint32_t code = 0;
   int32_t k = 0;
@@ -251,13 +259,12 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
       t.lengths[symbol] = static_cast<uint8_t>(len);
       if (len <= 8) {
         const uint32_t first = code << (8 - len);
-        for (uint32_t j = 0; j < (1u << (8 - len)); j++)
-          t.primary[first + j] = symbol;
+        for (uint32_t j = 0; j < (1u << (8 - len)); j++) t.primary[first + j] = symbol;
         continue;
       }
       const uint32_t top = (code >> (len - 8)) & 0xFF;
       if (t.primary[top] == 0) {
-        if (next_node < -511) raise_error(d, ERR_DHT_TOO_MANY_CODES);
+        if (next_node < -511) return false;
         t.primary[top] = next_node;
         next_node -= 2;
       }
@@ -269,7 +276,7 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
         const int32_t bit = static_cast<int32_t>((code >> bit_index) & 1);
         int32_t& child = t.nodes[-node - bit];
         if (child == 0) {
-          if (next_node < -511) raise_error(d, ERR_DHT_TOO_MANY_CODES);
+          if (next_node < -511) return false;
           child = next_node;
           next_node -= 2;
         }
@@ -280,12 +287,134 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
     }
     code <<= 1;
   }
-  // Only slots 4..7 serve as AC tables (selectors add 4 to Ta); the others need no ac_fast.
-  const bool ac_slot = slot >= 4;
-  for (uint32_t prefix = 0; prefix < (1u << JPEG_HUFF_FAST_BITS); prefix++) {
+  return true;
+}
+
+template <typename T>
+void fill_range(T* entries, uint32_t first, uint32_t count, T value) {
+  for (uint32_t i = 0; i < count; i++) entries[first + i] = value;
+}
+
+// The joint entries of one code of `length` bits at fast index `first` (spanning `span`
+// entries): each possible value of its `size` bits gets its sub-range, when they all fit.
+void fill_joint_entries(int32_t* joint, uint32_t first, int32_t length, int32_t size,
+                        int32_t tag) {
+  const int32_t total = length + size;
+  if (total > FAST_BITS) return;
+  const uint32_t sub_span = 1u << (FAST_BITS - total);
+  for (uint32_t v = 0; v < (1u << size); v++)
+    fill_range(joint, first + (v << (FAST_BITS - total)), sub_span,
+               extend_value(v, size) * 256 + tag + total);
+}
+
+// The fast and joint entries of the prefixes first..end-1, one by one.
+void resolve_prefixes(HuffLookup& t, uint32_t first, uint32_t end, bool ac_slot) {
+  for (uint32_t prefix = first; prefix < end; prefix++) {
+    t.fast[prefix] = fast_entry_for_prefix(t, prefix);
+    if (ac_slot)
+      t.ac_fast[prefix] = ac_fast_entry_for_prefix(t.fast[prefix], prefix);
+    else
+      t.dc_fast[prefix] = dc_fast_entry_for_prefix(t.fast[prefix], prefix);
+  }
+}
+
+}  // namespace
+
+bool fill_huff_lookup(HuffLookup& t, const uint8_t* counts, const uint8_t* symbols,
+                      int32_t slot) {
+  if (!fill_canonical_table(t, counts, symbols)) return false;
+  // Canonical codes cover the code space from 0 upwards without gaps: each code of up to
+  // FAST_BITS bits owns one range of the fast index, and a longer code's index entry stays 0
+  // (the tree decides). What lies beyond the last code decodes by the canonical table's rule
+  // for unused entries, resolved prefix by prefix.
+  const bool ac_slot = is_ac_slot(slot);
+  uint32_t next_index = 0;
+  uint32_t code = 0;
+  int32_t k = 0;
+  for (int32_t len = 1; len <= 16; len++, code <<= 1) {
+    for (int32_t i = 0; i < counts[len]; i++, k++, code++) {
+      if (len > FAST_BITS) {
+        next_index = (code >> (len - FAST_BITS)) + 1;
+        continue;
+      }
+      const int32_t symbol = symbols[k];
+      const uint32_t first = code << (FAST_BITS - len);
+      const uint32_t span = 1u << (FAST_BITS - len);
+      next_index = first + span;
+      // A symbol listed twice decodes with the length of its last code from the primary
+      // lookup: such a (malformed) table's ranges are resolved prefix by prefix.
+      if (len <= 8 && t.lengths[symbol] != len) {
+        resolve_prefixes(t, first, next_index, ac_slot);
+        continue;
+      }
+      fill_range(t.fast, first, span, static_cast<uint16_t>(0x8000u | (len << 8) | symbol));
+      if (ac_slot && (symbol & 15) != 0)
+        fill_joint_entries(t.ac_fast, first, len, symbol & 15, (symbol >> 4) * 16);
+      else if (!ac_slot && symbol <= 16)
+        fill_joint_entries(t.dc_fast, first, len, symbol, 0);
+    }
+  }
+  resolve_prefixes(t, next_index, 1u << FAST_BITS, ac_slot);
+  return true;
+}
+
+void fill_fast_lookups_by_prefix(HuffLookup& t, int32_t slot) {
+  const bool ac_slot = is_ac_slot(slot);
+  for (uint32_t prefix = 0; prefix < (1u << FAST_BITS); prefix++) {
     t.fast[prefix] = fast_entry_for_prefix(t, prefix);
     t.ac_fast[prefix] = ac_slot ? ac_fast_entry_for_prefix(t.fast[prefix], prefix) : 0;
+    t.dc_fast[prefix] = ac_slot ? 0 : dc_fast_entry_for_prefix(t.fast[prefix], prefix);
   }
+}
+
+namespace {
+
+// The DHT contents a slot's table is built from, as kept beside the built table.
+void copy_table_source(const JpegDecoderState& d, int32_t slot, uint8_t* out, int32_t& bytes) {
+  const uint8_t* counts = d.huff_bits[slot];
+  int32_t total = 0;
+  for (int32_t len = 1; len <= 16; len++) total += counts[len];
+  std::memcpy(out, counts + 1, 16);
+  std::memcpy(out + 16, d.huff_vals[slot], static_cast<size_t>(total));
+  bytes = 16 + total;
+}
+
+bool built_from_same_source(const JpegDecoderState& d, int32_t slot) {
+  if (d.kept.built_lookup[slot] == nullptr) return false;
+  uint8_t source[16 + 256];
+  int32_t bytes = 0;
+  copy_table_source(d, slot, source, bytes);
+  return std::memcmp(source, d.kept.built_from[slot], static_cast<size_t>(bytes)) == 0;
+}
+
+}  // namespace
+
+void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
+  HuffLookup*& lookup = d.huff_lookup[slot];
+  // A table built from the same counts and symbols, in this decode or (kept) in an earlier
+  // one of this object, is used as it stands.
+  if (built_from_same_source(d, slot)) {
+    if (lookup == d.kept.built_lookup[slot]) return;
+    if (lookup == nullptr) {
+      lookup = static_cast<HuffLookup*>(pool_reclaim(d, d.kept.built_lookup[slot]));
+      if (lookup != nullptr) return;
+    }
+  }
+  bool cleared = false;
+  if (lookup == nullptr) {
+    lookup = static_cast<HuffLookup*>(pool_alloc(d, sizeof(HuffLookup)));
+    cleared = true;  // pool blocks come zero-filled
+  }
+  HuffLookup& t = *lookup;
+  d.kept.built_lookup[slot] = nullptr;
+  if (!cleared) std::memset(&t, 0, sizeof(HuffLookup));
+  // Tables are checked when their segment is parsed; a table that does not fit stays empty.
+  if (huff_counts_fit(d.huff_bits[slot]) &&
+      !fill_huff_lookup(t, d.huff_bits[slot], d.huff_vals[slot], slot))
+    raise_error(d, ERR_DHT_TOO_MANY_CODES);
+  int32_t bytes = 0;
+  copy_table_source(d, slot, d.kept.built_from[slot], bytes);
+  d.kept.built_lookup[slot] = lookup;
 }
 
 int32_t decode_long_huff_symbol(BitSource& s, const HuffLookup& table) {

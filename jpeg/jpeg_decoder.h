@@ -122,6 +122,9 @@ struct HuffLookup {
   // For AC decoding, same index: when an AC symbol with a nonzero size and its value bits all
   // fit in the index, value * 256 + run * 16 + bits consumed; otherwise 0.
   int32_t ac_fast[1 << 10];
+  // For DC decoding (tables of slots 0..3), same index: when the size category's code and its
+  // value bits all fit in the index, difference * 256 + bits consumed; otherwise 0.
+  int32_t dc_fast[1 << 10];
 };
 constexpr int32_t JPEG_HUFF_FAST_BITS = 10;
 
@@ -135,6 +138,23 @@ struct CoefficientStore {
   int32_t coefs_down;
   int32_t block_bytes;
 };
+
+// Memory that one decoder object keeps from one decode to the next, so that a decoder used for
+// many images (the tile loader's) neither allocates nor rebuilds what the previous image left:
+// pool blocks released by the last decode, and the Huffman decoding tables it built, each with
+// the DHT contents it was built from. destroy() frees it all.
+struct JpegKeptMemory {
+  uint32_t live_block_bytes[JPEG_POOL_SLOTS];  // size of each live pool block (pool_blocks)
+  void* spare_blocks[JPEG_POOL_SLOTS];         // released blocks, free for reuse
+  uint32_t spare_block_bytes[JPEG_POOL_SLOTS];
+  int32_t spare_count;
+  uint32_t spare_total_bytes;
+  // Per Huffman slot: the table last built (inside a live or spare block), and its source:
+  // the 16 code counts followed by the symbols.
+  HuffLookup* built_lookup[JPEG_HUFF_SLOTS];
+  uint8_t built_from[JPEG_HUFF_SLOTS][16 + 256];
+};
+constexpr uint32_t JPEG_KEPT_BYTES_MAX = 2u << 20;  // released memory kept at most
 
 // All state of one decode. The decoder's source files share these fields; JpegDecoder adds
 // the public operations on top.
@@ -239,6 +259,9 @@ struct JpegDecoderState {
 
   int32_t error_code;
   bool decoding_started;
+
+  // Survives create(); see JpegKeptMemory.
+  JpegKeptMemory kept;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -251,6 +274,8 @@ struct JpegDecoderState {
 //     while (decoder->read_scanline(row, length) == 0) { ...use row... }
 //   }
 //   decoder->destroy(); delete decoder;   // then the stream may go
+// To decode many images, call finish() after each and create() again on the same object:
+// its buffers and Huffman tables are then reused.
 // ---------------------------------------------------------------------------------------------
 class JpegDecoder : public JpegDecoderState {
 public:
@@ -281,6 +306,10 @@ public:
   // started, -227 = the decode of this row failed (status() then holds the cause).
   // On any nonzero result row and length are left untouched.
   int32_t read_scanline(const uint8_t*& row, int32_t& length);
+  // Detaches the stream and ends the decode, keeping the decoder's memory for the next
+  // create() on this object (which then decodes exactly as a new decoder would). Safe in
+  // every state.
+  void finish();
   // Detaches the stream and frees all memory. Safe in every state, also twice.
   void destroy();
 

@@ -1,6 +1,8 @@
 // The loader thread. It sleeps on loader_wake_event (re-checking every 500 ms), takes the
 // newest high-priority request, reads the tile file whole, decodes it into a new CachedTile
 // and hands it over to the receiving window (see hand_over); the window then owns the tile.
+// The loader keeps one decoder object for all its tiles, so that each decode reuses the
+// previous one's buffers and (for tiles coded alike) Huffman tables.
 #include "tiles/tile_loader.h"
 
 #include <cstdlib>
@@ -82,10 +84,9 @@ void fill_tile_pixels(JpegDecoder& decoder, CachedTile* tile, int32_t tile_width
 }
 
 // The decode proper, on a stream that outlives it; 1 when the request's tile was produced.
-int decode_from_stream(TileRequest* request, JpegInputStream& stream) {
-    JpegDecoder* decoder = new (std::nothrow) JpegDecoder();
-    if (decoder == nullptr) return 0;
-    decoder->create(stream);
+// The decoder is finished, not destroyed: its memory serves the next decode.
+int decode_from_stream(TileRequest* request, JpegInputStream& stream, JpegDecoder& decoder) {
+    decoder.create(stream);
     // The tile size of the tileset the request was taken for; should another tileset be
     // loaded meanwhile, the hand-over drops the tile by its generation.
     const int32_t tile_width = request->tile_width;
@@ -93,15 +94,14 @@ int decode_from_stream(TileRequest* request, JpegInputStream& stream) {
     // An image far larger than its cell is refused before it is decoded: most of it would be
     // cut away, and its decode could hold the loader for seconds.
     CachedTile* tile = nullptr;
-    if (decoder->status() == 0 && tile_width > 0 && tile_height > 0 &&
-        decoder->image_width() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_width &&
-        decoder->image_height() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_height &&
-        decoder->start_decoding() == 0)
+    if (decoder.status() == 0 && tile_width > 0 && tile_height > 0 &&
+        decoder.image_width() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_width &&
+        decoder.image_height() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_height &&
+        decoder.start_decoding() == 0)
         tile = create_cached_tile(request->column, request->row, tile_height * tile_width * 4);
     request->tile = tile;
-    if (tile != nullptr) fill_tile_pixels(*decoder, tile, tile_width, tile_height);
-    decoder->destroy();
-    delete decoder;
+    if (tile != nullptr) fill_tile_pixels(decoder, tile, tile_width, tile_height);
+    decoder.finish();
     if (tile == nullptr) return 0;
     tile->last_used = request->last_requested;
     return 1;
@@ -121,6 +121,8 @@ void start_tile_loader() {
 void set_tile_receiver(HWND window) { tile_receiver.store(window); }
 
 DWORD WINAPI tile_loader_main(LPVOID) {
+    // The decoder object is large: it lives on the heap, not on the loader's small stack.
+    JpegDecoder* decoder = new (std::nothrow) JpegDecoder();
     bool idle = true;
     while (!loader_stop.load()) {
         if (idle) WaitForSingleObject(loader_wake_event, LOADER_IDLE_WAIT_MS);
@@ -129,7 +131,9 @@ DWORD WINAPI tile_loader_main(LPVOID) {
         TileRequest* request = take_next_request(queues_empty);
         idle = queues_empty || request == nullptr;
         if (request == nullptr) continue;
-        if (decode_tile(request) == 1) {
+        const int produced =
+            decoder != nullptr ? decode_tile_with(request, *decoder) : decode_tile(request);
+        if (produced == 1) {
             tiles_decoded.fetch_add(1);
             hand_over(request->tile, request->generation);
         } else {
@@ -140,22 +144,31 @@ DWORD WINAPI tile_loader_main(LPVOID) {
         std::free(request->path);
         std::free(request);
     }
+    delete decoder;
     return 0;
 }
 
 int decode_tile(TileRequest* request) {
+    JpegDecoder* decoder = new (std::nothrow) JpegDecoder();
+    if (decoder == nullptr) return 0;
+    const int produced = decode_tile_with(request, *decoder);
+    delete decoder;
+    return produced;
+}
+
+int decode_tile_with(TileRequest* request, JpegDecoder& decoder) {
     const uint8_t* bytes = nullptr;
     size_t size = 0;
     const TileFileRead read = read_tile_file(request->path, bytes, size);
     if (read == TileFileRead::FAILED) return 0;
     if (read == TileFileRead::READ) {
         TileBytesStream stream(bytes, size);
-        return decode_from_stream(request, stream);
+        return decode_from_stream(request, stream, decoder);
     }
     JpegFileStream* stream = new (std::nothrow) JpegFileStream();
     if (stream == nullptr) return 0;
     int produced = 0;
-    if (stream->open(request->path)) produced = decode_from_stream(request, *stream);
+    if (stream->open(request->path)) produced = decode_from_stream(request, *stream, decoder);
     delete stream;
     return produced;
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "jpeg/jpeg_decoder.h"
 #include "tiles/tile_list.h"
 
 // Raised once by the main thread after its message loop; the loader polls it.
@@ -18,7 +19,12 @@ void start_tile_loader();
 // The window whose procedure takes WM_TILE_LOADED; set by the viewer once that window exists.
 void set_tile_receiver(HWND window);
 DWORD WINAPI tile_loader_main(LPVOID parameter);
+// Decodes the request's tile file into its tile (1), or produces none (0), with a decoder
+// object of its own.
 int decode_tile(TileRequest* request);
+// The same on a decoder object that the caller keeps (the loader's): it is finished, not
+// destroyed, so its next decode reuses its memory and tables.
+int decode_tile_with(TileRequest* request, JpegDecoder& decoder);
 // Raises loader_stop, wakes the loader and waits (bounded) for it to leave; then frees the
 // tiles it delivered that no window took.
 void stop_tile_loader();

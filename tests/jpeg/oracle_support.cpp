@@ -122,21 +122,29 @@ bool read_pnm(const std::string& path, Image& image, std::string& error_text) {
     return true;
 }
 
-DecodeOutcome decode_with_terrava(const std::vector<uint8_t>& jpeg, StreamBehaviour behaviour,
-                                  int64_t max_pixels) {
+namespace {
+
+// Ends a decode: a decoder of its own is destroyed, a reused one finished.
+void end_decode(JpegDecoder& decoder, bool reused) {
+    if (reused)
+        decoder.finish();
+    else
+        decoder.destroy();
+}
+
+DecodeOutcome decode_on(JpegDecoder* decoder, bool reused, const std::vector<uint8_t>& jpeg,
+                        StreamBehaviour behaviour, int64_t max_pixels) {
     DecodeOutcome outcome;
     MemoryStream stream(jpeg, behaviour.chunk_size);
     stream.fail_after_bytes = behaviour.fail_after_bytes;
     stream.end_with_last_bytes = behaviour.end_flag_with_last_bytes;
-    // The decoder object is large; it lives on the heap like the viewer's.
-    std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
     decoder->create(stream);
     outcome.create_status = decoder->status();
     outcome.final_status = outcome.create_status;
     const int64_t pixels = int64_t(decoder->image_width()) * decoder->image_height();
     outcome.skipped_as_too_large = pixels > max_pixels;
     if (outcome.create_status != 0 || outcome.skipped_as_too_large) {
-        decoder->destroy();
+        end_decode(*decoder, reused);
         outcome.attach_calls = stream.attach_count;
         outcome.detach_calls = stream.detach_count;
         return outcome;
@@ -165,10 +173,47 @@ DecodeOutcome decode_with_terrava(const std::vector<uint8_t>& jpeg, StreamBehavi
         }
     }
     outcome.final_status = decoder->status();
-    decoder->destroy();
+    end_decode(*decoder, reused);
     outcome.attach_calls = stream.attach_count;
     outcome.detach_calls = stream.detach_count;
     return outcome;
+}
+
+} // namespace
+
+DecodeOutcome decode_with_terrava(const std::vector<uint8_t>& jpeg, StreamBehaviour behaviour,
+                                  int64_t max_pixels) {
+    // The decoder object is large; it lives on the heap like the viewer's.
+    std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
+    return decode_on(decoder.get(), false, jpeg, behaviour, max_pixels);
+}
+
+DecodeOutcome decode_with_terrava(const std::vector<uint8_t>& jpeg, JpegDecoder& reused,
+                                  StreamBehaviour behaviour, int64_t max_pixels) {
+    return decode_on(&reused, true, jpeg, behaviour, max_pixels);
+}
+
+std::string outcome_difference(const DecodeOutcome& expected, const DecodeOutcome& got) {
+    std::ostringstream message;
+    const auto field = [&message](const char* name, int64_t want, int64_t have) {
+        if (want != have) message << name << " expected " << want << ", got " << have << "; ";
+    };
+    field("create status", expected.create_status, got.create_status);
+    field("start result", expected.start_result, got.start_result);
+    field("last read result", expected.last_read_result, got.last_read_result);
+    field("final status", expected.final_status, got.final_status);
+    field("rows", expected.rows_delivered, got.rows_delivered);
+    field("attach calls", expected.attach_calls, got.attach_calls);
+    field("detach calls", expected.detach_calls, got.detach_calls);
+    if (expected.image.pixels != got.image.pixels) {
+        const auto& a = expected.image.pixels;
+        const auto& b = got.image.pixels;
+        size_t i = 0;
+        while (i < a.size() && i < b.size() && a[i] == b[i]) ++i;
+        message << "pixels differ from sample " << i << " on (" << a.size() << " expected, "
+                << b.size() << " got)";
+    }
+    return message.str();
 }
 
 std::string compare_images(const std::string& file_name, const Image& expected, const Image& got,

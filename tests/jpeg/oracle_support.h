@@ -63,6 +63,14 @@ bool read_pnm(const std::string& path, Image& image, std::string& error_text);
 DecodeOutcome decode_with_terrava(const std::vector<uint8_t>& jpeg, StreamBehaviour behaviour = {},
                                   int64_t max_pixels = INT64_MAX);
 
+// The same on a decoder that the caller keeps, which is finished rather than destroyed so
+// that the next call reuses it.
+DecodeOutcome decode_with_terrava(const std::vector<uint8_t>& jpeg, JpegDecoder& reused,
+                                  StreamBehaviour behaviour = {}, int64_t max_pixels = INT64_MAX);
+
+// Empty when two outcomes agree in every result, count and sample; otherwise what differs.
+std::string outcome_difference(const DecodeOutcome& expected, const DecodeOutcome& got);
+
 // Empty when no sample of got differs from expected by more than tolerance; otherwise names the
 // file, the first such pixel (x, y, channel, expected, got), how many samples are that far off
 // and the largest difference.

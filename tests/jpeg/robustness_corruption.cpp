@@ -1,8 +1,10 @@
 // Robustness of the decoder against damaged files: every prefix of a few sample files and many
 // randomly damaged copies (fixed seed) must decode without a crash or sanitizer report, end
-// with status 0 or a documented error code, and keep the stream and row contracts.
+// with status 0 or a documented error code, and keep the stream and row contracts. A decoder
+// object reused from one file to the next must give what a new decoder gives on each.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <random>
 #include <sstream>
 #include <string>
@@ -86,14 +88,23 @@ protected:
     }
 
     // Reports at most a few violations per test so that one fault does not flood the log.
+    // The damaged files go through one reused decoder too, in the order they come, so each
+    // decode follows another of clean, damaged or failing data.
     void check(const std::vector<uint8_t>& bytes, const std::string& what) {
-        const std::string problem = contract_violation(
-            oracle::decode_with_terrava(bytes, oracle::StreamBehaviour{}, max_decoded_pixels));
+        const oracle::DecodeOutcome fresh =
+            oracle::decode_with_terrava(bytes, oracle::StreamBehaviour{}, max_decoded_pixels);
+        std::string problem = contract_violation(fresh);
+        const std::string reuse_difference = oracle::outcome_difference(
+            fresh, oracle::decode_with_terrava(bytes, *reused_, oracle::StreamBehaviour{},
+                                               max_decoded_pixels));
+        if (!reuse_difference.empty())
+            problem += "the reused decoder differs from a new one: " + reuse_difference;
         if (problem.empty()) return;
         if (++violations_ <= 5) ADD_FAILURE() << GetParam().name << ", " << what << ": " << problem;
     }
 
     std::vector<uint8_t> original_;
+    std::unique_ptr<JpegDecoder> reused_{new JpegDecoder};
     int violations_ = 0;
 };
 
@@ -134,6 +145,38 @@ TEST_P(DamagedFiles, RandomByteDamageDecodesSafely) {
         check(damaged, what.str());
     }
     EXPECT_EQ(violations_, 0) << "damaged copies violating the decoder's contract";
+}
+
+// One decoder through every layout in turn, each clean file followed by a damaged copy of it
+// and then by the clean file again: every decode must equal a new decoder's.
+TEST(ReusedDecoder, DecodesEveryFileAsANewDecoderDoes) {
+    const std::string missing = oracle::missing_tools();
+    ASSERT_TRUE(missing.empty()) << missing;
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    std::mt19937 random(0x2e05ed);
+    for (const Sample& sample : samples) {
+        std::string error_text;
+        const std::vector<uint8_t> clean = oracle::make_sample_jpeg(
+            oracle::work_dir("robustness_corruption"), sample.name, sample.width, sample.height,
+            sample.cjpeg_options, sample.scan_script, error_text);
+        ASSERT_FALSE(clean.empty()) << error_text;
+        std::vector<uint8_t> damaged = clean;
+        for (size_t i = damaged.size() / 2; i < damaged.size() - 2; i += 7)
+            damaged[i] = static_cast<uint8_t>(random());
+        const std::vector<uint8_t> cut(clean.begin(), clean.begin() + clean.size() / 3);
+        const std::string name = sample.name;
+        files.insert(files.end(), {{name, clean},
+                                   {name + " damaged", damaged},
+                                   {name + " again", clean},
+                                   {name + " cut to a third", cut}});
+    }
+    files.push_back(files.front());
+    std::unique_ptr<JpegDecoder> reused(new JpegDecoder);
+    for (const auto& [name, bytes] : files) {
+        const oracle::DecodeOutcome fresh = oracle::decode_with_terrava(bytes);
+        EXPECT_EQ(oracle::outcome_difference(fresh, oracle::decode_with_terrava(bytes, *reused)), "")
+            << name << ": the reused decoder differs from a new one";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Samples, DamagedFiles, ::testing::ValuesIn(samples),

@@ -206,6 +206,95 @@ TEST(HuffmanTable, FastAndWindowReadersDecodeRandomTablesAlike) {
   }
 }
 
+// Code counts (16 lengths) for the range-built lookup test: fixed edge cases first, then random
+// sets that fit their lengths, some of them filling the code space up to the all-ones code.
+std::vector<Bytes> lookup_test_counts() {
+  std::vector<Bytes> sets;
+  const auto counts_with = [](std::initializer_list<std::pair<int, int>> length_counts) {
+    Bytes counts(16, 0);
+    for (const auto& [length, count] : length_counts) counts[length - 1] = static_cast<uint8_t>(count);
+    return counts;
+  };
+  sets.push_back(Bytes(16, 0));                       // no codes: all unused
+  sets.push_back(counts_with({{1, 1}}));              // one 1-bit code
+  sets.push_back(counts_with({{1, 2}}));              // "0" and the all-ones "1"
+  sets.push_back(counts_with({{16, 255}}));           // only 16-bit codes
+  sets.push_back(counts_with({{1, 1}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1},
+                              {9, 1}, {10, 1}, {11, 1}, {12, 1}, {13, 1}, {14, 1}, {15, 1},
+                              {16, 2}}));             // full, ending in 16 ones
+  sets.push_back(counts_with({{2, 1}, {3, 5}, {4, 1}, {5, 1}, {6, 1}, {7, 1}, {8, 1},
+                              {9, 1}}));              // the usual luminance DC table
+  sets.push_back(counts_with({{2, 2}, {3, 1}, {4, 3}, {5, 3}, {6, 2}, {7, 4}, {8, 3}, {9, 5},
+                              {10, 5}, {11, 4}, {12, 4}, {15, 1}, {16, 125}}));  // luminance AC
+  TestRandom random(23);
+  for (int round = 0; round < 300; round++) {
+    Bytes counts(16, 0);
+    uint32_t free_space = 1u << 16;  // in units of one 16-bit code
+    int total = 0;
+    for (int picks = random.range(1, 60); picks > 0 && total < 255; picks--) {
+      const int length = random.range(1, 16);
+      if ((1u << (16 - length)) > free_space) continue;
+      counts[length - 1]++;
+      free_space -= 1u << (16 - length);
+      total++;
+    }
+    // Every third set is completed: the space is filled with the longest codes that fit.
+    for (int length = 1; round % 3 == 0 && length <= 16; length++)
+      while (total < 255 && (1u << (16 - length)) <= free_space) {
+        counts[length - 1]++;
+        free_space -= 1u << (16 - length);
+        total++;
+      }
+    sets.push_back(counts);
+  }
+  return sets;
+}
+
+// Symbols for `total` codes: small ones (DC size categories, short AC values), any byte, or
+// with repeats (a malformed table whose repeated symbol decodes with its last length).
+Bytes lookup_test_symbols(TestRandom& random, int total, int kind) {
+  Bytes symbols;
+  for (int i = 0; i < total; i++) {
+    if (kind == 0) symbols.push_back(static_cast<uint8_t>(random.range(0, 17)));
+    else if (kind == 1) symbols.push_back(static_cast<uint8_t>((i * 97 + total) & 255));
+    else symbols.push_back(static_cast<uint8_t>(random.range(0, 3) * 16 + random.range(0, 11)));
+  }
+  return symbols;
+}
+
+TEST(HuffmanTable, RangeBuiltLookupsEqualThePrefixByPrefixOnes) {
+  TestRandom random(31);
+  const std::vector<Bytes> sets = lookup_test_counts();
+  for (size_t set = 0; set < sets.size(); set++) {
+    uint8_t counts[17] = {0};
+    int total = 0;
+    for (int len = 1; len <= 16; len++) {
+      counts[len] = sets[set][len - 1];
+      total += counts[len];
+    }
+    ASSERT_TRUE(huff_counts_fit(counts)) << "test set " << set << " overfills a length";
+    for (int kind = 0; kind < 3; kind++) {
+      const Bytes symbols = lookup_test_symbols(random, total, kind);
+      for (int32_t slot : {0, 5}) {
+        std::unique_ptr<HuffLookup> by_range(new HuffLookup()), by_prefix(new HuffLookup());
+        ASSERT_TRUE(fill_huff_lookup(*by_range, counts, symbols.data(), slot)) << "set " << set;
+        *by_prefix = *by_range;
+        fill_fast_lookups_by_prefix(*by_prefix, slot);
+        for (int i = 0; i < (1 << JPEG_HUFF_FAST_BITS); i++) {
+          const auto where = [&] {
+            return "set " + std::to_string(set) + " (" + std::to_string(total) +
+                   " codes), symbols kind " + std::to_string(kind) + ", slot " +
+                   std::to_string(slot) + ", index " + std::to_string(i);
+          };
+          ASSERT_EQ(by_range->fast[i], by_prefix->fast[i]) << "fast, " << where();
+          ASSERT_EQ(by_range->ac_fast[i], by_prefix->ac_fast[i]) << "ac_fast, " << where();
+          ASSERT_EQ(by_range->dc_fast[i], by_prefix->dc_fast[i]) << "dc_fast, " << where();
+        }
+      }
+    }
+  }
+}
+
 TEST(HuffmanTable, UnusedCodesDecodeAsSymbolZeroAlikeInBothReaders) {
   // Only code "0" (symbol 5) exists: any byte starting with a 1-bit is an unused code.
   Bytes single(16, 0);

@@ -1,0 +1,26 @@
+// Cutting an image into a tileset with libvips and libjpeg. The image is read once, top to
+// bottom, a band of rows at a time, while worker threads feed the band before it to one tile
+// encoder per column; memory grows with the image's width only. Tiles go to a hidden folder
+// next to the tileset, which takes the tileset's name, and then the tileset file is written,
+// only when every tile is in place.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "tools/tile_plan.h"
+
+struct MakeOutcome {
+    bool ok;
+    std::string error;   // one line, when not ok
+    TileGrid grid;
+    int64_t image_width;
+    int64_t image_height;
+    std::string tileset_file;
+};
+
+// Makes options.out_dir/NAME.tvt and NAME/RRR/CCC.jpg. `tiles_total` is set once the grid is
+// known and `tiles_done` counts written tiles, for a progress display; `stop` set from
+// elsewhere (an interrupt) ends the run, leaving nothing behind. libvips must be started.
+MakeOutcome make_tileset(const MakeOptions& options, std::atomic<int64_t>& tiles_done,
+                         std::atomic<int64_t>& tiles_total, const std::atomic<bool>& stop);

@@ -1,0 +1,315 @@
+// Checking a tileset: the file read with the viewer's own INI reader and refusal texts, the
+// tiles decoded with the viewer's own decoder, in parallel, each from one whole read of its
+// file as the viewer's loader does.
+#include "tools/tileset_check.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "app/profile_text.h"
+#include "app/tileset_rules.h"
+#include "jpeg/jpeg_decoder.h"
+#include "tools/tile_plan.h"
+
+namespace {
+
+constexpr const char* SECTION = "Terrava 1.0";
+constexpr size_t VIEWER_TILE_DIR_CAPACITY = 260;    // TileDir read and resolved, with its NUL
+constexpr size_t VIEWER_TILE_PATH_CAPACITY = 272;   // a tile's path, with its NUL
+
+bool is_separator(char c) { return c == '\\' || c == '/'; }
+
+std::string with_forward_slashes(std::string path) {
+    std::replace(path.begin(), path.end(), '\\', '/');
+    return path;
+}
+
+// The decoder's byte source over a tile already read into memory.
+class BytesStream : public JpegInputStream {
+public:
+    BytesStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    int32_t read(uint8_t* buffer, int32_t max_count, bool& end_of_stream) override {
+        const size_t count = std::min(size_ - position_, static_cast<size_t>(max_count));
+        if (count > 0) std::memcpy(buffer, data_ + position_, count);
+        position_ += count;
+        if (position_ == size_) end_of_stream = true;
+        return static_cast<int32_t>(count);
+    }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t position_ = 0;
+};
+
+// Entropy-coded data never holds FF D9 or FF DA (an FF there is followed by 00 or a restart
+// number), so a complete stream has an end-of-image marker after its last start of scan.
+bool ends_after_last_scan(const uint8_t* data, size_t size) {
+    size_t last_scan = 0, last_end = 0;
+    bool scan_seen = false, end_seen = false;
+    for (size_t i = 0; i + 1 < size; ++i) {
+        if (data[i] != 0xFF) continue;
+        if (data[i + 1] == 0xDA) last_scan = i, scan_seen = true;
+        if (data[i + 1] == 0xD9) last_end = i, end_seen = true;
+    }
+    return scan_seen && end_seen && last_end > last_scan;
+}
+
+bool has_scan(const uint8_t* data, size_t size) {
+    for (size_t i = 0; i + 1 < size; ++i)
+        if (data[i] == 0xFF && data[i + 1] == 0xDA) return true;
+    return false;
+}
+
+TileJudgement judgement(TileVerdict verdict) { return TileJudgement{verdict, 0, 0, 0, ""}; }
+
+}  // namespace
+
+std::string linux_path_of(const std::string& windows_path, const std::string& wine_prefix,
+                          std::string& why) {
+    const std::string& w = windows_path;
+    if (w.size() >= 2 && is_separator(w[0]) && is_separator(w[1])) {
+        why = "it is a network (UNC) path";
+        return "";
+    }
+    if (w.empty() || is_separator(w[0])) return with_forward_slashes(w);   // the current drive: Z:
+    const bool drive = w.size() >= 2 && w[1] == ':' &&
+                       ((w[0] >= 'A' && w[0] <= 'Z') || (w[0] >= 'a' && w[0] <= 'z'));
+    if (!drive) {
+        why = "it is not an absolute path";
+        return "";
+    }
+    const char letter = static_cast<char>(w[0] >= 'a' ? w[0] : w[0] - 'A' + 'a');
+    if (w.size() > 2 && !is_separator(w[2])) {
+        why = std::string("it is relative to the current folder of drive ") +
+              static_cast<char>(letter - 'a' + 'A') + ":";
+        return "";
+    }
+    const std::string rest = with_forward_slashes(w.substr(2));
+    if (letter == 'z') return rest.empty() ? "/" : rest;
+    const std::string device = wine_prefix + "/dosdevices/" + letter + ":";
+    std::error_code error;
+    if (wine_prefix.empty() || !std::filesystem::exists(device, error)) {
+        why = std::string("drive ") + static_cast<char>(letter - 'a' + 'A') +
+              ": is not in the Wine prefix " + (wine_prefix.empty() ? "(none)" : wine_prefix);
+        return "";
+    }
+    return device + rest;
+}
+
+TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view text,
+                                 const std::string& wine_prefix) {
+    TilesetReading reading{false, CheckedTileset{}, ""};
+    const std::vector<ProfileLine> lines = split_profile_lines(text);
+    const ProfileSection section(lines, SECTION);
+    if (!section.found() || section.entries().empty()) {
+        reading.error = load_refused_not_a_tileset().reason;
+        return reading;
+    }
+    TileGeometry& geometry = reading.tileset.geometry;
+    const struct {
+        const char* name;
+        int32_t* value;
+    } keys[] = {{"TileSizeX", &geometry.tile_width},
+                {"TileSizeY", &geometry.tile_height},
+                {"TileCountX", &geometry.tile_columns},
+                {"TileCountY", &geometry.tile_rows}};
+    for (const auto& key : keys) {
+        const ProfileLine* line = section.find(fold_profile_name(key.name));
+        *key.value = profile_int(line, -1);
+        if (*key.value == -1) {
+            reading.error = load_refused_geometry_key(key.name, !profile_string(line, "").empty()).reason;
+            return reading;
+        }
+    }
+    const TilesetLoadResult geometry_check = check_geometry(geometry);
+    if (geometry_check.outcome != TilesetLoadOutcome::LOADED) {
+        reading.error = geometry_check.reason;
+        return reading;
+    }
+
+    // What the viewer reads (at most 259 characters) and resolves against the file's folder
+    // as Windows names it under Wine.
+    std::string stored(profile_string(section.find("tiledir"), ""));
+    if (stored.size() >= VIEWER_TILE_DIR_CAPACITY) stored.resize(VIEWER_TILE_DIR_CAPACITY - 1);
+    reading.tileset.tile_dir_as_stored = stored;
+    std::string windows_tvt = "Z:" + tvt_path;
+    std::replace(windows_tvt.begin(), windows_tvt.end(), '/', '\\');
+    char resolved[VIEWER_TILE_DIR_CAPACITY];
+    if (!resolve_tile_dir(windows_tvt.c_str(), stored.c_str(), resolved, sizeof resolved)) {
+        reading.error = load_refused_tile_dir_too_long(VIEWER_TILE_DIR_CAPACITY - 1).reason;
+        return reading;
+    }
+    char last_tile[VIEWER_TILE_PATH_CAPACITY];
+    if (!format_tile_path(last_tile, sizeof last_tile, resolved, geometry.tile_rows - 1,
+                          geometry.tile_columns - 1)) {
+        reading.error = std::string("The tile paths under ") + resolved + " are longer than the "
+                        "viewer's limit of 271 characters.";
+        return reading;
+    }
+    std::string why;
+    reading.tileset.tile_dir = linux_path_of(resolved, wine_prefix, why);
+    if (reading.tileset.tile_dir.empty() && resolved[0] != '\0') {
+        reading.error = "TileDir " + stored + " cannot be followed on Linux: " + why + ".";
+        return reading;
+    }
+    reading.ok = true;
+    return reading;
+}
+
+TileJudgement judge_tile_bytes(const uint8_t* data, size_t size, int32_t tile_width,
+                               int32_t tile_height) {
+    BytesStream stream(data, size);
+    std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);   // a large object: not on the stack
+    decoder->create(stream);
+    TileJudgement result = judgement(TileVerdict::GOOD);
+    if (decoder->status() == 0) {
+        result.width = decoder->image_width();
+        result.height = decoder->image_height();
+    }
+    int32_t outcome = decoder->status() == 0 ? decoder->start_decoding() : -1;
+    const uint8_t* row = nullptr;
+    int32_t length = 0;
+    while (outcome == 0) outcome = decoder->read_scanline(row, length);
+    if (outcome != 1) result.error_code = decoder->status() != 0 ? decoder->status() : outcome;
+    // A cut file may fail in its data or be padded out to a picture; either way its cause is
+    // the more useful report. One cut inside its headers just fails.
+    if (has_scan(data, size) && !ends_after_last_scan(data, size))
+        result.verdict = TileVerdict::TRUNCATED;
+    else if (outcome != 1)
+        result.verdict = TileVerdict::UNDECODABLE;
+    else if (result.width != tile_width || result.height != tile_height)
+        result.verdict = TileVerdict::WRONG_SIZE;
+    decoder->destroy();
+    return result;
+}
+
+TileJudgement judge_tile_file(const std::string& path, int32_t tile_width, int32_t tile_height,
+                              std::vector<uint8_t>& buffer) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        if (errno == ENOENT || errno == ENOTDIR) return judgement(TileVerdict::MISSING);
+        TileJudgement result = judgement(TileVerdict::UNREADABLE);
+        result.system_error = std::strerror(errno);
+        return result;
+    }
+    buffer.clear();
+    uint8_t chunk[1 << 16];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) buffer.insert(buffer.end(), chunk, chunk + got);
+    const bool failed = std::ferror(file) != 0;
+    const int read_errno = errno;
+    std::fclose(file);
+    if (failed) {
+        TileJudgement result = judgement(TileVerdict::UNREADABLE);
+        result.system_error = std::strerror(read_errno);
+        return result;
+    }
+    return judge_tile_bytes(buffer.data(), buffer.size(), tile_width, tile_height);
+}
+
+std::vector<TileProblem> check_all_tiles(const CheckedTileset& tileset, int32_t jobs,
+                                         std::atomic<int64_t>& tiles_done) {
+    const TileGeometry& g = tileset.geometry;
+    const int64_t total = int64_t{g.tile_columns} * g.tile_rows;
+    std::atomic<int64_t> next{0};
+    std::mutex problems_lock;
+    std::vector<TileProblem> problems;
+    auto work = [&] {
+        std::vector<uint8_t> buffer;
+        for (int64_t i = next++; i < total; i = next++) {
+            const int32_t row = static_cast<int32_t>(i / g.tile_columns);
+            const int32_t column = static_cast<int32_t>(i % g.tile_columns);
+            const std::string path = tileset.tile_dir + "/" + tile_file_name(row, column);
+            const TileJudgement j = judge_tile_file(path, g.tile_width, g.tile_height, buffer);
+            if (j.verdict != TileVerdict::GOOD) {
+                std::lock_guard<std::mutex> hold(problems_lock);
+                problems.push_back(TileProblem{row, column, j});
+            }
+            ++tiles_done;
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int32_t t = 1; t < std::max(jobs, 1); ++t) threads.emplace_back(work);
+    work();
+    for (std::thread& thread : threads) thread.join();
+    std::sort(problems.begin(), problems.end(), [](const TileProblem& a, const TileProblem& b) {
+        return a.row != b.row ? a.row < b.row : a.column < b.column;
+    });
+    return problems;
+}
+
+CheckTally tally_problems(int64_t tile_count, const std::vector<TileProblem>& problems) {
+    CheckTally t{tile_count, tile_count, 0, 0, 0, 0, 0};
+    for (const TileProblem& p : problems) {
+        --t.good;
+        switch (p.judgement.verdict) {
+        case TileVerdict::GOOD: ++t.good; break;
+        case TileVerdict::MISSING: ++t.missing; break;
+        case TileVerdict::UNREADABLE: ++t.unreadable; break;
+        case TileVerdict::UNDECODABLE: ++t.undecodable; break;
+        case TileVerdict::TRUNCATED: ++t.truncated; break;
+        case TileVerdict::WRONG_SIZE: ++t.wrong_size; break;
+        }
+    }
+    return t;
+}
+
+std::string describe_problem(const CheckedTileset& tileset, const TileProblem& p) {
+    const TileJudgement& j = p.judgement;
+    const std::string name = tile_file_name(p.row, p.column);
+    char text[600];
+    switch (j.verdict) {
+    case TileVerdict::GOOD:
+        std::snprintf(text, sizeof text, "good        %s", name.c_str());
+        break;
+    case TileVerdict::MISSING:
+        std::snprintf(text, sizeof text, "missing     %s (row %d, column %d)", name.c_str(),
+                      p.row, p.column);
+        break;
+    case TileVerdict::UNREADABLE:
+        std::snprintf(text, sizeof text, "unreadable  %s: %s", name.c_str(), j.system_error.c_str());
+        break;
+    case TileVerdict::UNDECODABLE: {
+        const char* code_name = jpeg_error_name(j.error_code);
+        std::snprintf(text, sizeof text, "undecodable %s: error %d %s", name.c_str(),
+                      static_cast<int>(j.error_code), code_name != nullptr ? code_name : "(unknown)");
+        break;
+    }
+    case TileVerdict::TRUNCATED: {
+        char cause[120] = "";
+        if (j.error_code != 0) {
+            const char* code_name = jpeg_error_name(j.error_code);
+            std::snprintf(cause, sizeof cause, " (decoding stops with error %d %s)",
+                          static_cast<int>(j.error_code), code_name != nullptr ? code_name : "(unknown)");
+        }
+        std::snprintf(text, sizeof text, "truncated   %s: the data ends before the end-of-image marker%s",
+                      name.c_str(), cause);
+        break;
+    }
+    case TileVerdict::WRONG_SIZE:
+        std::snprintf(text, sizeof text, "wrong size  %s: %d x %d, the tileset's tiles are %d x %d",
+                      name.c_str(), j.width, j.height, tileset.geometry.tile_width,
+                      tileset.geometry.tile_height);
+        break;
+    }
+    return text;
+}
+
+std::string summary_line(const CheckTally& t) {
+    char text[300];
+    std::snprintf(text, sizeof text,
+                  "%" PRId64 " tiles: %" PRId64 " good, %" PRId64 " missing, %" PRId64
+                  " unreadable, %" PRId64 " failed to decode, %" PRId64 " truncated, %" PRId64
+                  " of the wrong size",
+                  t.tiles, t.good, t.missing, t.unreadable, t.undecodable, t.truncated,
+                  t.wrong_size);
+    return text;
+}

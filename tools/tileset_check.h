@@ -1,0 +1,80 @@
+// `terrava-tiles check`: reads a tileset file as the viewer reads it (the same INI parsing, the
+// same refusals, a relative TileDir taken from the file's folder, Wine's Z: as the Linux root)
+// and judges every tile with the viewer's own decoder. No libvips: tested natively.
+#pragma once
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/view_math.h"
+
+struct CheckedTileset {
+    TileGeometry geometry;
+    std::string tile_dir_as_stored;   // TileDir as the file has it
+    std::string tile_dir;             // the Linux folder that holds the row folders
+};
+
+struct TilesetReading {
+    bool ok;
+    CheckedTileset tileset;
+    std::string error;   // why the viewer would refuse the file, or where its tiles cannot be
+};
+
+// `tvt_path` is the tileset file's absolute Linux path, `text` its content. Drive letters
+// other than Z: are looked up in `wine_prefix`/dosdevices.
+TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view text,
+                                 const std::string& wine_prefix);
+
+// The Linux path of a Windows path as Wine maps it: Z: (and a path from the root of the
+// current drive) is the Linux root; another drive is `wine_prefix`/dosdevices/X:. Empty, with
+// `why` set, when there is no such mapping (UNC names, drive-relative paths, unknown drives).
+std::string linux_path_of(const std::string& windows_path, const std::string& wine_prefix,
+                          std::string& why);
+
+enum class TileVerdict { GOOD, MISSING, UNREADABLE, UNDECODABLE, TRUNCATED, WRONG_SIZE };
+
+struct TileJudgement {
+    TileVerdict verdict;
+    int32_t error_code;   // the decoder's code (UNDECODABLE; TRUNCATED when decoding failed)
+    int32_t width;        // the image's size when its header could be read
+    int32_t height;
+    std::string system_error;   // UNREADABLE
+};
+
+// A tile's bytes through the decoder: every row decoded, the size compared with the tileset's,
+// and the stream looked at for its end-of-image marker after the last scan (the decoder
+// itself pads a truncated file out to a picture, as the viewer shows it).
+TileJudgement judge_tile_bytes(const uint8_t* data, size_t size, int32_t tile_width,
+                               int32_t tile_height);
+TileJudgement judge_tile_file(const std::string& path, int32_t tile_width, int32_t tile_height,
+                              std::vector<uint8_t>& buffer);
+
+struct TileProblem {
+    int32_t row;
+    int32_t column;
+    TileJudgement judgement;
+};
+
+// Judges every tile with `jobs` threads, counting finished tiles in `tiles_done`; the
+// problems come back in row, then column order.
+std::vector<TileProblem> check_all_tiles(const CheckedTileset& tileset, int32_t jobs,
+                                         std::atomic<int64_t>& tiles_done);
+
+struct CheckTally {
+    int64_t tiles;
+    int64_t good;
+    int64_t missing;
+    int64_t unreadable;
+    int64_t undecodable;
+    int64_t truncated;
+    int64_t wrong_size;
+};
+CheckTally tally_problems(int64_t tile_count, const std::vector<TileProblem>& problems);
+
+// One line per problem: "missing     003/012.jpg (row 3, column 12)", ...
+std::string describe_problem(const CheckedTileset& tileset, const TileProblem& problem);
+// "4096 tiles: 4093 good, 1 missing, 1 failed to decode, 1 truncated, 0 of the wrong size"
+std::string summary_line(const CheckTally& tally);
