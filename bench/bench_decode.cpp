@@ -1,7 +1,10 @@
 // Decoding speed of Terrava's JPEG decoder beside libjpeg-turbo (SIMD and plain C) and
 // stb_image, on the same files held in memory: a 4096x4096 photograph and its 256 tiles of
-// 256x256, each in 4:2:0, 4:4:4, progressive 4:2:0 and grey. Single thread, median of several
-// runs, figures in decoded Mpixel/s of thread CPU time. Prints a table; it is not a test.
+// 256x256, each in 4:2:0, 4:4:4, progressive 4:2:0 and grey. Single thread, figures in decoded
+// Mpixel/s of thread CPU time; ours and libjpeg-turbo's SIMD path are timed in interleaved
+// rounds, and the ratio column is the median of the per-round ratios. Prints a table; it is not
+// a test. --only terrava|libjpeg KEY decodes one workload once (for callgrind's
+// --toggle-collect=decode_workload_once). The 32-bit build (bench32 preset) has no stb_image.
 //
 // libjpeg-turbo runs as our decoder does: integer IDCT (JDCT_ISLOW), replicated chroma
 // (do_fancy_upsampling off), 4-byte colour pixels (JCS_EXT_RGBX), one scanline per call.
@@ -26,8 +29,12 @@
 #include "tests/jpeg/reference_decode.h"
 #include "tests/support/memory_stream.h"
 
+#include "jpeg/simd.h"
+
 #include <jpeglib.h>
+#if defined(TERRAVA_BENCH_STB)
 #include <stb/stb_image.h>
+#endif
 
 namespace {
 
@@ -118,6 +125,10 @@ bool decode_libjpeg(const Bytes& jpeg, std::vector<uint8_t>& frame) {
 // ---- stb_image -------------------------------------------------------------------------------
 
 bool decode_stb(const Bytes& jpeg, bool grey, std::vector<uint8_t>& frame) {
+#if !defined(TERRAVA_BENCH_STB)
+    (void)jpeg, (void)grey, (void)frame;
+    return false;
+#else
     int width, height, channels;
     stbi_uc* pixels = stbi_load_from_memory(jpeg.data(), static_cast<int>(jpeg.size()), &width,
                                             &height, &channels, grey ? 1 : 4);
@@ -125,6 +136,7 @@ bool decode_stb(const Bytes& jpeg, bool grey, std::vector<uint8_t>& frame) {
     frame.assign(pixels, pixels + size_t(width) * height * (grey ? 1 : 4));
     stbi_image_free(pixels);
     return true;
+#endif
 }
 
 // ---- Timing ----------------------------------------------------------------------------------
@@ -139,6 +151,28 @@ double thread_cpu_seconds() {
     return double(now.tv_sec) + now.tv_nsec * 1e-9;
 }
 
+// One pass over all files of the workload; false if a file failed. Not inlined, so that
+// callgrind can count this alone.
+__attribute__((noinline)) bool decode_workload_once(Decoder which, const Workload& workload,
+                                                    JpegDecoder& terrava,
+                                                    std::vector<uint8_t>& frame) {
+    for (const Bytes& file : workload.files) {
+        bool ok = false;
+        switch (which) {
+        case Decoder::Terrava: ok = decode_terrava(file, terrava, frame); break;
+        case Decoder::LibjpegTurbo: ok = decode_libjpeg(file, frame); break;
+        case Decoder::Stb: ok = decode_stb(file, workload.grey, frame); break;
+        }
+        if (!ok) return false;
+    }
+    return true;
+}
+
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // Median Mpixel/s over `runs` passes over all files of the workload; 0 if a file failed.
 double measure(Decoder which, const Workload& workload, int runs) {
     std::unique_ptr<JpegDecoder> terrava(new JpegDecoder);
@@ -146,20 +180,50 @@ double measure(Decoder which, const Workload& workload, int runs) {
     std::vector<double> rates;
     for (int run = 0; run < runs + 1; ++run) { // the first pass warms caches and is dropped
         const double start = thread_cpu_seconds();
-        for (const Bytes& file : workload.files) {
-            bool ok = false;
-            switch (which) {
-            case Decoder::Terrava: ok = decode_terrava(file, *terrava, frame); break;
-            case Decoder::LibjpegTurbo: ok = decode_libjpeg(file, frame); break;
-            case Decoder::Stb: ok = decode_stb(file, workload.grey, frame); break;
-            }
-            if (!ok) return 0;
-        }
+        if (!decode_workload_once(which, workload, *terrava, frame)) return 0;
         const double seconds = thread_cpu_seconds() - start;
         if (run > 0) rates.push_back(workload.pixels / seconds / 1e6);
     }
-    std::sort(rates.begin(), rates.end());
-    return rates[rates.size() / 2];
+    return median(rates);
+}
+
+// Ours against libjpeg-turbo's SIMD path in alternating passes, so that both see the same
+// machine load: median Mpixel/s of each and the median of the per-round speed ratios.
+struct Interleaved {
+    double ours = 0, turbo = 0, ratio = 0;
+};
+
+Interleaved measure_interleaved(const Workload& workload, int rounds) {
+    std::unique_ptr<JpegDecoder> terrava(new JpegDecoder);
+    std::vector<uint8_t> frame;
+    std::vector<double> ours, turbo, ratios;
+    for (int round = 0; round < rounds + 1; ++round) { // round 0 warms caches and is dropped
+        double seconds[2];
+        for (int turn = 0; turn < 2; ++turn) {
+            // Odd rounds start with libjpeg-turbo.
+            const bool libjpeg_turn = (turn == 1) != (round % 2 == 1);
+            const double start = thread_cpu_seconds();
+            if (!decode_workload_once(libjpeg_turn ? Decoder::LibjpegTurbo : Decoder::Terrava,
+                                      workload, *terrava, frame))
+                return {};
+            seconds[libjpeg_turn ? 1 : 0] = thread_cpu_seconds() - start;
+        }
+        if (round == 0) continue;
+        ours.push_back(workload.pixels / seconds[0] / 1e6);
+        turbo.push_back(workload.pixels / seconds[1] / 1e6);
+        ratios.push_back(seconds[1] / seconds[0]);
+    }
+    return {median(ours), median(turbo), median(ratios)};
+}
+
+double image_pixels(const Bytes& jpeg) {
+    MemoryStream stream(jpeg);
+    std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
+    decoder->create(stream);
+    const double pixels =
+        decoder->status() == 0 ? double(decoder->image_width()) * decoder->image_height() : 0;
+    decoder->destroy();
+    return pixels;
 }
 
 std::vector<Workload> load_workloads(const std::string& dir) {
@@ -184,10 +248,7 @@ std::vector<Workload> load_workloads(const std::string& dir) {
             for (const std::string& path : paths) {
                 Bytes bytes = read_file(path);
                 if (bytes.empty()) continue;
-                int width = 0, height = 0, channels = 0;
-                stbi_info_from_memory(bytes.data(), static_cast<int>(bytes.size()), &width,
-                                      &height, &channels);
-                workload.pixels += double(width) * height;
+                workload.pixels += image_pixels(bytes);
                 workload.files.push_back(std::move(bytes));
             }
             if (workload.files.empty()) continue;
@@ -245,15 +306,33 @@ int main(int argc, char** argv) {
     std::string dir = TERRAVA_BENCH_INPUTS;
     int runs = 5;
     bool libjpeg_only = false;
+    std::string only_decoder, only_key;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--libjpeg-only") libjpeg_only = true;
+        else if (arg == "--only" && i + 2 < argc) only_decoder = argv[++i], only_key = argv[++i];
         else if (arg[0] != '-') dir = arg;
         else {
-            std::fprintf(stderr, "usage: bench_decode [--runs N] [INPUT_DIR]\n");
+            std::fprintf(stderr, "usage: bench_decode [--runs N] [--only terrava|libjpeg KEY] "
+                                 "[INPUT_DIR]\n");
             return 2;
         }
+    }
+
+    if (!only_key.empty()) {
+        std::unique_ptr<JpegDecoder> terrava(new JpegDecoder);
+        std::vector<uint8_t> frame;
+        for (const Workload& workload : load_workloads(dir)) {
+            if (workload.key != only_key) continue;
+            const Decoder which = only_decoder == "libjpeg" ? Decoder::LibjpegTurbo : Decoder::Terrava;
+            const bool ok = decode_workload_once(which, workload, *terrava, frame);
+            std::printf("%s %s: %.0f pixels%s\n", only_decoder.c_str(), only_key.c_str(),
+                        workload.pixels, ok ? "" : " FAILED");
+            return ok ? 0 : 1;
+        }
+        std::fprintf(stderr, "bench_decode: no workload %s\n", only_key.c_str());
+        return 2;
     }
 
     if (libjpeg_only) {
@@ -276,22 +355,25 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "bench_decode: measuring libjpeg-turbo without SIMD...\n");
     std::map<std::string, double> plain_c = libjpeg_plain_c_rates(dir, runs);
 
-    std::printf("Decoding speed in Mpixel/s of thread CPU time, single thread, median of %d runs;\n"
+    std::printf("Decoding speed in Mpixel/s of thread CPU time, single thread, median of %d runs\n"
+                "(ours and libjpeg-turbo SIMD interleaved); %d-bit build, our kernels: %s;\n"
                 "inputs in %s\n\n",
-                runs, dir.c_str());
-    std::printf("%-36s %9s %14s %14s %10s  %s\n", "input", "terrava", "libjpeg-turbo",
-                "libjpeg-turbo", "stb_image", "terrava output");
-    std::printf("%-36s %9s %14s %14s %10s  %s\n", "", "", "SIMD", "plain C", "", "vs reference");
+                runs, int(sizeof(void*) * 8), simd_level_name(simd_level()), dir.c_str());
+    std::printf("%-36s %9s %14s %7s %14s %10s  %s\n", "input", "terrava", "libjpeg-turbo",
+                "ratio", "libjpeg-turbo", "stb_image", "terrava output");
+    std::printf("%-36s %9s %14s %7s %14s %10s  %s\n", "", "", "SIMD", "", "plain C", "",
+                "vs reference");
     for (const Workload& workload : workloads) {
         std::fprintf(stderr, "bench_decode: %s...\n", workload.label.c_str());
-        const double ours = measure(Decoder::Terrava, workload, runs);
-        const double turbo = measure(Decoder::LibjpegTurbo, workload, runs);
+        const Interleaved pair = measure_interleaved(workload, runs);
         const double stb = measure(Decoder::Stb, workload, runs);
         const auto c = plain_c.find(workload.key);
-        std::printf("%-36s %9.1f %14.1f %14.1f %10.1f  %s\n", workload.label.c_str(), ours, turbo,
-                    c == plain_c.end() ? 0.0 : c->second, stb, agreement(workload).c_str());
+        std::printf("%-36s %9.1f %14.1f %7.2f %14.1f %10.1f  %s\n", workload.label.c_str(),
+                    pair.ours, pair.turbo, pair.ratio, c == plain_c.end() ? 0.0 : c->second, stb,
+                    agreement(workload).c_str());
         std::fflush(stdout);
     }
-    std::printf("\nstb_image is not compared: it interpolates chroma and rounds its IDCT its own way.\n");
+    std::printf("\nratio: ours / libjpeg-turbo SIMD, median of the per-round ratios. stb_image (0 when\n"
+                "not built in) is not compared: it interpolates chroma and rounds its IDCT its own way.\n");
     return 0;
 }

@@ -1,8 +1,11 @@
 // Row delivery: read_scanline runs the MCU-row pipeline (coefficients, end of the scan's
 // data, inverse DCT) when a new MCU row is due, then turns one row (or a row pair for vertical
 // chroma subsampling) of samples into grey bytes or red-green-blue-zero pixels. Chroma is
-// replicated, not interpolated. Also owns the fixed-point YCbCr tables.
+// replicated, not interpolated. Also owns the fixed-point YCbCr tables. The converters here
+// are the scalar twins of colour_sse2.cpp's, which they hand the work to when simd_level()
+// allows.
 #include "jpeg/decoder_internal.h"
+#include "jpeg/simd.h"
 
 namespace {
 
@@ -39,6 +42,27 @@ inline void put_pixel(uint8_t* out, int32_t y, const ChromaTerms& t) {
 inline int32_t row_in_mcu(const JpegDecoderState& d) {
   return d.mcu_height - d.rows_left_in_mcu_row;
 }
+
+#if defined(__SSE2__)
+using VectorConverter = void (*)(const ColourRowJob&);
+
+inline void run_vector_converter(const ColourRowJob& job, VectorConverter sse2,
+                                 VectorConverter avx2) {
+#if defined(TERRAVA_AVX2_KERNELS)
+  if (simd_level() == SimdLevel::AVX2) return avx2(job);
+#else
+  (void)avx2;
+#endif
+  sse2(job);
+}
+
+// The vector converter's job for the current row, or false when the scalar code is to run.
+inline bool vector_job(const JpegDecoderState& d, ColourRowJob& job) {
+  if (simd_level() == SimdLevel::SCALAR) return false;
+  job = {d.mcu_row_samples, d.mcus_per_row, row_in_mcu(d), d.row_buffer_a, d.row_buffer_b};
+  return true;
+}
+#endif
 
 }  // namespace
 
@@ -77,6 +101,10 @@ void convert_grey(JpegDecoderState& d) {
 }
 
 void convert_h1v1(JpegDecoderState& d) {
+#if defined(__SSE2__)
+  ColourRowJob job;
+  if (vector_job(d, job)) return run_vector_converter(job, convert_h1v1_sse2, convert_h1v1_avx2);
+#endif
   const int32_t r = row_in_mcu(d);
   for (int32_t i = 0; i < d.mcus_per_row; i++) {
     const uint8_t* y = d.mcu_row_samples + 192 * i + 8 * r;
@@ -88,6 +116,10 @@ void convert_h1v1(JpegDecoderState& d) {
 }
 
 void convert_h2v1(JpegDecoderState& d) {
+#if defined(__SSE2__)
+  ColourRowJob job;
+  if (vector_job(d, job)) return run_vector_converter(job, convert_h2v1_sse2, convert_h2v1_avx2);
+#endif
   const int32_t r = row_in_mcu(d);
   for (int32_t i = 0; i < d.mcus_per_row; i++) {
     const uint8_t* mcu = d.mcu_row_samples + 256 * i;
@@ -107,6 +139,10 @@ void convert_h2v1(JpegDecoderState& d) {
 }
 
 void convert_h1v2(JpegDecoderState& d) {
+#if defined(__SSE2__)
+  ColourRowJob job;
+  if (vector_job(d, job)) return run_vector_converter(job, convert_h1v2_sse2, convert_h1v2_avx2);
+#endif
   const int32_t r = row_in_mcu(d);
   const int32_t luma_block = r < 8 ? 0 : 1;
   const int32_t t = r & 7;
@@ -127,6 +163,10 @@ void convert_h1v2(JpegDecoderState& d) {
 }
 
 void convert_h2v2(JpegDecoderState& d) {
+#if defined(__SSE2__)
+  ColourRowJob job;
+  if (vector_job(d, job)) return run_vector_converter(job, convert_h2v2_sse2, convert_h2v2_avx2);
+#endif
   const int32_t r = row_in_mcu(d);
   const int32_t pair = r < 8 ? 0 : 2;
   const int32_t t = r & 7;

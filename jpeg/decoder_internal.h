@@ -350,6 +350,8 @@ inline constexpr ClampTable CLAMP_TABLE{};
 
 // ---- idct.cpp --------------------------------------------------------------------------------------
 void transform_mcu_row(JpegDecoderState& d);
+// The same with the scalar transform whatever simd_level() says (the vector kernels' twin).
+void transform_mcu_row_scalar(JpegDecoderState& d);
 // Transforms 64 dequantised coefficients (natural order) into 8x8 clamped samples, rows first;
 // the coefficients are only read.
 void idct_8x8(const int16_t* coefficients, uint8_t* out);

@@ -1,8 +1,11 @@
 // Integer inverse DCT (Loeffler-Ligtenberg-Moschytz, 13-bit constants): rows first, each
 // descaled by 11 bits and kept as 16-bit values, then columns, descaled by 18 bits, level
 // shifted and clamped to 0..255. Arithmetic runs on 32-bit unsigned values so that
-// pathological coefficients wrap instead of overflowing; valid data never wraps.
+// pathological coefficients wrap instead of overflowing; valid data never wraps. This is the
+// scalar twin of the vector kernels (idct_sse2.cpp, idct_avx2.cpp), which transform_mcu_row
+// prefers when simd_level() allows.
 #include "jpeg/decoder_internal.h"
+#include "jpeg/simd.h"
 
 namespace {
 
@@ -173,6 +176,23 @@ void idct_8x8_reference(const int16_t* coefficients, uint8_t* out) {
 }
 
 void transform_mcu_row(JpegDecoderState& d) {
+  switch (simd_level()) {
+#if defined(TERRAVA_AVX2_KERNELS)
+    case SimdLevel::AVX2:
+      idct_blocks_avx2(d.block_ptrs, d.block_coef_limit, d.mcu_row_blocks, d.mcu_row_samples);
+      return;
+#endif
+#if defined(__SSE2__)
+    case SimdLevel::SSE2:
+      idct_blocks_sse2(d.block_ptrs, d.block_coef_limit, d.mcu_row_blocks, d.mcu_row_samples);
+      return;
+#endif
+    default: break;
+  }
+  transform_mcu_row_scalar(d);
+}
+
+void transform_mcu_row_scalar(JpegDecoderState& d) {
   for (int32_t b = 0; b < d.mcu_row_blocks; b++) {
     const int16_t* block = d.block_ptrs[b];
     uint8_t* out = d.mcu_row_samples + 64 * b;

@@ -3,6 +3,7 @@
 // one row at a time. Progressive frames always take this path; so do sequential colour frames
 // whose components are coded in separate or reordered scans.
 #include "jpeg/decoder_internal.h"
+#include "jpeg/simd.h"
 
 #include <algorithm>
 
@@ -414,6 +415,51 @@ void decode_sequential_block_to_store(JpegDecoderState& d, BitSource& s, int32_t
       eob_r);
 }
 
+namespace {
+
+// Zig-zag position of each natural-order position.
+constexpr uint8_t ZIGZAG_POSITION[64] = {
+    0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16, 26, 29, 42, 3,  8,  12, 17, 25, 30,
+    41, 43, 9,  11, 18, 24, 31, 40, 44, 53, 10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38,
+    46, 51, 55, 60, 21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63};
+
+// Natural-order positions whose zig-zag position is below `limit`, as a bit mask.
+constexpr uint64_t positions_below(int32_t limit) {
+  uint64_t mask = 0;
+  for (int32_t n = 0; n < 64; n++)
+    if (ZIGZAG_POSITION[n] < limit) mask |= uint64_t{1} << n;
+  return mask;
+}
+
+constexpr uint64_t CORNER_2X2 = positions_below(3);   // zig-zag 0..2 lie in the 2x2 corner
+constexpr uint64_t CORNER_4X4 = positions_below(10);  // zig-zag 0..9 lie in the 4x4 corner
+
+// Dequantises a stored block into dst (16-bit products, low halves) and returns its
+// coefficient limit for the transform's shortcuts: at least one past the last nonzero zig-zag
+// position. The scalar loop finds that position exactly; the vector path rounds it up to the
+// next of 1, 3, 10 and 64, the only bounds the transforms tell apart (DC only, the 2x2 and
+// 4x4 corners, everything).
+int32_t dequantise_stored_block(int16_t dc, const int16_t* ac, const uint16_t* q, int16_t* dst) {
+#if defined(__SSE2__)
+  if (simd_level() != SimdLevel::SCALAR) {
+    // Position 0 comes from the DC store, below; the AC store's entry there is not used.
+    const uint64_t nonzero = dequantise_block_sse2(ac, q, dst) & ~uint64_t{1};
+    dst[0] = low16(uint32_t{static_cast<uint16_t>(dc)} * q[0]);
+    if (nonzero == 0) return 1;
+    if ((nonzero & ~CORNER_2X2) == 0) return 3;
+    if ((nonzero & ~CORNER_4X4) == 0) return 10;
+    return 64;
+  }
+#endif
+  for (int32_t n = 1; n < 64; n++) dst[n] = low16(uint32_t{static_cast<uint16_t>(ac[n])} * q[n]);
+  dst[0] = low16(uint32_t{static_cast<uint16_t>(dc)} * q[0]);
+  int32_t limit = 64;
+  while (limit > 1 && dst[zigzag_order[limit - 1]] == 0) limit--;
+  return limit;
+}
+
+}  // namespace
+
 void load_mcu_row_coefficients(JpegDecoderState& d) {
   int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
   int32_t b = 0;
@@ -429,13 +475,7 @@ void load_mcu_row_coefficients(JpegDecoderState& d) {
       int16_t* dst = d.block_ptrs[b];
       const int16_t* dc = coef_block_address(d, *d.dc_coef_store[c], column, row);
       const int16_t* ac = coef_block_address(d, *d.ac_coef_store[c], column, row);
-      const uint16_t* q = d.output_quant[c];
-      for (int32_t n = 1; n < 64; n++) dst[n] = low16(uint32_t{static_cast<uint16_t>(ac[n])} * q[n]);
-      dst[0] = low16(uint32_t{static_cast<uint16_t>(*dc)} * q[0]);
-      // Where the zeros begin, so that the transform can take its shortcuts.
-      int32_t limit = 64;
-      while (limit > 1 && dst[zigzag_order[limit - 1]] == 0) limit--;
-      d.block_coef_limit[b] = limit;
+      d.block_coef_limit[b] = dequantise_stored_block(*dc, ac, d.output_quant[c], dst);
       b++;
       step_to_next_block(d, c, single_component, h, v, col_base);
     }

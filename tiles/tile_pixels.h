@@ -14,3 +14,12 @@ struct TileRowFormat {
 // holds); the rest of the destination row is left as it is. Returns the pixels converted.
 int32_t convert_tile_row(const uint8_t* scanline, int32_t scanline_bytes,
                          const TileRowFormat& format, uint8_t* destination);
+
+// The same with the plain loops only: the twin that tests hold the vector loops to.
+int32_t convert_tile_row_scalar(const uint8_t* scanline, int32_t scanline_bytes,
+                                const TileRowFormat& format, uint8_t* destination);
+
+// Vector loops (x86 builds): convert the leading whole groups of `pixels` and return how many
+// pixels they did. Colour sources are 4 bytes per pixel, grey sources 1.
+int32_t convert_colour_pixels_sse2(const uint8_t* source, int32_t pixels, uint8_t* destination);
+int32_t convert_grey_pixels_sse2(const uint8_t* source, int32_t pixels, uint8_t* destination);

@@ -45,3 +45,30 @@ TEST(TilePixels, NeverReadsPastTheDeliveredScanline) {
 }
 
 }  // namespace
+
+namespace {
+
+// The vector loops against the plain ones: every width from 0 to 70 and a full tile row, grey
+// and colour, random bytes (the unused fourth source byte included), guard bytes after the row.
+TEST(TilePixels, VectorLoopsMatchThePlainOnes) {
+    uint32_t seed = 12345;
+    const auto next_byte = [&seed] {
+        seed = seed * 1103515245u + 12345u;
+        return static_cast<uint8_t>(seed >> 16);
+    };
+    for (const int32_t components : {1, 3}) {
+        const int32_t bytes_per_pixel = components == 1 ? 1 : 4;
+        for (int32_t width = 0; width <= 256; width = width < 70 ? width + 1 : width + 186) {
+            std::vector<uint8_t> scanline(bytes_per_pixel * width + 1);
+            for (uint8_t& b : scanline) b = next_byte();
+            const TileRowFormat format{components, bytes_per_pixel, width, 256};
+            std::vector<uint8_t> vector_row(4 * width + 16, 0xEE), plain_row(4 * width + 16, 0xEE);
+            const int32_t bytes = bytes_per_pixel * width;
+            EXPECT_EQ(convert_tile_row(scanline.data(), bytes, format, vector_row.data()),
+                      convert_tile_row_scalar(scanline.data(), bytes, format, plain_row.data()));
+            EXPECT_EQ(vector_row, plain_row) << components << " component(s), width " << width;
+        }
+    }
+}
+
+}  // namespace
