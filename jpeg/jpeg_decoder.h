@@ -137,6 +137,9 @@ struct CoefficientStore {
   int32_t coefs_across;
   int32_t coefs_down;
   int32_t block_bytes;
+  // Progressive AC stores: per block, the zig-zag positions holding nonzero values (bit k for
+  // position k), so that refinement scans find them without walking the block.
+  uint64_t* nonzero_positions;
 };
 
 // Memory that one decoder object keeps from one decode to the next, so that a decoder used for

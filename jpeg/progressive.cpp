@@ -29,17 +29,29 @@ inline int32_t take_extended(JpegDecoderState& d, BitSource& s, int32_t size) {
   return extend_value(take_bits(d, s, size), size);
 }
 
+// A short code with its value bits from one of the table's combined lookups (ac_fast: value *
+// 256 + run * 16 + bits; dc_fast: difference * 256 + bits), or 0 when the code is not in it.
+inline int32_t take_joint_term(JpegDecoderState& d, BitSource& s, const int32_t* lookup) {
+  if (s.count < 16) fill_bit_source(d, s);
+  const int32_t entry = lookup[peek_source_bits(s, JPEG_HUFF_FAST_BITS)];
+  if (entry != 0) skip_source_bits(s, entry & 15);
+  return entry;
+}
+
 // The buffered scans' reader in the form the shared AC loop takes.
 struct SourceReader {
   JpegDecoderState& d;
   BitSource& s;
   int32_t symbol(const HuffLookup& table) { return take_symbol(d, s, table); }
   int32_t extend(int32_t size) { return take_extended(d, s, size); }
-  int32_t ac_term(const HuffLookup&) { return 0; }
+  int32_t ac_term(const HuffLookup& table) { return take_joint_term(d, s, table.ac_fast); }
 };
 
 inline int32_t take_dc_difference(JpegDecoderState& d, BitSource& s, int32_t component) {
-  const int32_t size = take_symbol(d, s, *d.huff_lookup[d.comp_dc_table[component]]);
+  const HuffLookup& table = *d.huff_lookup[d.comp_dc_table[component]];
+  const int32_t term = take_joint_term(d, s, table.dc_fast);
+  if (term != 0) return term >> 8;
+  const int32_t size = take_symbol(d, s, table);
   if (size > 16) raise_error(d, ERR_BAD_HUFFMAN_DATA);
   return take_extended(d, s, size);
 }
@@ -73,25 +85,6 @@ inline void step_to_next_block(const JpegDecoderState& d, int32_t c, bool single
       col_base[c] += d.comp_h[c];
     }
   }
-}
-
-inline void refine_coefficient(JpegDecoderState& d, BitSource& s, int16_t* coefficient,
-                               int32_t p1) {
-  if (*coefficient == 0) return;
-  if (take_bits(d, s, 1) == 0) return;
-  if ((*coefficient & p1) != 0) return;
-  const int32_t step = *coefficient > 0 ? p1 : -p1;
-  *coefficient = low16(static_cast<uint32_t>(*coefficient) + static_cast<uint32_t>(step));
-}
-
-bool block_is_zero(const int16_t* block) {
-  uint64_t any = 0;
-  for (int32_t i = 0; i < 16; i++) {
-    uint64_t four;
-    std::memcpy(&four, block + 4 * i, sizeof(four));
-    any |= four;
-  }
-  return any == 0;
 }
 
 void check_progressive_scan(JpegDecoderState& d) {
@@ -177,6 +170,7 @@ CoefficientStore* create_coef_store(JpegDecoderState& d, int32_t width_blocks,
   store->coefs_across = coefs_across;
   store->coefs_down = coefs_down;
   store->block_bytes = coefs_across * coefs_down * 2;
+  store->nonzero_positions = nullptr;
   // At most 2048 x 2048 blocks of 128 bytes (8192 pixels, 2x2 sampling); refuse anything that
   // would not fit a 32-bit size rather than wrap.
   const uint64_t bytes = static_cast<uint64_t>(width_blocks) * static_cast<uint64_t>(height_blocks) *
@@ -187,14 +181,26 @@ CoefficientStore* create_coef_store(JpegDecoderState& d, int32_t width_blocks,
   return store;
 }
 
-int16_t* coef_block_address(JpegDecoderState& d, const CoefficientStore& store, int32_t column,
-                            int32_t row) {
+namespace {
+
+size_t coef_block_index(JpegDecoderState& d, const CoefficientStore& store, int32_t column,
+                        int32_t row) {
   if (column < 0 || row < 0 || column >= store.width_blocks || row >= store.height_blocks)
     raise_error(d, ERR_TOO_MANY_BLOCKS);
-  const size_t index = static_cast<size_t>(row) * static_cast<size_t>(store.width_blocks) +
-                       static_cast<size_t>(column);
+  return static_cast<size_t>(row) * static_cast<size_t>(store.width_blocks) +
+         static_cast<size_t>(column);
+}
+
+int16_t* coef_block_at(const CoefficientStore& store, size_t index) {
   return reinterpret_cast<int16_t*>(reinterpret_cast<uint8_t*>(store.data) +
                                     index * static_cast<size_t>(store.block_bytes));
+}
+
+}  // namespace
+
+int16_t* coef_block_address(JpegDecoderState& d, const CoefficientStore& store, int32_t column,
+                            int32_t row) {
+  return coef_block_at(store, coef_block_index(d, store, column, row));
 }
 
 void allocate_coef_stores(JpegDecoderState& d) {
@@ -229,6 +235,13 @@ void finish_buffered_scans(JpegDecoderState& d) {
 
 void start_progressive(JpegDecoderState& d) {
   allocate_coef_stores(d);
+  for (int32_t c = 0; c < d.component_count; c++) {
+    CoefficientStore& store = *d.ac_coef_store[c];
+    // The store's own size check has bounded the block count far below 2^28.
+    const uint32_t blocks = static_cast<uint32_t>(store.width_blocks) *
+                            static_cast<uint32_t>(store.height_blocks);
+    store.nonzero_positions = static_cast<uint64_t*>(pool_alloc(d, blocks * 8u));
+  }
   set_work_budget(d);
   int32_t scans = 0;
   while (setup_scan(d) == 1) {
@@ -262,6 +275,171 @@ void start_buffered_sequential(JpegDecoderState& d) {
 }
 
 namespace {
+
+// The block decoders proper, inlined into their scan walks so that the bit source stays in
+// registers; the exported forms below wrap them.
+#if defined(__GNUC__)
+#define PROGRESSIVE_INLINE inline __attribute__((always_inline))
+#else
+#define PROGRESSIVE_INLINE inline
+#endif
+
+inline int32_t lowest_position(uint64_t positions) {
+  return static_cast<int32_t>(__builtin_ctzll(positions));
+}
+
+// Zig-zag positions first..last as a bit mask; empty when first > last.
+inline uint64_t positions_between(int32_t first, int32_t last) {
+  if (first > last) return 0;
+  return (~uint64_t{0} >> (63 - last)) & (~uint64_t{0} << first);
+}
+
+// Zig-zag positions from `first` on (first 0..63).
+inline uint64_t positions_from(int32_t first) { return ~uint64_t{0} << first; }
+
+// Reads the correction bit of the nonzero coefficient at zig-zag position k: a set bit adds p1
+// away from zero where that bit is still clear. Corrections never make a coefficient zero, so
+// the block's nonzero positions stay as they are.
+PROGRESSIVE_INLINE void correct_coefficient(JpegDecoderState& d, BitSource& s, int16_t* block,
+                                            int32_t k, int32_t p1) {
+  if (s.count < 1) fill_bit_source(d, s);
+  const int32_t bit = static_cast<int32_t>(peek_source_bits(s, 1));
+  skip_source_bits(s, 1);
+  int16_t* coefficient = &block[zigzag_order[k]];
+  const int32_t value = *coefficient;
+  const int32_t sign = value >> 31;
+  const int32_t step = (p1 ^ sign) - sign;  // p1 or -p1
+  const int32_t apply = -(bit & static_cast<int32_t>((value & p1) == 0));
+  *coefficient = low16(static_cast<uint32_t>(value) + static_cast<uint32_t>(step & apply));
+}
+
+// The correction bits of the nonzero coefficients at the positions in `todo`, lowest first.
+PROGRESSIVE_INLINE void correct_coefficients(JpegDecoderState& d, BitSource& s, int16_t* block,
+                                             uint64_t todo, int32_t p1) {
+  while (todo != 0) {
+    correct_coefficient(d, s, block, lowest_position(todo), p1);
+    todo &= todo - 1;
+  }
+}
+
+PROGRESSIVE_INLINE void dc_first_block(JpegDecoderState& d, BitSource& s, int32_t component,
+                                       int32_t column, int32_t row) {
+  const int32_t difference = take_dc_difference(d, s, component);
+  const int32_t predictor = advance_dc_predictor(d, component, difference);
+  int16_t* dc = coef_block_address(d, *d.dc_coef_store[component], column, row);
+  *dc = low16(static_cast<uint32_t>(predictor) << d.scan_al);
+}
+
+PROGRESSIVE_INLINE void dc_refine_block(JpegDecoderState& d, BitSource& s, int32_t component,
+                                        int32_t column, int32_t row) {
+  int16_t* dc = coef_block_address(d, *d.dc_coef_store[component], column, row);
+  if (take_bits(d, s, 1) != 0) *dc = low16(static_cast<uint16_t>(*dc) | (1u << d.scan_al));
+}
+
+PROGRESSIVE_INLINE void ac_first_block(JpegDecoderState& d, BitSource& s, int32_t component,
+                                       int32_t column, int32_t row) {
+  if (d.eob_run > 0) {
+    d.eob_run--;
+    return;
+  }
+  const CoefficientStore& store = *d.ac_coef_store[component];
+  const size_t index = coef_block_index(d, store, column, row);
+  int16_t* block = coef_block_at(store, index);
+  uint64_t nonzero = store.nonzero_positions[index];
+  const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
+  SourceReader reader{d, s};
+  const int32_t al = d.scan_al;
+  int32_t eob_r;
+  decode_ac_terms(
+      d, reader, table, d.scan_ss, d.scan_se,
+      [block, al, &nonzero](int32_t k, int32_t value) {
+        const int16_t stored = low16(static_cast<uint32_t>(value) << al);
+        block[zigzag_order[k]] = stored;
+        nonzero = (nonzero & ~(uint64_t{1} << k)) | (uint64_t{stored != 0} << k);
+      },
+      eob_r);
+  store.nonzero_positions[index] = nonzero;
+  // This block is the first of the run.
+  if (eob_r >= 0) d.eob_run = take_eob_run(d, s, eob_r) - 1;
+}
+
+PROGRESSIVE_INLINE void ac_refine_block(JpegDecoderState& d, BitSource& s, int32_t component,
+                                        int32_t column, int32_t row) {
+  const CoefficientStore& store = *d.ac_coef_store[component];
+  const size_t index = coef_block_index(d, store, column, row);
+  int16_t* block = coef_block_at(store, index);
+  uint64_t nonzero = store.nonzero_positions[index];
+  const int32_t p1 = 1 << d.scan_al;
+  const int32_t m1 = -p1;
+  const int32_t last = d.scan_se;
+  int32_t k = d.scan_ss;
+  const uint64_t band = positions_between(k, last);
+  if (d.eob_run == 0) {
+    const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
+    while (k <= last) {
+      // A new value is +-1 (size 1); the combined lookup has already read its sign bit.
+      const int32_t term = take_joint_term(d, s, table.ac_fast);
+      int32_t r;
+      int32_t new_value = 0;
+      if (term != 0) {
+        const int32_t value = term >> 8;
+        if (value != 1 && value != -1) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+        r = (term >> 4) & 15;
+        new_value = value > 0 ? p1 : m1;
+      } else {
+        const int32_t rs = take_symbol(d, s, table);
+        r = rs >> 4;
+        const int32_t size = rs & 15;
+        if (size != 0) {
+          if (size != 1) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+          new_value = take_bits(d, s, 1) != 0 ? p1 : m1;
+        } else if (r != 15) {
+          d.eob_run = take_eob_run(d, s, r);
+          break;
+        }
+      }
+      // Skip r zero coefficients (correcting the nonzero ones met on the way) and stop on the
+      // zero after them, where a new value goes; a run longer than the band's zeros stops
+      // just past the band. Each nonzero coefficient met moves the stop one further.
+      int32_t stop = k + r;
+      uint64_t ahead = nonzero & band & positions_from(k);
+      while (ahead != 0) {
+        const int32_t position = lowest_position(ahead);
+        if (position > stop) break;
+        correct_coefficient(d, s, block, position, p1);
+        ahead &= ahead - 1;
+        stop++;
+      }
+      if (stop > last) stop = last + 1;
+      if (new_value != 0 && stop < 64) {
+        block[zigzag_order[stop]] = static_cast<int16_t>(new_value);
+        nonzero |= uint64_t{1} << stop;
+      }
+      k = stop + 1;
+    }
+  }
+  if (d.eob_run > 0) {
+    // Only nonzero coefficients take a correction bit.
+    if (k <= last) correct_coefficients(d, s, block, nonzero & band & positions_from(k), p1);
+    d.eob_run--;
+  }
+  store.nonzero_positions[index] = nonzero;
+}
+
+PROGRESSIVE_INLINE void sequential_block_to_store(JpegDecoderState& d, BitSource& s,
+                                                  int32_t component, int32_t column,
+                                                  int32_t row) {
+  int16_t* dc = coef_block_address(d, *d.dc_coef_store[component], column, row);
+  int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
+  *dc = low16(static_cast<uint32_t>(
+      advance_dc_predictor(d, component, take_dc_difference(d, s, component))));
+  SourceReader reader{d, s};
+  int32_t eob_r;
+  decode_ac_terms(
+      d, reader, *d.huff_lookup[d.comp_ac_table[component]], 1, 63,
+      [block](int32_t k, int32_t value) { block[zigzag_order[k]] = static_cast<int16_t>(value); },
+      eob_r);
+}
 
 // The scan walk with the block decoder known at compile time, so that it is inlined and the
 // bit source stays in registers.
@@ -311,108 +489,40 @@ void walk_scan(JpegDecoderState& d) {
 
 void decode_progressive_scan(JpegDecoderState& d, BlockDecoder decode_block) {
   if (decode_block == decode_dc_first)
-    walk_scan<decode_dc_first>(d);
+    walk_scan<dc_first_block>(d);
   else if (decode_block == decode_dc_refine)
-    walk_scan<decode_dc_refine>(d);
+    walk_scan<dc_refine_block>(d);
   else if (decode_block == decode_ac_first)
-    walk_scan<decode_ac_first>(d);
+    walk_scan<ac_first_block>(d);
   else if (decode_block == decode_ac_refine)
-    walk_scan<decode_ac_refine>(d);
+    walk_scan<ac_refine_block>(d);
   else
-    walk_scan<decode_sequential_block_to_store>(d);
+    walk_scan<sequential_block_to_store>(d);
 }
 
 void decode_dc_first(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
                      int32_t row) {
-  const int32_t difference = take_dc_difference(d, s, component);
-  const int32_t predictor = advance_dc_predictor(d, component, difference);
-  int16_t* dc = coef_block_address(d, *d.dc_coef_store[component], column, row);
-  *dc = low16(static_cast<uint32_t>(predictor) << d.scan_al);
+  dc_first_block(d, s, component, column, row);
 }
 
 void decode_dc_refine(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
                       int32_t row) {
-  int16_t* dc = coef_block_address(d, *d.dc_coef_store[component], column, row);
-  if (take_bits(d, s, 1) != 0) *dc = low16(static_cast<uint16_t>(*dc) | (1u << d.scan_al));
+  dc_refine_block(d, s, component, column, row);
 }
 
 void decode_ac_first(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
                      int32_t row) {
-  if (d.eob_run > 0) {
-    d.eob_run--;
-    return;
-  }
-  int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
-  const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
-  SourceReader reader{d, s};
-  const int32_t al = d.scan_al;
-  int32_t eob_r;
-  decode_ac_terms(
-      d, reader, table, d.scan_ss, d.scan_se,
-      [block, al](int32_t k, int32_t value) {
-        block[zigzag_order[k]] = low16(static_cast<uint32_t>(value) << al);
-      },
-      eob_r);
-  // This block is the first of the run.
-  if (eob_r >= 0) d.eob_run = take_eob_run(d, s, eob_r) - 1;
+  ac_first_block(d, s, component, column, row);
 }
 
 void decode_ac_refine(JpegDecoderState& d, BitSource& s, int32_t component, int32_t column,
                       int32_t row) {
-  int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
-  const int32_t p1 = 1 << d.scan_al;
-  const int32_t m1 = -p1;
-  int32_t k = d.scan_ss;
-  if (d.eob_run == 0) {
-    const HuffLookup& table = *d.huff_lookup[d.comp_ac_table[component]];
-    while (k <= d.scan_se) {
-      const int32_t rs = take_symbol(d, s, table);
-      int32_t r = rs >> 4;
-      const int32_t size = rs & 15;
-      int32_t new_value = 0;
-      if (size != 0) {
-        if (size != 1) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-        new_value = take_bits(d, s, 1) != 0 ? p1 : m1;
-      } else if (r != 15) {
-        d.eob_run = take_eob_run(d, s, r);
-        break;
-      }
-      // Skip r zero coefficients (correcting the nonzero ones met on the way) and stop on the
-      // zero after them, where a new value goes.
-      while (k <= d.scan_se) {
-        int16_t* coefficient = &block[zigzag_order[k]];
-        if (*coefficient != 0) {
-          refine_coefficient(d, s, coefficient, p1);
-        } else if (--r < 0) {
-          break;
-        }
-        k++;
-      }
-      if (new_value != 0 && k < 64) block[zigzag_order[k]] = static_cast<int16_t>(new_value);
-      k++;
-    }
-  }
-  if (d.eob_run > 0) {
-    // Only nonzero coefficients take a correction bit: a block of zeros (the common case in
-    // long runs) has nothing to walk.
-    if (!block_is_zero(block))
-      for (; k <= d.scan_se; k++) refine_coefficient(d, s, &block[zigzag_order[k]], p1);
-    d.eob_run--;
-  }
+  ac_refine_block(d, s, component, column, row);
 }
 
 void decode_sequential_block_to_store(JpegDecoderState& d, BitSource& s, int32_t component,
                                       int32_t column, int32_t row) {
-  int16_t* dc = coef_block_address(d, *d.dc_coef_store[component], column, row);
-  int16_t* block = coef_block_address(d, *d.ac_coef_store[component], column, row);
-  *dc = low16(static_cast<uint32_t>(
-      advance_dc_predictor(d, component, take_dc_difference(d, s, component))));
-  SourceReader reader{d, s};
-  int32_t eob_r;
-  decode_ac_terms(
-      d, reader, *d.huff_lookup[d.comp_ac_table[component]], 1, 63,
-      [block](int32_t k, int32_t value) { block[zigzag_order[k]] = static_cast<int16_t>(value); },
-      eob_r);
+  sequential_block_to_store(d, s, component, column, row);
 }
 
 namespace {
