@@ -284,18 +284,43 @@ namespace {
 #define PROGRESSIVE_INLINE inline
 #endif
 
+// The lowest position of a nonempty set. A 32-bit machine takes it in halves: its compiler
+// would call a library routine for the 64-bit form.
 inline int32_t lowest_position(uint64_t positions) {
-  return static_cast<int32_t>(__builtin_ctzll(positions));
+  if constexpr (sizeof(void*) >= 8) {
+    return static_cast<int32_t>(__builtin_ctzll(positions));
+  } else {
+    const uint32_t low = static_cast<uint32_t>(positions);
+    if (low != 0) return __builtin_ctz(low);
+    return 32 + __builtin_ctz(static_cast<uint32_t>(positions >> 32));
+  }
 }
 
-// Zig-zag positions first..last as a bit mask; empty when first > last.
+// Position sets from tables: variable 64-bit shifts cost a 32-bit machine several
+// instructions each.
+struct PositionTables {
+  uint64_t single[64];    // position k alone
+  uint64_t from[65];      // positions k..63; none for k = 64
+  constexpr PositionTables() : single(), from() {
+    for (int32_t k = 0; k < 64; k++) {
+      single[k] = uint64_t{1} << k;
+      from[k] = ~uint64_t{0} << k;
+    }
+    from[64] = 0;
+  }
+};
+constexpr PositionTables POSITION_SETS{};
+
+inline uint64_t position_bit(int32_t k) { return POSITION_SETS.single[k]; }
+
+// Zig-zag positions from `first` (0..64) on.
+inline uint64_t positions_from(int32_t first) { return POSITION_SETS.from[first]; }
+
+// Zig-zag positions first..last (first 0..64, last 0..63); empty when first > last.
 inline uint64_t positions_between(int32_t first, int32_t last) {
   if (first > last) return 0;
-  return (~uint64_t{0} >> (63 - last)) & (~uint64_t{0} << first);
+  return positions_from(first) & ~positions_from(last + 1);
 }
-
-// Zig-zag positions from `first` on (first 0..63).
-inline uint64_t positions_from(int32_t first) { return ~uint64_t{0} << first; }
 
 // Reads the correction bit of the nonzero coefficient at zig-zag position k: a set bit adds p1
 // away from zero where that bit is still clear. Corrections never make a coefficient zero, so
@@ -355,7 +380,9 @@ PROGRESSIVE_INLINE void ac_first_block(JpegDecoderState& d, BitSource& s, int32_
       [block, al, &nonzero](int32_t k, int32_t value) {
         const int16_t stored = low16(static_cast<uint32_t>(value) << al);
         block[zigzag_order[k]] = stored;
-        nonzero = (nonzero & ~(uint64_t{1} << k)) | (uint64_t{stored != 0} << k);
+        // A value shifted out of 16 bits stores as zero (only corrupt data does that).
+        nonzero |= position_bit(k);
+        if (stored == 0) nonzero &= ~position_bit(k);
       },
       eob_r);
   store.nonzero_positions[index] = nonzero;
@@ -413,7 +440,7 @@ PROGRESSIVE_INLINE void ac_refine_block(JpegDecoderState& d, BitSource& s, int32
       if (stop > last) stop = last + 1;
       if (new_value != 0 && stop < 64) {
         block[zigzag_order[stop]] = static_cast<int16_t>(new_value);
-        nonzero |= uint64_t{1} << stop;
+        nonzero |= position_bit(stop);
       }
       k = stop + 1;
     }
