@@ -185,7 +185,10 @@ namespace {
 
 size_t coef_block_index(JpegDecoderState& d, const CoefficientStore& store, int32_t column,
                         int32_t row) {
-  if (column < 0 || row < 0 || column >= store.width_blocks || row >= store.height_blocks)
+  // One unsigned comparison per bound also refuses negative values (the dimensions are
+  // positive).
+  if (static_cast<uint32_t>(column) >= static_cast<uint32_t>(store.width_blocks) ||
+      static_cast<uint32_t>(row) >= static_cast<uint32_t>(store.height_blocks))
     raise_error(d, ERR_TOO_MANY_BLOCKS);
   return static_cast<size_t>(row) * static_cast<size_t>(store.width_blocks) +
          static_cast<size_t>(column);
