@@ -6,6 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
+// The x86 builds take SSE2 as their floor; a build without it would quietly decode with the
+// scalar kernels only.
+#if (defined(__i386__) || defined(__x86_64__)) && !defined(__SSE2__)
+#error "x86 builds need SSE2 code generation (-msse2): configure the build tree afresh"
+#endif
+
 namespace {
 
 SimdLevel detect_level() {
