@@ -12,6 +12,7 @@
 #include "app/main_window.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
+#include "app/zoom_view.h"
 #include "res/resource_ids.h"
 
 int labels_visible = 1;
@@ -24,15 +25,23 @@ char* input_text = nullptr;
 
 namespace {
 
-void draw_label(HDC dc, const Label& label) {
-    const int sx = label_client_coordinate(label.x, scroll_x);
-    const int sy = label_client_coordinate(label.y, scroll_y);
+// Draws a label whose point shows at zoomed-map point (zx, zy).
+void draw_label(HDC dc, const Label& label, int32_t zx, int32_t zy) {
+    const int sx = label_client_coordinate(zx, scroll_x);
+    const int sy = label_client_coordinate(zy, scroll_y);
     const int length = static_cast<int>(std::strlen(label.text));
     SetTextColor(dc, RGB(0, 0, 0));
     for (const TextOffset& offset : LABEL_OUTLINE_OFFSETS)
         TextOutA(dc, sx + offset.dx, sy + offset.dy, label.text, length);
     SetTextColor(dc, RGB(255, 255, 255));
     TextOutA(dc, sx + LABEL_TEXT_OFFSET.dx, sy + LABEL_TEXT_OFFSET.dy, label.text, length);
+}
+
+LabelBox label_box_on_screen(HDC dc, const Label& label, int32_t zx, int32_t zy) {
+    SIZE text = {0, 0};
+    GetTextExtentPoint32A(dc, label.text, static_cast<int>(std::strlen(label.text)), &text);
+    return label_text_box(label_client_coordinate(zx, scroll_x),
+                          label_client_coordinate(zy, scroll_y), text.cx, text.cy);
 }
 
 Label* selected_label(HWND list) {
@@ -88,11 +97,18 @@ void draw_label_overlay(HDC dc, const RECT& rectangle) {
     SetTextAlign(dc, TA_CENTER);
     const int32_t width = rectangle.right;
     const int32_t height = rectangle.bottom;
+    // Zoomed out, a label that would overlap one drawn before it is left out.
+    const bool thin_out = labels_culled_at(zoom_level);
+    LabelCuller drawn;
     // An empty text draws nothing: skipping it spares nine calls per gap label of a file.
-    for (const Label* label = tileset.labels; label != nullptr; label = label->next)
-        if (label->text[0] != '\0' &&
-            label_in_drawing_margin(label->x, label->y, scroll_x, scroll_y, width, height))
-            draw_label(dc, *label);
+    for (const Label* label = tileset.labels; label != nullptr; label = label->next) {
+        if (label->text[0] == '\0') continue;
+        const int32_t zx = zoomed_of_map(label->x, zoom_level);
+        const int32_t zy = zoomed_of_map(label->y, zoom_level);
+        if (!label_in_drawing_margin(zx, zy, scroll_x, scroll_y, width, height)) continue;
+        if (thin_out && !drawn.take(label_box_on_screen(dc, *label, zx, zy))) continue;
+        draw_label(dc, *label, zx, zy);
+    }
 }
 
 void on_add_label(HWND window, LPARAM click_point) {
@@ -110,8 +126,9 @@ void on_add_label(HWND window, LPARAM click_point) {
             return;
         }
         label->text = input_text;
-        label->x = label_world_coordinate(scroll_x, click_x);
-        label->y = label_world_coordinate(scroll_y, click_y);
+        const MapPoint point = map_point_under(click_x, click_y, scroll_x, scroll_y, zoom_level);
+        label->x = point.x;
+        label->y = point.y;
         label->next = tileset.labels;
         if (tileset.labels != nullptr) tileset.labels->prev = label;
         tileset.labels = label;
@@ -249,8 +266,8 @@ void goto_selected_label() {
     if (label == nullptr || !label_is_current(label)) return;
     RECT client = {0, 0, 0, 0};
     GetClientRect(main_window, &client);
-    scroll_x = centred_scroll(label->x, client.right);
-    scroll_y = centred_scroll(label->y, client.bottom);
+    scroll_x = centred_scroll(zoomed_of_map(label->x, zoom_level), client.right);
+    scroll_y = centred_scroll(zoomed_of_map(label->y, zoom_level), client.bottom);
     clamp_scroll(client.right, client.bottom);
     update_status_panes();
     update_scroll_bars();

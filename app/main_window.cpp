@@ -11,6 +11,7 @@
 #include "app/tileset.h"
 #include "app/user_messages.h"
 #include "app/viewport.h"
+#include "app/zoom_view.h"
 #include "res/resource_ids.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_loader.h"
@@ -101,6 +102,10 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     case CMD_LOAD_TILESET: command_load_tileset(window); return 0;
     case CMD_SAVE_TILESET: command_save_tileset(window); return 0;
     case CMD_OPTIONS: command_options(window); return 0;
+    case CMD_ZOOM_IN: command_zoom_in(window); return 0;
+    case CMD_ZOOM_OUT: command_zoom_out(window); return 0;
+    case CMD_ZOOM_WHOLE_MAP: command_zoom_whole_map(window); return 0;
+    case CMD_ZOOM_ONE_TO_ONE: command_zoom_one_to_one(window); return 0;
     default: return DefWindowProcA(window, message, wparam, lparam);
     }
 }
@@ -168,9 +173,10 @@ void update_status_panes() {
     POINT cursor = {0, 0};
     GetCursorPos(&cursor);
     ScreenToClient(main_window, &cursor);
-    const PaneTexts texts = format_pane_texts(cursor.x, cursor.y, scroll_x, scroll_y,
-                                              tileset.loaded != 0, tileset.tile_width,
-                                              tileset.tile_height);
+    // The map pixel under the cursor at the zoom in force (at 1:1, cursor plus scroll).
+    const MapPoint map = map_point_under(cursor.x, cursor.y, scroll_x, scroll_y, zoom_level);
+    const PaneTexts texts = format_pane_texts(map.x, map.y, 0, 0, tileset.loaded != 0,
+                                              tileset.tile_width, tileset.tile_height);
     SendMessageA(x_pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(texts.x_text));
     SendMessageA(y_pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(texts.y_text));
     SendMessageA(tile_pane, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(texts.tile_text));
@@ -201,6 +207,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_LBUTTONUP: on_drag_end(); return 0;
     case WM_CAPTURECHANGED: on_capture_lost(); return 0;
     case WM_RBUTTONUP: on_add_label(window, lparam); return 0;
+    case WM_MOUSEWHEEL: on_mouse_wheel(window, wparam, lparam); return 0;
     case WM_TILE_LOADED:
         return on_tile_loaded(reinterpret_cast<CachedTile*>(lparam), static_cast<uint32_t>(wparam));
     default: return DefWindowProcA(window, message, wparam, lparam);

@@ -22,6 +22,7 @@
 #include "app/user_messages.h"
 #include "app/view_math.h"
 #include "app/viewport.h"
+#include "app/zoom_view.h"
 #include "app/whole_file.h"
 #include "res/resource_ids.h"
 #include "tiles/tile_cache.h"
@@ -271,6 +272,7 @@ TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
     tileset.cache_limit = content.cache_limit;
     std::memcpy(tileset.file_path, chosen, sizeof chosen);
     tileset.loaded = 1;
+    reset_zoom();   // every tileset opens at 1:1
     // The loader can start on the view while the rest of the load runs.
     queue_tiles_in_view();
 

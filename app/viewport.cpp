@@ -7,6 +7,7 @@
 #include "app/main_window.h"
 #include "app/tileset.h"
 #include "app/view_math.h"
+#include "app/zoom_view.h"
 #include "tiles/tile_cache.h"
 
 int32_t scroll_x = 0;
@@ -50,11 +51,6 @@ void release_cursor_after_drag() {
     ClipCursor(&clip_before_drag);
 }
 
-TileGeometry current_geometry() {
-    return TileGeometry{tileset.tile_width, tileset.tile_height, tileset.tile_columns,
-                        tileset.tile_rows};
-}
-
 RECT client_rect_of(HWND window) {
     RECT client = {0, 0, 0, 0};
     GetClientRect(window, &client);
@@ -63,11 +59,13 @@ RECT client_rect_of(HWND window) {
 
 // The cells the client area shows now, and the cache limit in force for its size.
 CellRange cells_in_view(const RECT& client) {
+    if (zoom_level != ZOOM_ONE_TO_ONE) return zoomed_cells_in_view(client);
     return view_cells(scroll_x, scroll_y, client.right, client.bottom, tileset.tile_width,
                       tileset.tile_height);
 }
 
 int32_t limit_in_force(const RECT& client) {
+    if (zoom_level != ZOOM_ONE_TO_ONE) return zoomed_cache_limit(client);
     return cache_limit_in_force(tileset.cache_limit, client.right, client.bottom,
                                 tileset.tile_width, tileset.tile_height);
 }
@@ -97,9 +95,15 @@ void take_arrivals(CachedTile* arrivals, uint32_t generation) {
         CachedTile* tile = arrivals;
         arrivals = arrivals->next;
         int x = 0, y = 0;
-        if (!cache_arrived_tile(tile, generation, limit, in_view) ||
-            !arrival_in_view(tile, client, x, y))
+        if (!cache_arrived_tile(tile, generation, limit, in_view)) continue;
+        if (zoom_level != ZOOM_ONE_TO_ONE) {
+            if (!zoomed_arrival_in_view(tile, client)) continue;
+            if (dc == nullptr) dc = GetDC(window);
+            draw_zoomed_arrival(dc, tile);
+            tile->last_used = GetTickCount();
             continue;
+        }
+        if (!arrival_in_view(tile, client, x, y)) continue;
         if (dc == nullptr) dc = GetDC(window);
         SetDIBitsToDevice(dc, x, y, tileset.tile_width, tileset.tile_height, 0, 0, 0,
                           tileset.tile_height, tile->pixels,
@@ -153,16 +157,16 @@ void set_scroll_bar(int bar, int max, UINT page, int position) {
 }  // namespace
 
 void clamp_scroll(int32_t width, int32_t height) {
-    const TileGeometry geometry = current_geometry();
-    scroll_x = clamp_scroll_axis(scroll_x, world_width(geometry), width);
-    scroll_y = clamp_scroll_axis(scroll_y, world_height(geometry), height);
+    scroll_x = clamp_scroll_axis(scroll_x, zoomed_world_width(), width);
+    scroll_y = clamp_scroll_axis(scroll_y, zoomed_world_height(), height);
 }
+
+void request_visible_tile(int32_t column, int32_t row) { request_tile(column, row); }
 
 void update_scroll_bars() {
     const RECT client = client_rect_of(main_window);
-    const TileGeometry geometry = current_geometry();
-    set_scroll_bar(SB_HORZ, world_width(geometry), static_cast<UINT>(client.right), scroll_x);
-    set_scroll_bar(SB_VERT, world_height(geometry), static_cast<UINT>(client.bottom), scroll_y);
+    set_scroll_bar(SB_HORZ, zoomed_world_width(), static_cast<UINT>(client.right), scroll_x);
+    set_scroll_bar(SB_VERT, zoomed_world_height(), static_cast<UINT>(client.bottom), scroll_y);
 }
 
 void forget_shown_scroll_bars() {
@@ -187,6 +191,7 @@ void run_key_tail(HWND window) {
 }
 
 void on_size(HWND window) {
+    keep_zoom_in_range(window);
     const RECT client = client_rect_of(window);
     clamp_scroll(client.right, client.bottom);
     update_status_panes();
@@ -220,10 +225,9 @@ void on_key_up(WPARAM key) {
 
 void on_scroll_request(HWND window, int bar, WPARAM request) {
     const RECT client = client_rect_of(window);
-    const TileGeometry geometry = current_geometry();
     const bool horizontal = bar == SB_HORZ;
     int32_t& position = horizontal ? scroll_x : scroll_y;
-    const int32_t world = horizontal ? world_width(geometry) : world_height(geometry);
+    const int32_t world = horizontal ? zoomed_world_width() : zoomed_world_height();
     const int32_t view = horizontal ? client.right : client.bottom;
     const int code = LOWORD(request);
 
@@ -286,6 +290,10 @@ void paint_view(HDC dc, const RECT& client) {
     if (!tileset.loaded) {
         RECT text_rect = client;
         DrawTextA(dc, "No tileset loaded", 17, &text_rect, DT_CENTER);
+        return;
+    }
+    if (zoom_level != ZOOM_ONE_TO_ONE) {
+        paint_zoomed_view(dc, client);
         return;
     }
     const GridStart columns = grid_start(scroll_x, tileset.tile_width);

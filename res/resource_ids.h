@@ -23,6 +23,10 @@
 #define CMD_LOAD_TILESET   32771
 #define CMD_SAVE_TILESET   32772
 #define CMD_OPTIONS        32773
+#define CMD_ZOOM_IN        32774
+#define CMD_ZOOM_OUT       32775
+#define CMD_ZOOM_WHOLE_MAP 32776
+#define CMD_ZOOM_ONE_TO_ONE 32777
 
 /* Controls */
 #define INPUT_EDIT_ID      256

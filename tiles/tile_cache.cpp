@@ -253,6 +253,21 @@ void clear_tile_cache() {
     tile_cache_count = 0;
 }
 
+void drop_requests_outside(const CellRange& keep) {
+    EnterCriticalSection(&queue_lock);
+    TileRequest* dropped[2] = {take_requests_outside(high_queue, keep),
+                               take_requests_outside(normal_queue, keep)};
+    LeaveCriticalSection(&queue_lock);
+    for (TileRequest* request : dropped) {
+        while (request != nullptr) {
+            TileRequest* next = request->next;
+            std::free(request->path);
+            std::free(request);
+            request = next;
+        }
+    }
+}
+
 void clear_tile_requests(int32_t tile_width, int32_t tile_height) {
     EnterCriticalSection(&queue_lock);
     TileRequest* queues[2] = {high_queue, normal_queue};

@@ -86,6 +86,9 @@ void evict_lru_tile(const CellRange& in_view);
 // later tile of the same size (whose decode overwrites or clears every byte of it).
 void free_cached_tile(CachedTile* tile);
 void clear_tile_cache();
+// Frees every queued request for a tile outside `keep` (after a zoom step, the cells the view
+// now shows): nobody would see those tiles, and decoding them would delay the ones in view.
+void drop_requests_outside(const CellRange& keep);
 // Starts a new tileset generation, called when a tileset of this tile size is loaded: frees
 // every queued request and every delivered tile, records the tile size and bumps
 // tile_generation, so that a decode still in flight for the earlier tileset is dropped when

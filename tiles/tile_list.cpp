@@ -51,6 +51,24 @@ TileRequest* pop_request(TileRequest*& head) {
     return taken;
 }
 
+TileRequest* take_requests_outside(TileRequest*& head, const CellRange& keep) {
+    TileRequest* taken = nullptr;
+    TileRequest* request = head;
+    while (request != nullptr) {
+        TileRequest* next = request->next;
+        if (!keep.holds(request->column, request->row)) {
+            if (request->prev != nullptr) request->prev->next = next;
+            else head = next;
+            if (next != nullptr) next->prev = request->prev;
+            request->prev = nullptr;
+            request->next = taken;
+            taken = request;
+        }
+        request = next;
+    }
+    return taken;
+}
+
 bool should_announce(const AnnounceState& state) {
     if (!state.tiles_waiting || state.notice_outstanding) return false;
     return state.queues_empty || state.now - state.last_notice >= ANNOUNCE_INTERVAL_MS;

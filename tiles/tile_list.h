@@ -60,6 +60,8 @@ void unlink_tile(CachedTile*& head, CachedTile* tile);
 // Pushes `request` at the head of a queue, and takes the head off a queue (null when empty).
 void push_request(TileRequest*& head, TileRequest* request);
 TileRequest* pop_request(TileRequest*& head);
+// Unlinks every request of the queue outside `keep` and returns them linked by `next`.
+TileRequest* take_requests_outside(TileRequest*& head, const CellRange& keep);
 
 // The loader's notice to the window that tiles wait in the delivered list. Telling costs the
 // loader a call into the window system (tens of microseconds under Wine, against a decode of

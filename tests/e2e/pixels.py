@@ -18,6 +18,12 @@ independently of the viewer), both as binary PPM.
         channel difference; the last three count the pixels that would be off by more than
         BOUND had the picture been drawn one pixel right, one pixel down, or with red and blue
         swapped (whether the tiles on screen have the detail to show such faults).
+  pixels.py zoomed IMAGE CX CY CW CH SX SY ZOOM TILE_DIR COLUMNS ROWS TILE_SIZE BOUND
+        the client area shows the map zoomed by 2^ZOOM from zoomed-map point (SX, SY): zoomed
+        in (ZOOM > 0), every client pixel inside the map is its map pixel magnified, within
+        BOUND; zoomed out, each channel of a client pixel lies within BOUND of the range of the
+        2^-ZOOM x 2^-ZOOM map pixels it stands for (whichever of them, or whatever mean of them,
+        it shows). Prints COMPARED OFF.
 
 A box must lie wholly inside the image: a check of a box that is not on the screen would
 measure nothing. Each command prints its result on one line, and exits non-zero on any error.
@@ -171,6 +177,38 @@ def cmd_tiles(img, cx, cy, cw, ch, vx, vy, tile_dir, columns, rows, size, bound)
     return f"{w * h} {off} {worst} {shifted_x} {shifted_y} {swapped}"
 
 
+def cmd_zoomed(img, cx, cy, cw, ch, sx, sy, zoom, tile_dir, columns, rows, size, bound):
+    if sx < 0 or sy < 0 or size <= 0 or columns <= 0 or rows <= 0:
+        raise ValueError("view, tile size and tile counts must be positive")
+    map_w, map_h = columns * size, rows * size
+    if zoom >= 0:
+        f = 1 << zoom
+        w, h = min(cw, map_w * f - sx), min(ch, map_h * f - sy)
+        mx0, my0, mx1, my1 = sx // f, sy // f, (sx + w - 1) // f, (sy + h - 1) // f
+    else:
+        k = 1 << -zoom
+        w, h = min(cw, -(-map_w // k) - sx), min(ch, -(-map_h // k) - sy)
+        mx0, my0 = sx * k, sy * k
+        mx1, my1 = min((sx + w) * k, map_w) - 1, min((sy + h) * k, map_h) - 1
+    img.check_box(cx, cy, w, h)
+    world = world_rows(tile_dir, columns, rows, size, mx0, my0, mx1 - mx0 + 1, my1 - my0 + 1)
+    off = 0
+    for y in range(h):
+        screen = img.row(cx, cy + y, w)
+        for x in range(w):
+            shown = screen[3 * x:3 * x + 3]
+            if zoom >= 0:
+                row, mx = world[(sy + y) // f - my0], (sx + x) // f - mx0
+                off += any(abs(a - b) > bound for a, b in zip(shown, row[3 * mx:3 * mx + 3]))
+                continue
+            bx, by = (sx + x) * k - mx0, (sy + y) * k - my0
+            block = [world[yy][3 * xx:3 * xx + 3] for yy in range(by, min(by + k, my1 - my0 + 1))
+                     for xx in range(bx, min(bx + k, mx1 - mx0 + 1))]
+            off += any(not min(p[c] for p in block) - bound <= shown[c] <= max(p[c] for p in block) + bound
+                       for c in range(3))
+    return f"{w * h} {off}"
+
+
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
@@ -188,6 +226,10 @@ def main(argv):
         tile_dir = args[6]
         columns, rows, size, bound = (int(a) for a in args[7:])
         print(cmd_tiles(img, *nums, tile_dir, columns, rows, size, bound))
+    elif cmd == "zoomed" and len(args) == 12:
+        nums = [int(a) for a in args[:7]]
+        columns, rows, size, bound = (int(a) for a in args[8:])
+        print(cmd_zoomed(img, *nums, args[7], columns, rows, size, bound))
     else:
         sys.exit(__doc__)
 

@@ -98,6 +98,27 @@ TEST(Queue, PushAtHeadPopFromHeadNewestFirst) {
     EXPECT_EQ(pop_request(head), nullptr);
 }
 
+TEST(Queue, AZoomStepTakesOutTheRequestsItNoLongerShowsAndKeepsTheOrderOfTheRest) {
+    TileRequest r[5]{};
+    TileRequest* head = nullptr;
+    for (int i = 0; i < 5; ++i) {
+        r[i].column = i;
+        push_request(head, &r[i]);   // queue: 4 3 2 1 0
+    }
+    const CellRange keep = {1, 0, 2, 0};
+    TileRequest* dropped = take_requests_outside(head, keep);
+    std::vector<int> kept, gone;
+    for (TileRequest* q = head; q != nullptr; q = q->next) kept.push_back(q->column);
+    for (TileRequest* q = dropped; q != nullptr; q = q->next) gone.push_back(q->column);
+    EXPECT_EQ(kept, (std::vector<int>{2, 1})) << "the cells still in view, newest first";
+    EXPECT_EQ(gone.size(), 3u);
+    EXPECT_EQ(head->prev, nullptr);
+    EXPECT_EQ(r[1].prev, &r[2]);
+    EXPECT_EQ(r[1].next, nullptr);
+    EXPECT_EQ(take_requests_outside(head, NO_CELLS), &r[1]) << "nothing kept: all taken";
+    EXPECT_EQ(head, nullptr);
+}
+
 TEST(Announce, TheFirstTileAndTheLastAreToldAtOnceTheRestAtMostOncePerInterval) {
     const uint32_t I = ANNOUNCE_INTERVAL_MS;
     const struct {

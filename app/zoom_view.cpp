@@ -1,0 +1,213 @@
+// Zooming the main window: the zoom commands and the wheel, painting the zoomed view from
+// the tile cache (each cached tile stretched to its cell, nearest neighbour) and a tile that
+// arrives while zoomed. The arithmetic lives in zoom_math; viewport.cpp keeps 1:1 painting.
+#include "app/zoom_view.h"
+
+#include <algorithm>
+
+#include "app/labels.h"
+#include "app/main_window.h"
+#include "app/tileset.h"
+#include "app/viewport.h"
+#include "tiles/tile_cache.h"
+
+int32_t zoom_level = ZOOM_ONE_TO_ONE;
+
+namespace {
+
+// How far the loader reduces a tile while decoding it: not at all so far. Zoomed out, the
+// full-size tiles are shrunk when drawn, and the view goes only as far out as a screen of
+// them fits the cache.
+constexpr int32_t LOADER_REDUCTION_LOG2 = 0;
+// Overview levels of the open tileset: the tileset file names none yet.
+constexpr int32_t TILESET_OVERVIEW_COUNT = 0;
+
+// Wheel movement not yet turned into a step (a fine-grained wheel sends parts of a notch).
+int32_t wheel_remainder = 0;
+// The caption has told that the view goes no further out, for this tileset; and it shows
+// that note now (the next step puts the title back).
+bool zoom_limit_told = false;
+bool zoom_note_shown = false;
+
+RECT client_of(HWND window) {
+    RECT client = {0, 0, 0, 0};
+    GetClientRect(window, &client);
+    return client;
+}
+
+TileGeometry open_geometry() {
+    return TileGeometry{tileset.tile_width, tileset.tile_height, tileset.tile_columns,
+                        tileset.tile_rows};
+}
+
+int32_t to_client(int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+
+// The client rectangle of one cell of the source's grid.
+RECT cell_rect(int32_t column, int32_t row, const TileSource& source) {
+    const int32_t w = tileset.tile_width, h = tileset.tile_height;
+    return RECT{to_client(cell_edge(column, w, source.level, zoom_level, scroll_x)),
+                to_client(cell_edge(row, h, source.level, zoom_level, scroll_y)),
+                to_client(cell_edge(column + 1, w, source.level, zoom_level, scroll_x)),
+                to_client(cell_edge(row + 1, h, source.level, zoom_level, scroll_y))};
+}
+
+bool cell_in_grid(int32_t column, int32_t row, const TileSource& source) {
+    return column >= 0 && row >= 0 &&
+           column < level_tile_count(world_width(open_geometry()), tileset.tile_width,
+                                     source.level) &&
+           row < level_tile_count(world_height(open_geometry()), tileset.tile_height,
+                                  source.level);
+}
+
+// The whole tile into the cell, magnified or shrunk by dropping or repeating pixels.
+void stretch_tile(HDC dc, const CachedTile* tile, const RECT& cell) {
+    StretchDIBits(dc, cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top, 0, 0,
+                  tileset.tile_width, tileset.tile_height, tile->pixels,
+                  reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
+                  DIB_RGB_COLORS, SRCCOPY);
+}
+
+void draw_zoomed_cell(HDC dc, int32_t column, int32_t row, const TileSource& source) {
+    const RECT cell = cell_rect(column, row, source);
+    if (cell.right <= cell.left || cell.bottom <= cell.top) return;
+    if (cell_in_grid(column, row, source)) {
+        CachedTile* tile = find_cached_tile(column, row);
+        if (tile != nullptr) {
+            stretch_tile(dc, tile, cell);
+            tile->last_used = GetTickCount();
+            return;
+        }
+        request_visible_tile(column, row);
+    }
+    FillRect(dc, &cell, GetSysColorBrush(COLOR_WINDOW));
+}
+
+// Once per tileset, when a step out is refused: why the view goes no further.
+void tell_zoom_limit(HWND window, ZoomOutLimit limit) {
+    if (zoom_limit_told || limit == ZoomOutLimit::WHOLE_MAP_FITS) return;
+    zoom_limit_told = true;
+    zoom_note_shown = true;
+    char caption[sizeof window_title + 100];
+    wsprintfA(caption, "%s - %s", window_title,
+              limit == ZoomOutLimit::NEEDS_OVERVIEWS
+                  ? "as far out as this tileset goes without overview levels"
+                  : "as far out as the tile cache holds a screen (Options)");
+    SetWindowTextA(window, caption);
+}
+
+// Steps to `target` (within the levels the map offers), keeping the map point under client
+// point `anchor` in place; then as after a key: clamp, panes, scroll bars, repaint.
+void zoom_to(HWND window, int32_t target, POINT anchor) {
+    if (!tileset.loaded) return;
+    const RECT client = client_of(window);
+    const ZoomRange range = zoom_range(current_zoom_inputs(client));
+    if (target < range.farthest) tell_zoom_limit(window, range.limit);
+    target = std::clamp(target, range.farthest, range.closest);
+    if (target == zoom_level) return;
+    if (zoom_note_shown) {
+        zoom_note_shown = false;
+        SetWindowTextA(window, window_title);
+    }
+    scroll_x = zoom_step_scroll(scroll_x, anchor.x, zoom_level, target);
+    scroll_y = zoom_step_scroll(scroll_y, anchor.y, zoom_level, target);
+    zoom_level = target;
+    clamp_scroll(client.right, client.bottom);
+    // Tiles queued for the view before the step that it no longer shows would only delay it.
+    drop_requests_outside(zoomed_cells_in_view(client));
+    update_status_panes();
+    update_scroll_bars();
+    InvalidateRect(window, nullptr, FALSE);
+}
+
+POINT centre_of(HWND window) {
+    const RECT client = client_of(window);
+    return POINT{client.right >> 1, client.bottom >> 1};
+}
+
+}  // namespace
+
+ZoomInputs current_zoom_inputs(const RECT& client) {
+    return ZoomInputs{open_geometry(), client.right, client.bottom, TILESET_OVERVIEW_COUNT,
+                      LOADER_REDUCTION_LOG2, tileset.cache_limit};
+}
+
+TileSource current_tile_source() {
+    return source_for_zoom(zoom_level, TILESET_OVERVIEW_COUNT, LOADER_REDUCTION_LOG2);
+}
+
+int32_t zoomed_world_width() { return zoomed_extent(world_width(open_geometry()), zoom_level); }
+
+int32_t zoomed_world_height() {
+    return zoomed_extent(world_height(open_geometry()), zoom_level);
+}
+
+CellRange zoomed_cells_in_view(const RECT& client) {
+    return zoomed_view_cells(scroll_x, scroll_y, client.right, client.bottom, tileset.tile_width,
+                             tileset.tile_height, current_tile_source().level, zoom_level);
+}
+
+int32_t zoomed_cache_limit(const RECT& client) {
+    const int64_t full_tile = int64_t{tileset.tile_width} * tileset.tile_height * 4;
+    if (full_tile <= 0) return tileset.cache_limit;
+    const int64_t tiles = cache_budget_bytes(current_zoom_inputs(client), zoom_level) / full_tile;
+    return static_cast<int32_t>(std::min<int64_t>(tiles, INT32_MAX));
+}
+
+void paint_zoomed_view(HDC dc, const RECT& client) {
+    const TileSource source = current_tile_source();
+    const CellRange cells = zoomed_cells_in_view(client);
+    SetStretchBltMode(dc, COLORONCOLOR);
+    for (int32_t row = cells.first_row; row <= cells.last_row; ++row)
+        for (int32_t column = cells.first_column; column <= cells.last_column; ++column)
+            draw_zoomed_cell(dc, column, row, source);
+    draw_label_overlay(dc, client);
+}
+
+bool zoomed_arrival_in_view(const CachedTile* tile, const RECT& client) {
+    const RECT cell = cell_rect(tile->column, tile->row, current_tile_source());
+    return cell.left <= client.right && cell.right >= 0 && cell.top <= client.bottom &&
+           cell.bottom >= 0;
+}
+
+void draw_zoomed_arrival(HDC dc, const CachedTile* tile) {
+    SetStretchBltMode(dc, COLORONCOLOR);
+    stretch_tile(dc, tile, cell_rect(tile->column, tile->row, current_tile_source()));
+}
+
+void command_zoom_in(HWND window) { zoom_to(window, zoom_level + 1, centre_of(window)); }
+
+void command_zoom_out(HWND window) { zoom_to(window, zoom_level - 1, centre_of(window)); }
+
+void command_zoom_whole_map(HWND window) { zoom_to(window, INT32_MIN / 2, centre_of(window)); }
+
+void command_zoom_one_to_one(HWND window) {
+    zoom_to(window, ZOOM_ONE_TO_ONE, centre_of(window));
+}
+
+void on_mouse_wheel(HWND window, WPARAM wparam, LPARAM lparam) {
+    wheel_remainder += GET_WHEEL_DELTA_WPARAM(wparam);
+    const int32_t steps = wheel_remainder / WHEEL_DELTA;
+    if (steps == 0) return;
+    wheel_remainder -= steps * WHEEL_DELTA;
+    // The pointer, in screen coordinates as the message carries it.
+    POINT pointer = {static_cast<short>(LOWORD(lparam)), static_cast<short>(HIWORD(lparam))};
+    ScreenToClient(window, &pointer);
+    zoom_to(window, zoom_level + steps, pointer);
+}
+
+void reset_zoom() {
+    zoom_level = ZOOM_ONE_TO_ONE;
+    wheel_remainder = 0;
+    zoom_limit_told = false;
+    if (zoom_note_shown && main_window != nullptr) SetWindowTextA(main_window, window_title);
+    zoom_note_shown = false;
+}
+
+void keep_zoom_in_range(HWND window) {
+    if (zoom_level == ZOOM_ONE_TO_ONE || !tileset.loaded) return;
+    const ZoomRange range = zoom_range(current_zoom_inputs(client_of(window)));
+    if (zoom_level < range.farthest || zoom_level > range.closest)
+        zoom_to(window, std::clamp(zoom_level, range.farthest, range.closest), centre_of(window));
+}

@@ -1,0 +1,42 @@
+// The view's zoom on the window side: the zoom in force, the commands and the wheel that
+// change it, painting a zoomed view cell by cell (magnified or shrunk tiles) and drawing a
+// tile that arrives while zoomed. At 1:1 viewport.cpp paints as it always did.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "app/zoom_math.h"
+#include "tiles/tile_list.h"
+
+// The zoom in force: log2 of screen pixels per map pixel (main thread). 1:1 after every
+// tileset load.
+extern int32_t zoom_level;
+
+// The zoom levels of the open map in a client area of this size, and what they draw from.
+ZoomInputs current_zoom_inputs(const RECT& client);
+TileSource current_tile_source();
+// The map's size on screen at the zoom in force (the scroll range).
+int32_t zoomed_world_width();
+int32_t zoomed_world_height();
+// The cells of the zoom's tile grid the client area shows, and the cache limit in force (in
+// tiles of the tileset's size) for a screen at the zoom in force.
+CellRange zoomed_cells_in_view(const RECT& client);
+int32_t zoomed_cache_limit(const RECT& client);
+
+void paint_zoomed_view(HDC dc, const RECT& client);
+// A tile that has just arrived: whether its cell touches the client area (an edge on the
+// client's edge counts), and drawing it there.
+bool zoomed_arrival_in_view(const CachedTile* tile, const RECT& client);
+void draw_zoomed_arrival(HDC dc, const CachedTile* tile);
+
+// View menu commands and their keys, and the wheel (one step per notch, around the pointer).
+void command_zoom_in(HWND window);
+void command_zoom_out(HWND window);
+void command_zoom_whole_map(HWND window);
+void command_zoom_one_to_one(HWND window);
+void on_mouse_wheel(HWND window, WPARAM wparam, LPARAM lparam);
+// A tileset was loaded: back to 1:1, and the next limit is told again.
+void reset_zoom();
+// A size change may leave the zoom beyond what the window now offers: steps back inside.
+void keep_zoom_in_range(HWND window);
