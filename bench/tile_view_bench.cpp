@@ -17,6 +17,7 @@
 #include "app/main_window.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
+#include "app/zoom_view.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_loader.h"
 
@@ -221,6 +222,68 @@ void decodes_per_repaint(const std::string& tileset_file, int width, int height,
     std::fflush(stdout);
 }
 
+// The tiles the zoomed view shows now, inside the map.
+std::vector<Cell> zoomed_visible_cells() {
+    RECT client;
+    GetClientRect(main_window, &client);
+    const CellRange range = zoomed_cells_in_view(client);
+    std::vector<Cell> cells;
+    for (int row = std::max(range.first_row, 0); row <= range.last_row && row < ROWS; ++row)
+        for (int column = std::max(range.first_column, 0);
+             column <= range.last_column && column < COLUMNS; ++column)
+            cells.push_back({column, row});
+    return cells;
+}
+
+// One zoom step from a settled view: the time of the first repaint after the command (the
+// whole picture, placeholders included), the time from the command until the last visible
+// tile has been drawn, and the decode sum of the tiles the step had to decode.
+void zoom_step(const char* name, void (*command)(HWND), const std::string& tile_dir) {
+    settle();
+    const uint32_t decoded_before = tiles_decoded.load();
+    const double start = now_ms();
+    command(main_window);
+    const std::vector<Cell> cells = zoomed_visible_cells();
+    std::vector<Cell> missing;
+    for (const Cell& cell : cells)
+        if (find_cached_tile(cell.column, cell.row) == nullptr) missing.push_back(cell);
+    UpdateWindow(main_window);
+    GdiFlush();
+    const double first_paint = now_ms() - start;
+    const DWORD deadline = GetTickCount() + ARRIVAL_TIME_OUT_MS;
+    while (cached_count(cells) < static_cast<int>(cells.size()) &&
+           static_cast<int32_t>(deadline - GetTickCount()) > 0) {
+        pump_messages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
+    }
+    const double full = now_ms() - start;
+    const uint32_t decoded = tiles_decoded.load() - decoded_before;
+    const double sum = missing.empty() ? 0.0 : decode_sum(tile_dir, missing, true);
+    std::printf("%-14s zoom %2d: %3zu tiles in view, %3u decoded; first repaint %7.1f ms, "
+                "last tile %8.1f ms, decode sum %8.1f ms, ratio %s\n",
+                name, zoom_level, cells.size(), decoded, first_paint, full, sum,
+                sum > 0.0 ? std::to_string(full / sum).substr(0, 5).c_str() : "-");
+    std::fflush(stdout);
+}
+
+void zoom_steps(const std::string& tileset_file, const std::string& tile_dir) {
+    if (!size_client_area(VIEW_WIDTH, VIEW_HEIGHT)) return;
+    scroll_x = 0;
+    scroll_y = 0;
+    load_tileset(main_window, tileset_file.c_str());
+    repaint_now();
+    settle();
+    std::printf("zoom steps at %dx%d around the window's centre (goals: last tile <= 1.2 x the "
+                "decode sum, first repaint <= 16 ms):\n", VIEW_WIDTH, VIEW_HEIGHT);
+    zoom_step("in (2:1)", command_zoom_in, tile_dir);
+    zoom_step("in (4:1)", command_zoom_in, tile_dir);
+    zoom_step("1:1", command_zoom_one_to_one, tile_dir);
+    zoom_step("out (1:2)", command_zoom_out, tile_dir);
+    zoom_step("1:1", command_zoom_one_to_one, tile_dir);
+    zoom_step("whole map", command_zoom_whole_map, tile_dir);
+    zoom_step("1:1", command_zoom_one_to_one, tile_dir);
+}
+
 void usage() {
     std::fprintf(stderr,
                  "usage: tile_view_bench [--runs N] [--repaints N] [INPUTS]\n"
@@ -349,6 +412,8 @@ int main(int argc, char** argv) {
     std::fclose(file);
     decodes_per_repaint(default_limit_file, 1920, 1080, 6);
     decodes_per_repaint(default_limit_file, 3840, 2160, 6);
+    // Zoom steps with the whole map in the cache's reach (MaxCache = every tile).
+    zoom_steps(tileset_file, tile_dir);
     stop_tile_loader();
     return 0;
 }
