@@ -97,7 +97,8 @@ int32_t level_tile_count(int32_t map_extent, int32_t tile_extent, int32_t level)
 int64_t cell_edge(int32_t index, int32_t tile_extent, int32_t level, int32_t zoom,
                   int32_t scroll);
 // The cells of `level` that a client area of width x height shows; empty for an empty area.
-// At 1:1 on level 0 these are view_cells' cells.
+// At 1:1 on level 0 and a position inside the map these are view_cells' cells (left of or
+// above the map, during a drag, this grid rounds down where view_cells truncates).
 CellRange zoomed_view_cells(int32_t scroll_x, int32_t scroll_y, int32_t width, int32_t height,
                             int32_t tile_width, int32_t tile_height, int32_t level,
                             int32_t zoom);
