@@ -198,6 +198,9 @@ void on_mouse_wheel(HWND window, WPARAM wparam, LPARAM lparam) {
 }
 
 void reset_zoom() {
+    // The view keeps its place on the map: the map point at its top-left corner.
+    scroll_x = map_of_zoomed(scroll_x, zoom_level);
+    scroll_y = map_of_zoomed(scroll_y, zoom_level);
     zoom_level = ZOOM_ONE_TO_ONE;
     wheel_remainder = 0;
     zoom_limit_told = false;

@@ -36,7 +36,8 @@ void command_zoom_out(HWND window);
 void command_zoom_whole_map(HWND window);
 void command_zoom_one_to_one(HWND window);
 void on_mouse_wheel(HWND window, WPARAM wparam, LPARAM lparam);
-// A tileset was loaded: back to 1:1, and the next limit is told again.
+// A tileset was loaded: back to 1:1 with the same map point at the view's top-left corner,
+// and the next limit is told again.
 void reset_zoom();
 // A size change may leave the zoom beyond what the window now offers: steps back inside.
 void keep_zoom_in_range(HWND window);
