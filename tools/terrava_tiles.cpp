@@ -162,7 +162,8 @@ int run_check(const std::vector<std::string>& args) {
         return EXIT_BAD_TILESET;
     }
     const std::string absolute = std::filesystem::absolute(name).lexically_normal().string();
-    const TilesetReading reading = read_tileset_text(absolute, text, wine_prefix());
+    const TilesetReading reading =
+        read_tileset_text(absolute, text, wine_prefix(), ansi_code_page_of_locale(current_ctype_locale()));
     if (!reading.ok) {
         std::fprintf(stderr, "terrava-tiles check: %s: %s\n", name.c_str(), reading.error.c_str());
         return EXIT_BAD_TILESET;

@@ -344,11 +344,13 @@ std::string write_tileset_file(const MakeOptions& options, const TileGrid& grid,
 }
 
 // Why the viewer could not open the tileset file about to be written, or empty: its limits on
-// the length of the tile folder and of the tile paths depend on where the tileset lies.
+// the length of the tile folder and of the tile paths depend on where the tileset lies. (The
+// name is ASCII, which reads the same in every ANSI code page.)
+constexpr int32_t WINDOWS_LATIN_CODE_PAGE = 1252;
 std::string viewer_refusal(const MakeOptions& options, const Paths& paths, const TileGrid& grid) {
     const std::string absolute_file = fs::absolute(paths.tileset_file).lexically_normal().string();
     const TilesetReading reading = read_tileset_text(
-        absolute_file, tileset_file_text(grid, options.tile_size, options.name), "");
+        absolute_file, tileset_file_text(grid, options.tile_size, options.name), "", WINDOWS_LATIN_CODE_PAGE);
     if (reading.ok) return "";
     return "the viewer could not open " + paths.tileset_file.string() + ": " + reading.error;
 }

@@ -155,7 +155,7 @@ TEST(TilesToolMake, TilesAndTilesetFileMatchTheSource) {
     const ToolRun check = run_tool("check '" + (dir / "out" / "source.tvt").string() + "'", dir);
     EXPECT_EQ(check.status, 0) << check.out << check.err;
     EXPECT_EQ(check.out, "30 tiles: 30 good, 0 missing, 0 unreadable, 0 failed to decode, "
-                         "0 truncated, 0 of the wrong size\n");
+                         "0 truncated, 0 of the wrong size, 0 damaged\n");
 }
 
 // A tileset with one tile of each kind of damage: check names exactly those, in order,
@@ -178,13 +178,19 @@ TEST(TilesToolCheck, ReportsExactlyTheDamagedTiles) {
     ASSERT_NE(scan, std::string::npos);
     std::ofstream(tiles / "002/003.jpg", std::ios::binary | std::ios::trunc)
         << whole.substr(0, scan + (whole.size() - scan) / 2);
+    // 40 stray bytes after the entropy-coded data: our decoder reads past them, libjpeg-turbo not.
+    std::string padded = read_text(tiles / "001/000.jpg");
+    padded.insert(padded.rfind("\xFF\xD9"), std::string(40, '\x55'));
+    std::ofstream(tiles / "001/000.jpg", std::ios::binary | std::ios::trunc) << padded;
 
     const std::string expected =
         "wrong size  000/003.jpg: 32 x 32, the tileset's tiles are 64 x 64\n"
+        "damaged     001/000.jpg: libjpeg-turbo: Corrupt JPEG data\n"
         "missing     001/002.jpg (row 1, column 2)\n"
         "undecodable 002/001.jpg: error -217 ERR_NO_SOI\n"
         "truncated   002/003.jpg: the data ends before the end-of-image marker\n"
-        "12 tiles: 8 good, 1 missing, 0 unreadable, 1 failed to decode, 1 truncated, 1 of the wrong size\n";
+        "12 tiles: 7 good, 1 missing, 0 unreadable, 1 failed to decode, 1 truncated, 1 of the wrong "
+        "size, 1 damaged\n";
     {
         std::string moved = read_text(dir / "map.tvt");
         moved.replace(moved.find("TileDir=map"), 11, "TileDir=gone");
@@ -193,7 +199,7 @@ TEST(TilesToolCheck, ReportsExactlyTheDamagedTiles) {
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "missing     every tile: the tile folder " + (dir / "gone").string() +
                                " does not exist\n12 tiles: 0 good, 12 missing, 0 unreadable, 0 "
-                               "failed to decode, 0 truncated, 0 of the wrong size\n");
+                               "failed to decode, 0 truncated, 0 of the wrong size, 0 damaged\n");
     }
     for (const char* jobs : {"1", "3"}) {
         const ToolRun run = run_tool("check '" + (dir / "map.tvt").string() + "' --jobs " + jobs, dir);
@@ -202,6 +208,10 @@ TEST(TilesToolCheck, ReportsExactlyTheDamagedTiles) {
         std::string out = run.out;
         const size_t cause = out.find(" (decoding stops with error -");
         if (cause != std::string::npos) out.erase(cause, out.find('\n', cause) - cause);
+        // libjpeg-turbo's words after its kind of complaint vary with the damage.
+        const size_t complaint = out.find("Corrupt JPEG data");
+        if (complaint != std::string::npos)
+            out.erase(complaint + 17, out.find('\n', complaint) - complaint - 17);
         EXPECT_EQ(out, expected) << "--jobs " << jobs;
     }
 }
@@ -294,23 +304,38 @@ TEST(TilesToolPlan, GridLimitsAndNames) {
 }
 
 // Where check looks for the tiles: a relative TileDir next to the tileset file, Z: as the
-// Linux root, and the names that cannot be followed.
+// Linux root, the names that cannot be followed, and bytes outside ASCII read in the ANSI code
+// page of the user's locale, as the viewer under Wine reads them.
 TEST(TilesToolCheck, TileDirAsTheViewerResolvesIt) {
     const std::string head = "[Terrava 1.0]\r\nTileSizeX=8\r\nTileSizeY=8\r\nTileCountX=1\r\nTileCountY=1\r\n";
     const struct {
         const char* tile_dir;
+        int32_t code_page;
         const char* linux_dir;   // empty: refused
-    } cases[] = {{"tiles", "/maps/tiles"},        {"sub\\t", "/maps/sub/t"},
-                 {"Z:\\x\\y", "/x/y"},            {"z:/x", "/x"},
-                 {"\\data\\t", "/data/t"},         {"\\\\server\\share", ""},
-                 {"C:relative", ""},              {"Q:\\x", ""}};
+    } cases[] = {{"tiles", 1252, "/maps/tiles"},       {"sub\\t", 1252, "/maps/sub/t"},
+                 {"Z:\\x\\y", 1252, "/x/y"},           {"z:/x", 1252, "/x"},
+                 {"\\data\\t", 1252, "/data/t"},        {"\\\\server\\share", 1252, ""},
+                 {"C:relative", 1252, ""},             {"Q:\\x", 1252, ""},
+                 {"Z\xFCrich", 1252, "/maps/Z\xC3\xBCrich"},          // cp1252 ü: Zürich
+                 {"Z\xC3\xBCrich", 1252, "/maps/Z\xC3\x83\xC2\xBCrich"},   // UTF-8 ü read as two
+                 {"Z\xC3\xBCrich", 65001, "/maps/Z\xC3\xBCrich"},
+                 {"\x8D", 1252, ""}};                 // no character in cp1252
     for (const auto& c : cases) {
-        const TilesetReading r = read_tileset_text("/maps/a.tvt", head + "TileDir=" + c.tile_dir + "\r\n", "");
+        const TilesetReading r =
+            read_tileset_text("/maps/a.tvt", head + "TileDir=" + c.tile_dir + "\r\n", "", c.code_page);
         EXPECT_EQ(r.ok, c.linux_dir[0] != '\0') << c.tile_dir << ": " << r.error;
         if (r.ok) {
-            EXPECT_EQ(r.tileset.tile_dir, c.linux_dir) << c.tile_dir;
+            EXPECT_EQ(r.tileset.tile_dir, c.linux_dir) << c.tile_dir << " in code page " << c.code_page;
         }
     }
+    const struct {
+        const char* locale;
+        int32_t code_page;
+    } locales[] = {{"C", 1252},          {"C.UTF-8", 1252},     {"de_DE.UTF-8", 1252},
+                   {"pl_PL", 1250},      {"ru_RU.UTF-8", 1251}, {"ja_JP.eucJP", 932},
+                   {"zh_TW.UTF-8", 950}, {"zh_CN.UTF-8", 936},  {"sr_RS@latin", 1250}};
+    for (const auto& l : locales)
+        EXPECT_EQ(ansi_code_page_of_locale(l.locale), l.code_page) << l.locale;
 }
 
 // Each encoding option gives tiles our decoder reads at the right size, and --force replaces
