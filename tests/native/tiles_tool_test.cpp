@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,10 +44,11 @@ fs::path work_dir(const std::string& name) {
     return dir;
 }
 
-// Runs terrava-tiles with `arguments` (already quoted for the shell).
-ToolRun run_tool(const std::string& arguments, const fs::path& dir) {
+// Runs terrava-tiles with `arguments` (already quoted for the shell), after `environment`
+// ("NAME=value ...").
+ToolRun run_tool(const std::string& arguments, const fs::path& dir, const std::string& environment = "") {
     const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const std::string command = std::string(TERRAVA_TILES_PROGRAM) + " " + arguments + " >'" +
+    const std::string command = environment + " " + TERRAVA_TILES_PROGRAM + " " + arguments + " >'" +
                                 out.string() + "' 2>'" + err.string() + "' </dev/null";
     const int raw = std::system(command.c_str());
     return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_text(out), read_text(err)};
@@ -68,6 +70,25 @@ void write_cell_image(const fs::path& path, int width, int height) {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c) out.put(static_cast<char>(cell_value(x / 8, y / 8, c)));
+}
+
+// Noise: a JPEG tile of it outgrows any small first buffer after a few rows.
+void write_noise_image(const fs::path& path, int width, int height) {
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << width << " " << height << "\n255\n";
+    uint32_t state = 12345;
+    for (int i = 0; i < width * height * 3; ++i) {
+        state = state * 1103515245u + 12345u;
+        out.put(static_cast<char>(state >> 24));
+    }
+}
+
+// The entries of `dir` whose names start with a dot: what a run works in.
+std::string hidden_entries(const fs::path& dir) {
+    std::string names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string()[0] == '.') names += entry.path().filename().string() + " ";
+    return names;
 }
 
 struct Decoded {
@@ -405,5 +426,65 @@ TEST(TilesToolMake, ColoursOfOtherKindsOfImage) {
         for (int k = 0; k < 3; ++k)
             EXPECT_NEAR(got[k], expected[k], 3) << c.file << ": channel " << k << " of (" << got[0]
                                                << ", " << got[1] << ", " << got[2] << ")";
+    }
+}
+
+// Every way a make can fail, each run with --force over an old tileset of the same name (tiles
+// of 64, the new ones 256): exit code, one line naming the cause, nothing of the run left
+// behind (nor what a dead run left), and the old tileset still whole. Last, a TIFF in 128-row
+// strips replaces it.
+TEST(TilesToolMake, FailuresLeaveTheOldTilesetWorking) {
+    const fs::path dir = work_dir("failures");
+    const fs::path out = dir / "out";
+    const std::string d = dir.string();
+    write_noise_image(dir / "noise.ppm", 600, 400);
+    const std::string convert = "/usr/bin/convert '" + d + "/noise.ppm' -quality 90 ";
+    ASSERT_EQ(std::system((convert + "'" + d + "/noise.jpg'").c_str()), 0);
+    ASSERT_EQ(std::system((convert + "-define tiff:rows-per-strip=128 '" + d + "/strips.tif'").c_str()), 0);
+    const std::string jpeg = read_text(dir / "noise.jpg");
+    std::ofstream(dir / "cut.jpg", std::ios::binary) << jpeg.substr(0, jpeg.size() / 2);
+    std::string damaged = jpeg;
+    damaged.replace(jpeg.size() / 2, 40, std::string(40, '\xFF'));
+    std::ofstream(dir / "damaged.jpg", std::ios::binary) << damaged;
+    ASSERT_EQ(run_tool("make '" + d + "/noise.ppm' '" + out.string() + "' --name map --tile 64", dir).status, 0);
+    FILE* shell = popen("sh -c 'echo $$'", "r");
+    int dead_pid = 0;
+    ASSERT_EQ(std::fscanf(shell, "%d", &dead_pid), 1);
+    pclose(shell);
+    fs::create_directories(out / (".map.partial-" + std::to_string(dead_pid)) / "000");
+
+    const std::string tvt = out.string() + "/map.tvt";
+    const struct {
+        const char* source;
+        const char* options;
+        const char* fault;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"cut.jpg", "", "", 1, "cannot read " + d + "/cut.jpg: Premature end of"},
+        {"damaged.jpg", "", "", 1, "/damaged.jpg: Corrupt JPEG data"},
+        {"noise.jpg", "", "full-disk-at-tile:2", 1, "/000/002.jpg: No space left on device"},
+        {"noise.jpg", "", "signal-at-band:0", 1, "interrupted by SIGINT"},
+        {"noise.jpg", "", "signal-at-band:3", 1, "interrupted by SIGINT"},
+        {"noise.jpg", "", "signal-before-install", 1, "interrupted by SIGINT"},
+        {"noise.jpg", "", "full-disk-at-tileset-file", 1, "cannot write " + tvt + ": No space left on device"},
+        {"noise.jpg", "--name Z\xC3\xBCrich", "", 2, "ANSI code page, which gives '\xC3\xBC' a different meaning"},
+        {"strips.tif", "", "", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.source) + " " + c.options + " " + c.fault;
+        const ToolRun run = run_tool("make '" + d + "/" + c.source + "' '" + out.string() +
+                                         "' --name map --force " + c.options,
+                                     dir, c.fault[0] ? std::string("TERRAVA_TILES_TEST_FAULT=") + c.fault : "");
+        EXPECT_EQ(run.status, c.status) << where << "\nstderr: " << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos)
+            << where << "\nexpected in stderr: " << c.message << "\nstderr: " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.status == 0 ? 0 : 1)
+            << where << ": one line: " << run.err;
+        EXPECT_EQ(hidden_entries(out), "") << where << ": left behind";
+        const ToolRun check = run_tool("check '" + tvt + "'", dir);
+        EXPECT_EQ(check.status, 0) << where << ": " << check.out;
+        const char* size = c.status == 0 ? "TileSizeX=256" : "TileSizeX=64";
+        EXPECT_NE(read_text(tvt).find(size), std::string::npos) << where << ": expected " << size;
     }
 }
