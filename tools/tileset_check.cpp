@@ -97,6 +97,24 @@ void on_peer_error(j_common_ptr decoder) {
     std::longjmp(errors->back, 1);
 }
 
+// `text` from encoding `from` into `to` (iconv's names); false when something has no
+// counterpart.
+bool convert_encoding(std::string_view text, const char* from, const char* to, std::string& out) {
+    const iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string input(text);
+    char* in = &input[0];
+    size_t in_left = input.size();
+    std::string buffer(input.size() * 4 + 4, '\0');
+    char* next = &buffer[0];
+    size_t out_left = buffer.size();
+    const size_t result = iconv(converter, &in, &in_left, &next, &out_left);
+    iconv_close(converter);
+    if (result == static_cast<size_t>(-1) || in_left != 0) return false;
+    out.assign(buffer.data(), buffer.size() - out_left);
+    return true;
+}
+
 // Languages whose Windows locales share one ANSI code page.
 struct CodePageLanguages {
     const char* languages;   // blank-separated, with blanks at both ends
@@ -184,26 +202,15 @@ std::string current_ctype_locale() {
 
 bool convert_code_page(std::string_view text, int32_t code_page, bool to_utf8, std::string& out) {
     out.clear();
-    const std::string page = "CP" + std::to_string(code_page);
     const bool ascii = std::all_of(text.begin(), text.end(),
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     if (ascii || code_page == 65001) {
         out.assign(text);
         return true;
     }
-    const iconv_t converter = iconv_open(to_utf8 ? "UTF-8" : page.c_str(), to_utf8 ? page.c_str() : "UTF-8");
-    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string input(text);
-    char* in = &input[0];
-    size_t in_left = input.size();
-    std::string buffer(input.size() * 4 + 4, '\0');
-    char* next = &buffer[0];
-    size_t out_left = buffer.size();
-    const size_t result = iconv(converter, &in, &in_left, &next, &out_left);
-    iconv_close(converter);
-    if (result == static_cast<size_t>(-1) || in_left != 0) return false;
-    out.assign(buffer.data(), buffer.size() - out_left);
-    return true;
+    const std::string page = "CP" + std::to_string(code_page);
+    return to_utf8 ? convert_encoding(text, page.c_str(), "UTF-8", out)
+                   : convert_encoding(text, "UTF-8", page.c_str(), out);
 }
 
 std::string peer_complaint(const uint8_t* data, size_t size) {
@@ -231,6 +238,19 @@ std::string peer_complaint(const uint8_t* data, size_t size) {
 TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view text,
                                  const std::string& wine_prefix, int32_t ansi_code_page) {
     TilesetReading reading{false, CheckedTileset{}, ""};
+    // A file in UTF-16 the viewer reads through the profile functions, which hand it the
+    // values in the code page.
+    std::string from_utf16;
+    if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
+        std::string utf8;
+        if (!convert_encoding(text, "UTF-16", "UTF-8", utf8) ||
+            !convert_code_page(utf8, ansi_code_page, false, from_utf16)) {
+            reading.error = "The file is in UTF-16 with characters code page " +
+                            std::to_string(ansi_code_page) + " lacks.";
+            return reading;
+        }
+        text = from_utf16;
+    }
     const std::vector<ProfileLine> lines = split_profile_lines(text);
     const ProfileSection section(lines, SECTION);
     if (!section.found() || section.entries().empty()) {

@@ -349,6 +349,11 @@ TEST(TilesToolCheck, TileDirAsTheViewerResolvesIt) {
             EXPECT_EQ(r.tileset.tile_dir, c.linux_dir) << c.tile_dir << " in code page " << c.code_page;
         }
     }
+    // A file in UTF-16 (little-endian, with its mark): the values come in the code page.
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : head + "TileDir=Z\xFCrich\r\n") utf16 += std::string{c, '\0'};
+    const TilesetReading wide = read_tileset_text("/maps/a.tvt", utf16, "", 1252);
+    EXPECT_TRUE(wide.ok && wide.tileset.tile_dir == "/maps/Z\xC3\xBCrich") << wide.error << wide.tileset.tile_dir;
     const struct {
         const char* locale;
         int32_t code_page;
