@@ -10,6 +10,7 @@
 #include "app/label_math.h"
 #include "app/label_store.h"
 #include "app/main_window.h"
+#include "app/pane_stacking.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
 #include "res/resource_ids.h"
@@ -174,9 +175,14 @@ INT_PTR CALLBACK text_input_dialog_proc(HWND dialog, UINT message, WPARAM wparam
 void toggle_label_list(HWND parent) {
     if (label_list_open) {
         HWND closing = label_list;
+        const bool had_focus = GetFocus() == closing;
         label_list_open = 0;
         label_list = nullptr;
         DestroyWindow(closing);
+        // The keys go back to the map; Wine raises the main window over its panes as the
+        // focus comes back, without an activation to say so.
+        if (had_focus) SetFocus(parent);
+        watch_status_panes(parent);
         return;
     }
     RECT client = {0, 0, 0, 0};
@@ -203,6 +209,7 @@ void toggle_label_list(HWND parent) {
     ShowWindow(list, SW_SHOW);
     SetFocus(list);
     label_list_open = 1;
+    watch_status_panes(parent);
 }
 
 LRESULT CALLBACK label_list_proc(HWND list, UINT message, WPARAM wparam, LPARAM lparam) {
