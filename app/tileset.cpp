@@ -219,6 +219,7 @@ DWORD rewrite_tileset_file(const char* file,
 }  // namespace
 
 void free_label(Label* label) {
+    note_labels_changed();
     std::free(label->text);
     std::free(label);
 }
@@ -231,6 +232,7 @@ void free_all_labels() {
         label = next;
     }
     tileset.labels = nullptr;
+    note_labels_changed();
 }
 
 TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
@@ -309,6 +311,7 @@ void load_labels_from_text(const std::string& content) {
         if (tileset.labels != nullptr) tileset.labels->prev = label;
         tileset.labels = label;
     }
+    note_labels_changed();
 }
 
 DWORD save_labels(const char* file) {

@@ -27,8 +27,8 @@ void clamp_scroll(int32_t width, int32_t height);
 void update_scroll_bars();
 // Makes the next update_scroll_bars set both bars whatever they show.
 void forget_shown_scroll_bars();
-// Queues every visible cell whose tile is not cached (as a paint would, without drawing), so
-// a tileset load starts the loader before its remaining work and the first paint.
+// Queues the cells a paint would request whose tile is not cached (as a paint would, without
+// drawing), so a tileset load starts the loader before its remaining work and the first paint.
 void queue_tiles_in_view();
 void paint_view(HDC dc, const RECT& client);
 void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y);
