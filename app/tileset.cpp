@@ -32,6 +32,10 @@ BOOL(WINAPI* replace_tileset_file)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
 
 namespace {
 
+// The labels of the open tileset file that were not loaded (a Len out of range), kept so that
+// a save writes their keys back instead of over them. Main thread; replaced by each label load.
+std::vector<SkippedLabel> skipped_labels;
+
 // Runs the open-file dialog; false when the user cancels or the dialog fails.
 bool ask_for_tileset_file(HWND owner, char* file_name) {
     OPENFILENAMEA dialog;
@@ -298,8 +302,9 @@ void load_labels_from_text(const std::string& content) {
     free_all_labels();
     labels_unsaved = 0;
     std::vector<StoredLabel> stored;
+    skipped_labels.clear();
     try {
-        stored = read_stored_labels(content);
+        stored = read_stored_labels(content, &skipped_labels);
     } catch (const std::bad_alloc&) {
         return;   // labels that do not fit in memory are not loaded; the file keeps them
     }
@@ -319,7 +324,7 @@ DWORD save_labels(const char* file) {
         std::vector<LabelToStore> labels;
         for (const Label* label = tileset.labels; label != nullptr; label = label->next)
             labels.push_back({label->x, label->y, label->text});
-        return write_stored_labels(content, labels);
+        return write_stored_labels(content, labels, skipped_labels);
     });
     if (error == 0) labels_unsaved = 0;
     return error;
