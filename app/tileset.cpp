@@ -271,6 +271,7 @@ TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
     tileset.cache_limit = content.cache_limit;
     std::memcpy(tileset.file_path, chosen, sizeof chosen);
     tileset.loaded = 1;
+    remove_stale_temporary(tileset.file_path);   // left by a save that did not finish
     // The loader can start on the view while the rest of the load runs.
     queue_tiles_in_view();
 

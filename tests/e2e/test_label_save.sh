@@ -3,7 +3,8 @@
 # place, a right click at a known client point opens the "Add new label:" dialog, a text is
 # typed and confirmed, and Alt+X asks whether to save the labels. Answered Yes, the program
 # ends with code 0 and the file holds exactly that label at scroll + click point, with its
-# length and text, beside the tileset's own keys and with no temporary file left in the folder.
+# length and text, beside the tileset's own keys and with no temporary file left in the folder:
+# not even the one an earlier save left behind when it was cut short.
 # A second run answers No: the program ends with code 0 and the file is not touched.
 E2E_EXE=$1
 E2E_PROBE=$2
@@ -29,6 +30,7 @@ done
 folder=$E2E_OUT/tileset
 tvt=$folder/save.tvt
 e2e_write_tileset "$tvt" $COLUMNS $ROWS "$tiles" MaxCache=50
+echo "half a save" >"$tvt.saving.tmp"
 
 # key_value NAME - the value of the key NAME in the tileset file, its line end removed.
 key_value() {

@@ -17,6 +17,7 @@
 #include "app/main_window.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
+#include "app/whole_file.h"
 #include "res/resource_ids.h"
 #include "tests/win32/window_fixture.h"
 
@@ -793,7 +794,7 @@ TEST_F(Labels, FailedSavesAreReportedAndKeepTheLabelsUnsaved) {
         }
     }
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(temp_path("tvt*.tmp").c_str(), &found);
+    HANDLE search = FindFirstFileA(temp_path(std::string("*") + TEMPORARY_SUFFIX).c_str(), &found);
     EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file was left: " << found.cFileName;
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
 
@@ -801,6 +802,20 @@ TEST_F(Labels, FailedSavesAreReportedAndKeepTheLabelsUnsaved) {
     EXPECT_FALSE(none.shown) << none.text;
     EXPECT_EQ(labels_unsaved, 0);
     EXPECT_EQ(profile_string(path_, "Label1Text"), "keep me");
+}
+
+TEST_F(Labels, ASaveKeepsTheFilesAttributesAndRemovesAStaleTemporary) {
+    const std::string stale = path_ + TEMPORARY_SUFFIX;
+    write_file(stale, "half a save");
+    SetFileAttributesA(stale.c_str(), FILE_ATTRIBUTE_HIDDEN);   // as a save cut short leaves it
+    ASSERT_TRUE(SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    const DWORD before = GetFileAttributesA(path_.c_str());
+    EXPECT_EQ(save_labels(path_.c_str()), 0u);
+    const DWORD after = GetFileAttributesA(path_.c_str());
+    SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(after & FILE_ATTRIBUTE_HIDDEN, before & FILE_ATTRIBUTE_HIDDEN)
+        << "attributes before " << before << ", after " << after;
+    EXPECT_EQ(GetFileAttributesA(stale.c_str()), INVALID_FILE_ATTRIBUTES) << "the stale temporary is gone";
 }
 
 // A second window of the main window's class, for closing without losing the test's own.
