@@ -49,7 +49,9 @@ PaintPlan plan_paint(int32_t scroll_x, int32_t scroll_y, int32_t width, int32_t 
     cells.last_column = std::min(cells.last_column, geometry.tile_columns - 1);
     cells.last_row = std::min(cells.last_row, geometry.tile_rows - 1);
     if (left >= right || top >= bottom) cells = NO_CELLS;
-    if (cell_count(cells) <= MAX_CELLS_PAINTED_ONE_BY_ONE) {
+    const bool tiny_cells = geometry.tile_width < TINY_CELL_PIXELS ||
+                            geometry.tile_height < TINY_CELL_PIXELS;
+    if (cell_count(cells) <= MAX_CELLS_PAINTED_ONE_BY_ONE || !tiny_cells) {
         plan.mode = PaintMode::MOSAIC_CELLS;
         if (cell_count(cells) == 0) {
             add_fill(plan, 0, 0, width, height);

@@ -11,6 +11,10 @@
 // Most cells a paint takes through the per-cell path. Each costs a cache lookup and, when the
 // tile is missing, a file look-up: a few thousand keep a paint near a frame's time.
 constexpr int64_t MAX_CELLS_PAINTED_ONE_BY_ONE = 4096;
+// Cells narrower or lower than this are "tiny": only a view of tiny cells is ever painted in
+// bulk. Larger cells always go one by one, however many, so every tile a user can make out is
+// requested and shown (a screen of 16-pixel tiles is some 8,000 cells).
+constexpr int32_t TINY_CELL_PIXELS = 8;
 
 struct ClientRect {
     int32_t left;
@@ -22,8 +26,8 @@ struct ClientRect {
 enum class PaintMode {
     EVERY_GRID_CELL,   // every cell of the grid, the mosaic's and those beyond it, one by one
     MOSAIC_CELLS,      // the mosaic's cells one by one; the rest of the client area filled
-    MOSAIC_IN_BULK,    // the whole client area filled, then the cached tiles in view drawn;
-                       // nothing is requested
+    MOSAIC_IN_BULK,    // tiny cells only: the whole client area filled, then the cached
+                       // tiles in view drawn; nothing is requested
 };
 
 struct PaintPlan {

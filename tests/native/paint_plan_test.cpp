@@ -45,6 +45,10 @@ TEST(PaintPlan, ChoosesThePathAndCoversTheClientAreaOnce) {
          PaintMode::MOSAIC_CELLS, NO_CELLS, 1},
         {"2x2 tiles, 50 x 40 of them in the middle: four fills around", {2, 2, 50, 40}, -500, -300,
          1920, 1080, PaintMode::MOSAIC_CELLS, {0, 0, 49, 39}, 4},
+        {"16-pixel tiles filling the screen: 8,160 cells, still one by one", {16, 16, 4000, 4000}, 10,
+         20, 1920, 1080, PaintMode::MOSAIC_CELLS, {0, 1, 120, 68}, 0},
+        {"7x64 tiles are tiny across: in bulk", {7, 64, 4000, 4000}, 0, 0, 1920, 1080,
+         PaintMode::MOSAIC_IN_BULK, {0, 0, 274, 16}, 1},
         {"a mosaic of 1x1 tiles filling the screen: in bulk", {1, 1, 4000, 4000}, 10, 20, 1920, 1080,
          PaintMode::MOSAIC_IN_BULK, {10, 20, 1929, 1099}, 1},
         {"bulk near the far end of a huge mosaic of 3x3 tiles", {3, 3, 700000000, 700000000},
@@ -77,7 +81,7 @@ TEST(PaintPlan, ChoosesThePathAndCoversTheClientAreaOnce) {
                 << "fills and cells together cover the client area exactly once";
         EXPECT_LE(int64_t{plan.cells.last_column - plan.cells.first_column + 1} *
                       (plan.cells.last_row - plan.cells.first_row + 1),
-                  plan.mode == PaintMode::MOSAIC_IN_BULK ? client : MAX_CELLS_PAINTED_ONE_BY_ONE);
+                  plan.mode == PaintMode::EVERY_GRID_CELL ? MAX_CELLS_PAINTED_ONE_BY_ONE : client);
     }
 }
 
