@@ -125,6 +125,18 @@ TEST(ProgressiveRefinement, CorrectionBitsZrlWalkAndEobRuns) {
   EXPECT_EQ(d.ac(1, 3), 3);
 }
 
+TEST(ProgressiveRefinement, EobRunCorrectsACoefficientAtTheBandsLastPosition) {
+  EntropyWriter dc, first, refine;
+  put_dc(dc, 0);
+  put_run_value(first, 4, -1);  // band 1..5, Al = 1: -2 at position 5, the band's last
+  put_ac(refine, 0x00);         // an EOB run of this block alone ...
+  refine.put(1, 1);             // ... still corrects position 5
+  Decoded d(progressive_grey(8, 8, {{0, 0, 0, 0, done(dc)}, {1, 5, 0, 1, done(first)},
+                                    {1, 5, 1, 0, done(refine)}}));
+  ASSERT_EQ(d.result, 0) << "status " << d.t.decoder->status();
+  EXPECT_EQ(d.ac(0, 5), -3) << "-2 refined away from zero at the band's last position";
+}
+
 TEST(ProgressiveScan, InvalidBandsAndApproximationsAreRejected) {
   EntropyWriter w;
   put_dc(w, 0);

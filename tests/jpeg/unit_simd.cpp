@@ -1,5 +1,5 @@
 // Vector kernels against their scalar twins at every level this CPU offers: the inverse DCT
-// on random, sparse and pathological blocks (in batches, so that pairing and flat blocks mix),
+// on random, sparse, corner and pathological blocks (in batches, so that pairing and flat blocks mix),
 // the colour arithmetic on all 2^24 (y, cb, cr) triples, and the dequantisation of stored
 // blocks with its nonzero mask.
 #include "jpeg/simd.h"
@@ -60,6 +60,12 @@ TEST(SimdIdct, BatchesMatchThePlainTransform) {
          b[r.range(1, 63)] = static_cast<int16_t>(r.range(0, 1) ? wrap16(extremes[r.range(0, 5)]) : r.range(-1024, 1023));
          return 64;
        }},
+      {"corner", [](TestRandom& r, int16_t* b) {  // zig-zag positions 0..limit-1 only
+         static const int natural[10] = {0, 1, 8, 16, 9, 2, 3, 10, 17, 24};
+         const int32_t limit = r.range(2, 10);  // up to the corner transform's limit
+         for (int32_t k = 0; k < limit; k++) b[natural[k]] = static_cast<int16_t>(r.range(-1024, 1023));
+         return limit;
+       }},
   };
   TestRandom random(2024);
   for (const Level& level : vector_levels()) {
@@ -71,7 +77,7 @@ TEST(SimdIdct, BatchesMatchThePlainTransform) {
       std::vector<int32_t> limits(count);
       std::vector<const char*> kinds(count);
       for (int i = 0; i < count; i++) {
-        const auto& maker = makers[random.range(0, 4)];
+        const auto& maker = makers[random.range(0, 5)];
         limits[i] = maker.make(random, &coefficients[64 * i]);
         blocks[i] = &coefficients[64 * i];
         kinds[i] = maker.name;
