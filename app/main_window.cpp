@@ -209,7 +209,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_HSCROLL: on_scroll_request(window, SB_HORZ, wparam); return 0;
     case WM_VSCROLL: on_scroll_request(window, SB_VERT, wparam); return 0;
     case WM_MOUSEMOVE: on_mouse_move(window); return 0;
-    case WM_LBUTTONDOWN: on_drag_begin(window); return 0;
+    case WM_LBUTTONDOWN: on_drag_begin(window, lparam); return 0;
     case WM_LBUTTONUP: on_drag_end(); return 0;
     case WM_CAPTURECHANGED: on_capture_lost(); return 0;
     case WM_RBUTTONUP: on_add_label(window, lparam); return 0;

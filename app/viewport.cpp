@@ -3,6 +3,8 @@
 // cursor and the scroll bars and talks to GDI and the tile cache.
 #include "app/viewport.h"
 
+#include <windowsx.h>
+
 #include "app/labels.h"
 #include "app/main_window.h"
 #include "app/paint_plan.h"
@@ -309,12 +311,23 @@ void on_scroll_request(HWND window, int bar, WPARAM request) {
     InvalidateRect(window, nullptr, FALSE);
 }
 
-void on_drag_begin(HWND window) {
+void on_drag_begin(HWND window, LPARAM press) {
     GetCursorPos(&drag_anchor);
     drag_track = begin_drag_track(drag_anchor.x, drag_anchor.y);
     dragging = 1;
     SetCapture(window);
     confine_cursor_for_drag();
+    // A busy program may read the cursor well after the press: the hand's moves since then
+    // belong to the drag and move the view at once.
+    POINT press_point = {GET_X_LPARAM(press), GET_Y_LPARAM(press)};
+    ClientToScreen(window, &press_point);
+    const DragStep early =
+        drag_motion_before_begin(press_point.x, press_point.y, drag_anchor.x, drag_anchor.y);
+    if (early.dx == 0 && early.dy == 0) return;
+    scroll_x = add_saturating(scroll_x, -early.dx);
+    scroll_y = add_saturating(scroll_y, -early.dy);
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);
 }
 
 void on_drag_move(HWND window) {

@@ -39,7 +39,8 @@ void on_paint(HWND window);
 void on_navigation_key_down(HWND window, WPARAM key);   // arrows, modifiers and the key tail
 void on_key_up(WPARAM key);
 void on_scroll_request(HWND window, int bar, WPARAM request);
-void on_drag_begin(HWND window);
+// WM_LBUTTONDOWN; `press` is the message's lParam (the press's client point).
+void on_drag_begin(HWND window, LPARAM press);
 void on_drag_move(HWND window);
 void on_drag_end();
 // Another window took the mouse (a dialog opened mid-drag): the drag is over.

@@ -894,10 +894,12 @@ TEST_F(Labels, UnsavedLabelsAreOfferedForSavingBeforeExitOrAnotherTileset) {
                                    [&](HWND box) {
                                        click(box, IDYES);
                                        // The report follows once the question has gone.
-                                       for (int i = 0; i < 2000 && IsWindow(box); ++i) Sleep(10);
+                                       wait_for_window([&] { return !IsWindow(box); });
                                        HWND failure = nullptr;
-                                       for (int i = 0; i < 2000 && failure == nullptr; ++i, Sleep(10))
+                                       wait_for_window([&] {
                                            failure = FindWindowA(reinterpret_cast<LPCSTR>(32770), window_title);
+                                           return failure != nullptr;
+                                       });
                                        if (failure == nullptr) return;
                                        report = item_text(failure, 0xFFFF);
                                        click(failure, IDOK);
@@ -979,8 +981,10 @@ TEST_F(Options, AFailedWriteIsReportedNamingTheFile) {
             SetDlgItemTextA(dialog, CACHE_EDIT_ID, "100");
             click(dialog, IDOK);
             HWND box = nullptr;
-            for (int i = 0; i < 2000 && box == nullptr; ++i, Sleep(10))
+            wait_for_window([&] {
                 box = FindWindowA(reinterpret_cast<LPCSTR>(32770), window_title);
+                return box != nullptr;
+            });
             if (box == nullptr) return;
             report = item_text(box, 0xFFFF);
             click(box, IDOK);
