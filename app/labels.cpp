@@ -4,12 +4,17 @@
 // the dialog turns line breaks, typed or pasted, into spaces.
 #include "app/labels.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
+#include "app/label_index.h"
 #include "app/label_math.h"
 #include "app/label_store.h"
 #include "app/main_window.h"
+#include "app/pane_stacking.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
 #include "app/zoom_view.h"
@@ -42,6 +47,57 @@ LabelBox label_box_on_screen(HDC dc, const Label& label, int32_t zx, int32_t zy)
     GetTextExtentPoint32A(dc, label.text, static_cast<int>(std::strlen(label.text)), &text);
     return label_text_box(label_client_coordinate(zx, scroll_x),
                           label_client_coordinate(zy, scroll_y), text.cx, text.cy);
+}
+
+// The spatial index of the labels and the records it was built from, in list order; rebuilt
+// at the first draw after the list changed (note_labels_changed), or when its head is not the
+// head the index was built from.
+LabelIndex label_index;
+std::vector<const Label*> indexed_labels;
+const Label* indexed_head = nullptr;
+int64_t longest_label = 0;
+bool label_index_current = false;
+
+// Brings the index up to date; false when it cannot be built (no memory), and the caller
+// then walks the list.
+bool index_labels() {
+    if (label_index_current && indexed_head == tileset.labels) return true;
+    try {
+        std::vector<IndexedPoint> points;
+        indexed_labels.clear();
+        longest_label = 0;
+        for (const Label* label = tileset.labels; label != nullptr; label = label->next) {
+            points.push_back({label->x, label->y, static_cast<uint32_t>(indexed_labels.size())});
+            indexed_labels.push_back(label);
+            longest_label = std::max<int64_t>(longest_label, static_cast<int64_t>(std::strlen(label->text)));
+        }
+        label_index.build(std::move(points));
+    } catch (const std::bad_alloc&) {
+        label_index.clear();
+        indexed_labels.clear();
+        return false;
+    }
+    indexed_head = tileset.labels;
+    label_index_current = true;
+    return true;
+}
+
+// Draws a label whose point shows at zoomed-map point (zx, zy) unless, zoomed out, its box
+// overlaps one drawn before it.
+void draw_unless_crowded(HDC dc, const Label& label, int32_t zx, int32_t zy, LabelCuller* drawn) {
+    if (drawn != nullptr && !drawn->take(label_box_on_screen(dc, label, zx, zy))) return;
+    draw_label(dc, label, zx, zy);
+}
+
+// Every label within the drawing margin, as the list runs.
+void draw_every_label(HDC dc, int32_t width, int32_t height, LabelCuller* drawn) {
+    for (const Label* label = tileset.labels; label != nullptr; label = label->next) {
+        if (label->text[0] == '\0') continue;
+        const int32_t zx = zoomed_of_map(label->x, zoom_level);
+        const int32_t zy = zoomed_of_map(label->y, zoom_level);
+        if (label_in_drawing_margin(zx, zy, scroll_x, scroll_y, width, height))
+            draw_unless_crowded(dc, *label, zx, zy, drawn);
+    }
 }
 
 Label* selected_label(HWND list) {
@@ -98,18 +154,37 @@ void draw_label_overlay(HDC dc, const RECT& rectangle) {
     const int32_t width = rectangle.right;
     const int32_t height = rectangle.bottom;
     // Zoomed out, a label that would overlap one drawn before it is left out.
-    const bool thin_out = labels_culled_at(zoom_level);
-    LabelCuller drawn;
-    // An empty text draws nothing: skipping it spares nine calls per gap label of a file.
-    for (const Label* label = tileset.labels; label != nullptr; label = label->next) {
-        if (label->text[0] == '\0') continue;
-        const int32_t zx = zoomed_of_map(label->x, zoom_level);
-        const int32_t zy = zoomed_of_map(label->y, zoom_level);
-        if (!label_in_drawing_margin(zx, zy, scroll_x, scroll_y, width, height)) continue;
-        if (thin_out && !drawn.take(label_box_on_screen(dc, *label, zx, zy))) continue;
-        draw_label(dc, *label, zx, zy);
+    LabelCuller culler;
+    LabelCuller* const drawn = labels_culled_at(zoom_level) ? &culler : nullptr;
+    if (!index_labels()) {
+        draw_every_label(dc, width, height, drawn);
+        return;
+    }
+    TEXTMETRICA font;
+    if (!GetTextMetricsA(dc, &font)) {
+        draw_every_label(dc, width, height, drawn);
+        return;
+    }
+    const int32_t char_width = font.tmMaxCharWidth + font.tmOverhang;
+    // The area is worked out on the zoomed map, then looked up as the map points it can hold.
+    const OpenWorldRect near_view = label_drawing_area(
+        scroll_x, scroll_y, width, height, label_reach(longest_label, char_width, font.tmHeight));
+    // Found in list order, so later labels are still drawn over earlier ones.
+    for (const uint32_t ordinal : label_index.query(map_area_of_zoomed(near_view, zoom_level))) {
+        const Label& label = *indexed_labels[ordinal];
+        const size_t length = std::strlen(label.text);
+        if (length == 0) continue;   // an empty text draws nothing
+        const OpenWorldRect own = label_drawing_area(
+            scroll_x, scroll_y, width, height,
+            label_reach(static_cast<int64_t>(length), char_width, font.tmHeight));
+        const int32_t zx = zoomed_of_map(label.x, zoom_level);
+        const int32_t zy = zoomed_of_map(label.y, zoom_level);
+        if (own.left < zx && zx < own.right && own.top < zy && zy < own.bottom)
+            draw_unless_crowded(dc, label, zx, zy, drawn);
     }
 }
+
+void note_labels_changed() { label_index_current = false; }
 
 void on_add_label(HWND window, LPARAM click_point) {
     const int32_t click_x = LOWORD(click_point);   // unsigned 16-bit, as the message carries it
@@ -134,6 +209,7 @@ void on_add_label(HWND window, LPARAM click_point) {
         tileset.labels = label;
         input_text = nullptr;
         labels_unsaved = 1;
+        note_labels_changed();
     }
     InvalidateRect(window, nullptr, FALSE);
 }
@@ -191,9 +267,14 @@ INT_PTR CALLBACK text_input_dialog_proc(HWND dialog, UINT message, WPARAM wparam
 void toggle_label_list(HWND parent) {
     if (label_list_open) {
         HWND closing = label_list;
+        const bool had_focus = GetFocus() == closing;
         label_list_open = 0;
         label_list = nullptr;
         DestroyWindow(closing);
+        // The keys go back to the map; Wine raises the main window over its panes as the
+        // focus comes back, without an activation to say so.
+        if (had_focus) SetFocus(parent);
+        watch_status_panes(parent);
         return;
     }
     RECT client = {0, 0, 0, 0};
@@ -220,6 +301,7 @@ void toggle_label_list(HWND parent) {
     ShowWindow(list, SW_SHOW);
     SetFocus(list);
     label_list_open = 1;
+    watch_status_panes(parent);
 }
 
 LRESULT CALLBACK label_list_proc(HWND list, UINT message, WPARAM wparam, LPARAM lparam) {

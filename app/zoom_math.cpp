@@ -212,6 +212,58 @@ LabelBox label_text_box(int32_t sx, int32_t sy, int32_t text_width, int32_t text
                     to_int32(left + text_width + 2), to_int32(int64_t{sy} - 8 + text_height)};
 }
 
+OpenWorldRect map_area_of_zoomed(const OpenWorldRect& zoomed_area, int32_t zoom) {
+    if (zoom == ZOOM_ONE_TO_ONE) return zoomed_area;
+    // Zoomed positions of map points are 32-bit: bounds beyond that range select the same
+    // points, and kept inside it they stay clear of overflow below.
+    const auto bound = [](int64_t value) {
+        return std::clamp<int64_t>(value, int64_t{INT32_MIN} - 1, int64_t{INT32_MAX} + 1);
+    };
+    const int64_t left = bound(zoomed_area.left), top = bound(zoomed_area.top);
+    const int64_t right = bound(zoomed_area.right), bottom = bound(zoomed_area.bottom);
+    if (zoom > 0) {
+        // x * 2^zoom > left  <=>  x > floor(left / 2^zoom);  x * 2^zoom < right  <=>  x < ceil.
+        const int32_t shift = std::min(zoom, 32);
+        const auto floor_div = [shift](int64_t v) { return v >> shift; };
+        const auto ceil_div = [shift](int64_t v) { return -((-v) >> shift); };
+        return OpenWorldRect{floor_div(left), floor_div(top), ceil_div(right), ceil_div(bottom)};
+    }
+    // floor(x / 2^k) > left  <=>  x >= (left + 1) * 2^k;  floor(x / 2^k) < right  <=>  x < right * 2^k.
+    const int64_t factor = int64_t{1} << std::min(-zoom, 30);
+    return OpenWorldRect{(left + 1) * factor - 1, (top + 1) * factor - 1, right * factor,
+                         bottom * factor};
+}
+
+PaintPlan plan_zoomed_paint(int32_t scroll_x, int32_t scroll_y, int32_t width, int32_t height,
+                            const TileGeometry& geometry, int32_t level, int32_t zoom) {
+    if (zoom == ZOOM_ONE_TO_ONE && level == 0)
+        return plan_paint(scroll_x, scroll_y, width, height, geometry);
+    const auto smaller_cell = [level, zoom](int32_t tile_extent) {
+        const int64_t size =
+            cell_edge(1, tile_extent, level, zoom, 0) - cell_edge(0, tile_extent, level, zoom, 0);
+        return static_cast<int32_t>(std::clamp<int64_t>(size, 1, INT32_MAX));
+    };
+    const int32_t world_w = world_width(geometry), world_h = world_height(geometry);
+    const TileGeometry zoomed{smaller_cell(geometry.tile_width),
+                              smaller_cell(geometry.tile_height),
+                              level_tile_count(world_w, geometry.tile_width, level),
+                              level_tile_count(world_h, geometry.tile_height, level)};
+    PaintPlan plan = plan_paint(scroll_x, scroll_y, width, height, zoomed);
+    const CellRange exact = zoomed_view_cells(scroll_x, scroll_y, width, height,
+                                              geometry.tile_width, geometry.tile_height, level,
+                                              zoom);
+    if (plan.mode == PaintMode::EVERY_GRID_CELL) {
+        plan.cells = exact;
+        return plan;
+    }
+    // Only the grid's own cells: the rest of the client area is among the fills, and the
+    // cells are drawn after them.
+    plan.cells = CellRange{std::max(exact.first_column, 0), std::max(exact.first_row, 0),
+                           std::min(exact.last_column, zoomed.tile_columns - 1),
+                           std::min(exact.last_row, zoomed.tile_rows - 1)};
+    return plan;
+}
+
 bool labels_culled_at(int32_t zoom) { return zoom < ZOOM_ONE_TO_ONE; }
 
 bool LabelCuller::take(const LabelBox& box) {

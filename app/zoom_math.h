@@ -8,6 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/label_index.h"
+#include "app/paint_plan.h"
 #include "app/view_math.h"
 #include "tiles/tile_list.h"
 
@@ -120,6 +122,18 @@ struct MapPoint {
 };
 MapPoint map_point_under(int32_t cx, int32_t cy, int32_t scroll_x, int32_t scroll_y,
                          int32_t zoom);
+
+// The map points whose zoomed positions lie inside `zoomed_area` (bounds excluded), for
+// looking labels up in the index: at 1:1 the area itself.
+OpenWorldRect map_area_of_zoomed(const OpenWorldRect& zoomed_area, int32_t zoom);
+
+// The paint of a zoomed view of the source level's grid, planned as at 1:1 with the zoomed
+// cell size: the same choice of mode (tiny zoomed cells beyond a few thousand are painted in
+// bulk) and the same fills, its cells those zoomed_view_cells gives. A zoomed cell that is
+// not a whole number of pixels counts at its smaller size, so the fills never reach past the
+// grid's real edge. At 1:1 on level 0 it is plan_paint.
+PaintPlan plan_zoomed_paint(int32_t scroll_x, int32_t scroll_y, int32_t width, int32_t height,
+                            const TileGeometry& geometry, int32_t level, int32_t zoom);
 
 // Zoomed out, a label whose box overlaps one already drawn is left out. A box is half-open:
 // [left, right) x [top, bottom).

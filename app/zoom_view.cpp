@@ -7,6 +7,7 @@
 
 #include "app/labels.h"
 #include "app/main_window.h"
+#include "app/paint_plan.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
 #include "tiles/tile_cache.h"
@@ -84,6 +85,18 @@ void draw_zoomed_cell(HDC dc, int32_t column, int32_t row, const TileSource& sou
     FillRect(dc, &cell, GetSysColorBrush(COLOR_WINDOW));
 }
 
+// A view of too many tiny cells: the cached tiles among them, found with one walk of the cache
+// from its tail (the first of two records of a cell is drawn last); nothing is requested.
+void draw_cached_zoomed_cells(HDC dc, const CellRange& cells, const TileSource& source) {
+    CachedTile* tail = tile_cache;
+    while (tail != nullptr && tail->next != nullptr) tail = tail->next;
+    for (CachedTile* tile = tail; tile != nullptr; tile = tile->prev) {
+        if (!cells.holds(tile->column, tile->row)) continue;
+        stretch_tile(dc, tile, cell_rect(tile->column, tile->row, source));
+        tile->last_used = GetTickCount();
+    }
+}
+
 // Once per tileset, when a step out is refused: why the view goes no further.
 void tell_zoom_limit(HWND window, ZoomOutLimit limit) {
     if (zoom_limit_told || limit == ZoomOutLimit::WHOLE_MAP_FITS) return;
@@ -157,11 +170,23 @@ int32_t zoomed_cache_limit(const RECT& client) {
 
 void paint_zoomed_view(HDC dc, const RECT& client) {
     const TileSource source = current_tile_source();
-    const CellRange cells = zoomed_cells_in_view(client);
+    const PaintPlan plan = plan_zoomed_paint(scroll_x, scroll_y, client.right, client.bottom,
+                                             open_geometry(), source.level, zoom_level);
     SetStretchBltMode(dc, COLORONCOLOR);
-    for (int32_t row = cells.first_row; row <= cells.last_row; ++row)
-        for (int32_t column = cells.first_column; column <= cells.last_column; ++column)
-            draw_zoomed_cell(dc, column, row, source);
+    const HBRUSH window_brush = GetSysColorBrush(COLOR_WINDOW);
+    for (int i = 0; i < plan.fill_count; ++i) {
+        const RECT area = {plan.fills[i].left, plan.fills[i].top, plan.fills[i].right,
+                           plan.fills[i].bottom};
+        FillRect(dc, &area, window_brush);
+    }
+    if (plan.mode == PaintMode::MOSAIC_IN_BULK) {
+        draw_cached_zoomed_cells(dc, plan.cells, source);
+    } else {
+        for (int32_t row = plan.cells.first_row; row <= plan.cells.last_row; ++row)
+            for (int32_t column = plan.cells.first_column; column <= plan.cells.last_column;
+                 ++column)
+                draw_zoomed_cell(dc, column, row, source);
+    }
     draw_label_overlay(dc, client);
 }
 

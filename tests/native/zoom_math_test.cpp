@@ -3,7 +3,11 @@
 // the panes and the thinning of labels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/pane_text.h"
 #include "app/zoom_math.h"
@@ -220,6 +224,87 @@ TEST(LabelCulling, OnlyZoomedOutAndOnlyOverlaps) {
     EXPECT_FALSE(culler.take({-70, -70, -61, -61}));
     EXPECT_TRUE(culler.take({0, 0, 0, 10})) << "an empty text covers nothing";
     EXPECT_TRUE(culler.take({-59, -59, 79, 40})) << "between them all";
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LabelLookup, MapAreaHoldsExactlyThePointsShownInTheZoomedArea) {
+    const OpenWorldRect areas[] = {{-3, -3, 17, 9}, {-1, 0, 1, 2}, {5, 7, 6, 8}, {-40, -9, -2, 33}};
+    for (int32_t zoom : kZooms) {
+        for (const OpenWorldRect& area : areas) {
+            const OpenWorldRect map = map_area_of_zoomed(area, zoom);
+            for (int32_t x = -400; x <= 400; ++x) {
+                const int32_t zx = zoomed_of_map(x, zoom);
+                const bool shown = area.left < zx && zx < area.right;
+                const bool looked_up = map.left < x && x < map.right;
+                ASSERT_EQ(looked_up, shown) << "x " << x << " zoom " << zoom << " area ("
+                                            << area.left << ", " << area.right << ")";
+                const bool shown_y = area.top < zx && zx < area.bottom;
+                ASSERT_EQ(map.top < x && x < map.bottom, shown_y) << "y " << x << " zoom " << zoom;
+            }
+        }
+    }
+    const OpenWorldRect huge = {INT64_MIN / 4, INT64_MIN / 4, INT64_MAX / 4, INT64_MAX / 4};
+    for (int32_t zoom : {-30, -3, 0, 3}) {
+        // Every map point whose zoomed position is a 32-bit number.
+        const int32_t shift = std::max(zoom, 0);
+        const OpenWorldRect map = map_area_of_zoomed(huge, zoom);
+        EXPECT_TRUE(map.left < (INT32_MIN >> shift) && map.right > (INT32_MAX >> shift))
+            << "zoom " << zoom;
+    }
+}
+
+// Every client pixel is filled or lies in a walked cell of the zoomed grid; at 1:1 the plan is
+// plan_paint's; tiny zoomed cells beyond a few thousand are painted in bulk, larger ones never.
+TEST(ZoomPaintPlan, CoversTheClientAreaWithTheZoomedCellSize) {
+    struct Case {
+        TileGeometry geometry;
+        int32_t scroll_x, scroll_y, zoom;
+    };
+    const Case cases[] = {{{256, 256, 40, 30}, 300, 200, -3},  {{100, 60, 7, 9}, -37, 11, -2},
+                          {{100, 60, 7, 9}, 50, -20, 1},       {{33, 17, 3, 2}, -5, -7, -3},
+                          {{16, 16, 500, 500}, 900, 900, -2},  {{256, 256, 4, 4}, 1500, 40, 2},
+                          {{17, 13, 40, 50}, -10, -10, -3}};   // a mosaic of 2.125 x 1.625 px cells
+    const int32_t width = 211, height = 157;
+    for (const Case& c : cases) {
+        const PaintPlan plan =
+            plan_zoomed_paint(c.scroll_x, c.scroll_y, width, height, c.geometry, 0, c.zoom);
+        std::vector<bool> covered(size_t{width} * height, false);
+        const auto cover = [&](int64_t l, int64_t t, int64_t r, int64_t b) {
+            for (int64_t y = std::max<int64_t>(t, 0); y < std::min<int64_t>(b, height); ++y)
+                for (int64_t x = std::max<int64_t>(l, 0); x < std::min<int64_t>(r, width); ++x)
+                    covered[size_t(y) * width + size_t(x)] = true;
+        };
+        for (int i = 0; i < plan.fill_count; ++i)
+            cover(plan.fills[i].left, plan.fills[i].top, plan.fills[i].right, plan.fills[i].bottom);
+        const auto edge = [&](int32_t index, int32_t extent, int32_t scroll) {
+            return cell_edge(index, extent, 0, c.zoom, scroll);
+        };
+        for (int32_t row = plan.cells.first_row; row <= plan.cells.last_row; ++row)
+            for (int32_t column = plan.cells.first_column; column <= plan.cells.last_column; ++column)
+                cover(edge(column, c.geometry.tile_width, c.scroll_x),
+                      edge(row, c.geometry.tile_height, c.scroll_y),
+                      edge(column + 1, c.geometry.tile_width, c.scroll_x),
+                      edge(row + 1, c.geometry.tile_height, c.scroll_y));
+        const auto gap = std::find(covered.begin(), covered.end(), false);
+        EXPECT_TRUE(gap == covered.end())
+            << "zoom " << c.zoom << " scroll " << c.scroll_x << "," << c.scroll_y
+            << ": client pixel " << (gap - covered.begin()) % width << ","
+            << (gap - covered.begin()) / width << " neither filled nor in a cell";
+    }
+    const TileGeometry small{16, 16, 2000, 2000};
+    const PaintPlan at_one = plan_zoomed_paint(70, 90, 1920, 1080, small, 0, 0);
+    const PaintPlan plain = plan_paint(70, 90, 1920, 1080, small);
+    EXPECT_TRUE(at_one.mode == plain.mode && at_one.cells.first_column == plain.cells.first_column &&
+                at_one.cells.last_row == plain.cells.last_row && at_one.fill_count == plain.fill_count);
+    EXPECT_EQ(plan_zoomed_paint(70, 90, 1920, 1080, small, 0, -2).mode, PaintMode::MOSAIC_IN_BULK)
+        << "4-pixel cells, 130,000 of them";
+    EXPECT_NE(plan_zoomed_paint(70, 90, 1920, 1080, small, 0, -1).mode, PaintMode::MOSAIC_IN_BULK)
+        << "8-pixel cells are walked one by one";
+    EXPECT_NE(plan_zoomed_paint(0, 0, 1920, 1080, {256, 256, 400, 400}, 0, -3).mode,
+              PaintMode::MOSAIC_IN_BULK);
 }
 
 }  // namespace
