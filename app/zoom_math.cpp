@@ -194,7 +194,13 @@ ZoomRange zoom_range(const ZoomInputs& in) {
             axis_cells_with_margin(in.view_height, g.tile_height, source.level, next),
             level_tile_count(map_height, g.tile_height, source.level));
         const int64_t tiles = multiply_saturating(columns, rows);
+        // A view of more tiny cells than a paint walks one by one is painted in bulk from the
+        // cache and requests nothing: the view would stay blank, so it goes no further out.
+        const bool tiny_cells =
+            cell_edge(1, g.tile_width, source.level, next, 0) < TINY_CELL_PIXELS ||
+            cell_edge(1, g.tile_height, source.level, next, 0) < TINY_CELL_PIXELS;
         if (tiles > MAX_TILES_PER_SCREEN ||
+            (tiny_cells && tiles > MAX_CELLS_PAINTED_ONE_BY_ONE) ||
             tiles * source_tile_bytes(g.tile_width, g.tile_height, source) > holds)
             return ZoomRange{closest, -out, ZoomOutLimit::CACHE_TOO_SMALL};
     }

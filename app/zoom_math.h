@@ -46,7 +46,8 @@ int32_t zoom_step_scroll(int32_t scroll, int32_t anchor, int32_t from_zoom, int3
 enum class ZoomOutLimit {
     WHOLE_MAP_FITS,       // the whole map fits the window there
     NEEDS_OVERVIEWS,      // 1:8 below the deepest overview level (or level 0 without any)
-    CACHE_TOO_SMALL,      // a screen one level further would need more than the cache holds
+    CACHE_TOO_SMALL,      // a screen one level further would need more than the cache holds,
+                          // or more tiny cells than a paint walks one by one
 };
 
 struct ZoomRange {

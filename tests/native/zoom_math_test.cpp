@@ -101,6 +101,8 @@ TEST(ZoomRange, LevelsAMapOffers) {
          {big, 1920, 1080, 0, 0, 1000}, {2, -2, ZoomOutLimit::CACHE_TOO_SMALL}},
         {"16-pixel tiles: 242 x 137 of them at 1:2 are too many",
          {tiny_tiles, 1920, 1080, 0, 3, 50}, {2, 0, ZoomOutLimit::CACHE_TOO_SMALL}},
+        {"16-pixel tiles, MaxCache 20000: 1:4 would paint 12,900 4-pixel cells in bulk",
+         {tiny_tiles, 500, 400, 0, 0, 20000}, {2, -1, ZoomOutLimit::CACHE_TOO_SMALL}},
         {"4:1 of a 2^30-pixel map passes 32 bits: 1:1 closest",
          {{256, 256, 4194304, 1}, 1920, 1080, 0, 3, 50}, {0, -3, ZoomOutLimit::NEEDS_OVERVIEWS}},
         {"2^29 pixels: 2:1 closest",
