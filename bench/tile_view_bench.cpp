@@ -19,6 +19,7 @@
 #include "app/viewport.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_loader.h"
+#include "tiles/tile_platform.h"
 
 namespace {
 
@@ -160,9 +161,9 @@ void settle(DWORD quiet_ms = 300) {
     const DWORD deadline = GetTickCount() + ARRIVAL_TIME_OUT_MS;
     while (static_cast<int32_t>(deadline - GetTickCount()) > 0) {
         pump_messages();
-        EnterCriticalSection(&queue_lock);
+        enter_queue_lock();
         const bool queued = high_queue != nullptr || normal_queue != nullptr;
-        LeaveCriticalSection(&queue_lock);
+        leave_queue_lock();
         const uint32_t now = tiles_decoded.load();
         if (queued || now != seen) {
             seen = now;

@@ -169,7 +169,7 @@ protected:
     // Nothing queued, in flight or delivered.
     static bool loader_idle() {
         hold_loader();
-        const bool idle = high_queue == nullptr && request_in_flight == nullptr &&
+        const bool idle = high_queue == nullptr && count_requests_in_flight() == 0 &&
                           count_delivered_tiles() == 0;
         release_loader();
         return idle;

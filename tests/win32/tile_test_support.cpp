@@ -11,6 +11,7 @@
 #include "tests/win32/window_fixture.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_loader.h"
+#include "tiles/tile_platform.h"
 
 namespace {
 
@@ -51,14 +52,14 @@ bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms) {
 }
 
 namespace {
-// Spins until `busy` holds with queue_lock entered, and returns with the lock still held. No
+// Spins until `busy` holds with the queue lock entered, and returns with the lock still held. No
 // sleep: a small tile is decoded in well under a millisecond.
 bool hold_loader_when(const std::function<bool()>& busy, DWORD timeout_ms) {
     const DWORD start = GetTickCount();
     for (;;) {
-        EnterCriticalSection(&queue_lock);
+        enter_queue_lock();
         if (busy()) return true;
-        LeaveCriticalSection(&queue_lock);
+        leave_queue_lock();
         if (GetTickCount() - start >= timeout_ms) return false;
         SwitchToThread();
     }
@@ -66,25 +67,25 @@ bool hold_loader_when(const std::function<bool()>& busy, DWORD timeout_ms) {
 
 }  // namespace
 
-void hold_loader() { EnterCriticalSection(&queue_lock); }
+void hold_loader() { enter_queue_lock(); }
 
 bool hold_loader_once_busy() {
     return hold_loader_when(
-        [] { return request_in_flight != nullptr || count_delivered_tiles() > 0; }, TILE_WAIT_MS);
+        [] { return count_requests_in_flight() > 0 || count_delivered_tiles() > 0; }, TILE_WAIT_MS);
 }
 
 bool hold_loader_with_tile_on_its_way(int32_t column, int32_t row) {
     return hold_loader_when([=] { return tile_on_its_way(column, row); }, TILE_WAIT_MS);
 }
 
-void release_loader() { LeaveCriticalSection(&queue_lock); }
+void release_loader() { leave_queue_lock(); }
 
 std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head) {
     std::vector<std::pair<int32_t, int32_t>> tiles;
-    EnterCriticalSection(&queue_lock);
+    enter_queue_lock();
     for (const TileRequest* request = head; request != nullptr; request = request->next)
         tiles.emplace_back(request->column, request->row);
-    LeaveCriticalSection(&queue_lock);
+    leave_queue_lock();
     return tiles;
 }
 
@@ -95,7 +96,7 @@ int cache_records_at(int32_t column, int32_t row) {
     return count;
 }
 
-bool take_wake_signal() { return WaitForSingleObject(loader_wake_event, 0) == WAIT_OBJECT_0; }
+bool take_wake_signal() { return take_loader_wake_signal(); }
 
 ReferenceImage decode_reference(const std::string& path) {
     ReferenceImage image;
