@@ -21,17 +21,17 @@ constexpr size_t TILE_PATH_CAPACITY = 272;
 constexpr int32_t MAX_TILE_LOADERS = 8;
 
 // The 32-bit address space: what the loaders hold besides the cache. Each loader keeps its
-// decoder object (about 61 KiB in the 32-bit build), the pool memory its last decode released (at most
-// JPEG_KEPT_BYTES_MAX, 2 MiB) and a file buffer trimmed back to 1 MiB after each tile: about
-// 3.1 MiB a loader, 25 MiB for 8. While decoding, a loader also holds its tile, the decode's
-// live pool memory and the tile file (at most 16 MiB, MAX_WHOLE_TILE_FILE_BYTES). A decode's
-// share, without the file, is reckoned at DECODE_BYTES_PER_TILE_BYTE times the tile's pixel
-// bytes (its tile, and the coefficients of a progressive image of up to twice the tile's size
-// each way at 4:4:4); loaders decode side by side only while those shares stay within
-// IN_FLIGHT_BUDGET_BYTES (256 MiB), and one loader always may. So the loaders hold at most
-// about 25 + 256 + 8 x 16 = 409 MiB, and with tiles of up to 512 x 512 (1 MiB) and files below
-// 1 MiB at most about 25 + 8 x 9 = 97 MiB; the delivered tiles pass to the cache, which its
-// own limit bounds.
+// decoder object (about 61 KiB in the 32-bit build), the pool memory its last decode released
+// (at most JPEG_KEPT_BYTES_MAX, 2 MiB) and a file buffer trimmed back to 1 MiB after each
+// tile: about 3.1 MiB a loader, 25 MiB for 8. While decoding, a loader also holds its tile,
+// the decode's live pool memory and the tile file (at most 16 MiB, MAX_WHOLE_TILE_FILE_BYTES).
+// A decode's share, without the file, is reckoned at DECODE_BYTES_PER_TILE_BYTE times the
+// tile's pixel bytes (its tile, and the coefficients of a progressive image of up to twice the
+// tile's size each way at 4:4:4); loaders decode side by side only while those shares stay
+// within IN_FLIGHT_BUDGET_BYTES (256 MiB), and one loader always may. So the loaders hold at
+// most about 25 + 256 + 8 x 16 = 409 MiB, and with tiles of up to 512 x 512 (1 MiB) and files
+// below 1 MiB at most about 25 + 8 x 9 = 97 MiB; the delivered tiles pass to the cache, which
+// its own limit bounds.
 constexpr int64_t DECODE_BYTES_PER_TILE_BYTE = 8;
 constexpr int64_t IN_FLIGHT_BUDGET_BYTES = int64_t{256} << 20;
 
