@@ -21,6 +21,7 @@ int32_t generation_tile_width = 0;
 int32_t generation_tile_height = 0;
 
 std::atomic<int32_t> tiles_alive(0);
+std::atomic<uint32_t> loader_wake_signals(0);
 std::atomic<TileTakeObserver> tile_take_observer(nullptr);
 
 namespace {
@@ -30,14 +31,22 @@ namespace {
 const TileRequest* requests_in_flight[MAX_TILE_LOADERS];
 int32_t loaders_busy = 0;
 
-// The loaders' wake-up, under the queue lock. A loader is idle from the moment it finds
-// nothing left to take (or takes the last request) until it takes one with more behind it: it
-// waits for a signal before it looks again. A new request signals only while idle loaders
-// outnumber the signals already given and not yet taken, so a paint that queues forty tiles
-// makes a handful of calls into the system, not forty.
+// The loaders' wake-up. A loader is idle from the moment it finds nothing left to take (or
+// takes the last request) until it takes one with more behind it: it waits for a signal
+// before it looks again. A new request signals only while idle loaders outnumber the signals
+// already given and not yet taken, so a paint that queues forty tiles makes a handful of calls
+// into the system, not forty. The idle flags and count are under the queue lock;
+// wakes_pending rises under it and falls, without it, as soon as a signal is taken.
 bool loader_idle[MAX_TILE_LOADERS];
 int32_t idle_loaders = 0;
-int32_t wakes_pending = 0;
+std::atomic<int32_t> wakes_pending(0);
+
+// A signal was taken (by a loader, or a test); stop signals were never counted.
+void count_wake_taken() {
+    int32_t pending = wakes_pending.load();
+    while (pending > 0 && !wakes_pending.compare_exchange_weak(pending, pending - 1)) {
+    }
+}
 
 // Finished tiles that the window has not taken yet, oldest first; under the queue lock.
 CachedTile* delivered_head = nullptr;
@@ -91,8 +100,9 @@ bool decoding_or_delivered(const TileKey& key) {
 
 // Under the queue lock: true when the caller must signal the wake-up once it has left the lock.
 bool wake_idle_loader_locked() {
-    if (idle_loaders <= wakes_pending) return false;
-    ++wakes_pending;
+    if (idle_loaders <= wakes_pending.load()) return false;
+    wakes_pending.fetch_add(1);
+    loader_wake_signals.fetch_add(1);
     return true;
 }
 
@@ -211,7 +221,7 @@ void enqueue_tile_request(const char* path, int32_t column, int32_t row, int pri
 void set_tile_loader_count(int32_t count) {
     enter_queue_lock();
     idle_loaders = 0;
-    wakes_pending = 0;
+    wakes_pending.store(0);
     for (int32_t slot = 0; slot < MAX_TILE_LOADERS; ++slot) {
         loader_idle[slot] = slot < count;
         idle_loaders += slot < count;
@@ -257,17 +267,12 @@ void drop_tile_request(int32_t slot) {
 }
 
 void wait_for_tile_requests(uint32_t timeout_ms) {
-    if (!wait_loader_wake(timeout_ms)) return;
-    enter_queue_lock();
-    if (wakes_pending > 0) --wakes_pending;
-    leave_queue_lock();
+    if (wait_loader_wake(timeout_ms)) count_wake_taken();
 }
 
 bool take_loader_wake_signal() {
     if (!wait_loader_wake(0)) return false;
-    enter_queue_lock();
-    if (wakes_pending > 0) --wakes_pending;
-    leave_queue_lock();
+    count_wake_taken();
     return true;
 }
 

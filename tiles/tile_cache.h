@@ -53,6 +53,8 @@ extern int32_t generation_tile_height;
 
 // Tile records made and not yet freed, wherever they are (loader, delivered, cache).
 extern std::atomic<int32_t> tiles_alive;
+// Wake-up signals that requests have given the loaders since start-up (for tests).
+extern std::atomic<uint32_t> loader_wake_signals;
 
 // A new record with an uncleared pixel buffer of `pixel_bytes` (the decode fills it).
 CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes);

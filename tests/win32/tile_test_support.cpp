@@ -96,7 +96,18 @@ int cache_records_at(int32_t column, int32_t row) {
     return count;
 }
 
-bool take_wake_signal() { return take_loader_wake_signal(); }
+bool take_wake_signal() {
+    // Counted where they are given: with several loaders, one waiting may take a signal at
+    // once. Signals still pending are taken off, so the next request finds the loaders as
+    // unsignalled as a test that holds them expects.
+    static uint32_t signals_seen = 0;
+    while (take_loader_wake_signal()) {
+    }
+    const uint32_t signals = loader_wake_signals.load();
+    const bool woken = signals != signals_seen;
+    signals_seen = signals;
+    return woken;
+}
 
 ReferenceImage decode_reference(const std::string& path) {
     ReferenceImage image;

@@ -38,7 +38,7 @@ void release_loader();
 std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head);
 // The records in the cache for (column, row).
 int cache_records_at(int32_t column, int32_t row);
-// Takes a pending wake-up signal off the loaders; true when there was one.
+// True when a request has signalled the loaders since the last call; takes pending signals off.
 bool take_wake_signal();
 
 // A decode with the decoder alone: every delivered scanline, back to back.
