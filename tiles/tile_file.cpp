@@ -1,5 +1,6 @@
-// Whole-file reads of tile files into a per-thread buffer that only grows: the loader reads
-// tile after tile of about the same size, so after the first few no read allocates.
+// Whole-file reads of tile files into a per-thread buffer that grows as needed: a loader reads
+// tile after tile of about the same size, so after the first few no read allocates. A loader
+// trims it after each tile (trim_tile_file_buffer), so one huge file is not kept.
 #include "tiles/tile_file.h"
 
 #include <windows.h>
@@ -45,4 +46,11 @@ TileFileRead read_tile_file(const char* path, const uint8_t*& bytes, size_t& siz
     }
     CloseHandle(file);
     return result;
+}
+
+void trim_tile_file_buffer(size_t keep_bytes) {
+    if (tile_buffer_capacity <= keep_bytes && keep_bytes > 0) return;
+    std::free(tile_buffer);
+    tile_buffer = nullptr;
+    tile_buffer_capacity = 0;
 }

@@ -14,3 +14,6 @@ enum class TileFileRead { READ, TOO_LARGE, FAILED };
 // its content (valid until this thread's next read). TOO_LARGE: the file exists but exceeds
 // MAX_WHOLE_TILE_FILE_BYTES. FAILED: it cannot be opened or read.
 TileFileRead read_tile_file(const char* path, const uint8_t*& bytes, size_t& size);
+// Frees this thread's tile buffer when it is larger than `keep_bytes` (0: always), so that a
+// loader keeps at most that much between tiles and nothing once it ends.
+void trim_tile_file_buffer(size_t keep_bytes);

@@ -9,6 +9,7 @@
 #include "res/resource_ids.h"
 #include "tests/win32/window_fixture.h"
 #include "tiles/tile_cache.h"
+#include "tiles/tile_platform.h"
 
 namespace {
 
@@ -319,12 +320,12 @@ TEST_F(Navigation, PanesShowWorldPointAndTileUnderTheCursor) {
 TEST_F(Navigation, PaintRequestsNothingForMissingTilesAndKeepsState) {
     // The loader cannot take a request while this thread holds the queue lock (which the
     // paint, on this same thread, may still enter): whatever the paint queued stays queued.
-    EnterCriticalSection(&queue_lock);
+    enter_queue_lock();
     InvalidateRect(main_window, nullptr, TRUE);
     UpdateWindow(main_window);
     const bool high_empty = high_queue == nullptr;
     const bool normal_empty = normal_queue == nullptr;
-    LeaveCriticalSection(&queue_lock);
+    leave_queue_lock();
     RECT unpainted;
     EXPECT_FALSE(GetUpdateRect(main_window, &unpainted, FALSE)) << "the paint did not run";
     EXPECT_TRUE(high_empty) << "a paint over a tile directory that does not exist queued a "
