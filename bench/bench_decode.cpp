@@ -27,7 +27,7 @@
 // constant of the same name.
 #include "jpeg/jpeg_decoder.h"
 #include "tests/jpeg/reference_decode.h"
-#include "tests/support/memory_stream.h"
+#include "jpeg/memory_stream.h"
 
 #include "jpeg/simd.h"
 
@@ -78,7 +78,7 @@ std::vector<std::string> jpeg_files_in(const std::string& dir) {
 
 // Each decoder writes the whole picture into `frame`, as the viewer's loader does.
 bool decode_terrava(const Bytes& jpeg, JpegDecoder& decoder, std::vector<uint8_t>& frame) {
-    MemoryStream stream(jpeg);
+    JpegMemoryStream stream(jpeg);
     decoder.create(stream);
     bool ok = decoder.status() == 0 && decoder.start_decoding() == 0;
     if (ok) {
@@ -217,7 +217,7 @@ Interleaved measure_interleaved(const Workload& workload, int rounds) {
 }
 
 double image_pixels(const Bytes& jpeg) {
-    MemoryStream stream(jpeg);
+    JpegMemoryStream stream(jpeg);
     std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
     decoder->create(stream);
     const double pixels =

@@ -12,7 +12,7 @@
 #include <memory>
 
 #include "jpeg/jpeg_decoder.h"
-#include "tests/support/memory_stream.h"
+#include "jpeg/memory_stream.h"
 
 namespace {
 
@@ -117,15 +117,15 @@ Outcome decode_input(JpegDecoder& decoder, bool kept, const uint8_t* data, size_
   // 4096-byte reads with the end flag on the last bytes, as a file gives them. Both streams
   // outlive the decoder's use of them.
   Outcome outcome;
-  MemoryStream stream(data, size);
-  MemoryStream headers_only(data, 0);
+  JpegMemoryStream stream(data, size);
+  JpegMemoryStream headers_only(data, 0);
   decoder.create(stream);
   if (!is_listed_status(decoder.status())) std::abort();
   outcome.create_status = decoder.status();
   if (decoder.status() == 0) {
     const size_t decoded_size = bytes_to_decode(decoder, data, size);
     if (decoded_size != size) {
-      headers_only = MemoryStream(data, decoded_size);
+      headers_only = JpegMemoryStream(data, decoded_size);
       end_decode(decoder, kept);
       decoder.create(headers_only);
       if (!is_listed_status(decoder.status())) std::abort();

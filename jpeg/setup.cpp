@@ -89,6 +89,7 @@ void start_sequential(JpegDecoderState& d) {
 
 void setup_frame(JpegDecoderState& d) {
   choose_layout(d);
+  d.kernels = &current_kernels();
   d.mcus_per_row = (d.image_width + d.mcu_width - 1) / d.mcu_width;
   d.mcu_rows = (d.image_height + d.mcu_height - 1) / d.mcu_height;
   d.output_bytes_per_pixel = d.colour_layout == LAYOUT_GREY ? 1 : 4;

@@ -18,6 +18,11 @@ SimdLevel simd_level_available();
 SimdLevel limit_simd_level(SimdLevel cap);
 const char* simd_level_name(SimdLevel level);
 
+// The decoder's kernel table for a level (decoder_internal.h defines it); a level this build
+// lacks gives the best one below it.
+struct JpegKernels;
+const JpegKernels& kernels_for(SimdLevel level);
+
 // ---- kernels (defined only where the build has them; simd_level() says which may run) ------
 // Inverse DCT of count blocks: block i is read from blocks[i] (64 dequantised coefficients,
 // natural order, not modified) and written to out + 64 * i. A block whose coefficient limit

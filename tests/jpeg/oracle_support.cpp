@@ -2,7 +2,7 @@
 // tools, PNM reading, in-memory decoding with our decoder and pixel-exact comparison.
 #include "tests/jpeg/oracle_support.h"
 
-#include "tests/support/memory_stream.h"
+#include "jpeg/memory_stream.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -135,7 +135,7 @@ void end_decode(JpegDecoder& decoder, bool reused) {
 DecodeOutcome decode_on(JpegDecoder* decoder, bool reused, const std::vector<uint8_t>& jpeg,
                         StreamBehaviour behaviour, int64_t max_pixels) {
     DecodeOutcome outcome;
-    MemoryStream stream(jpeg, behaviour.chunk_size);
+    JpegMemoryStream stream(jpeg, behaviour.chunk_size);
     stream.fail_after_bytes = behaviour.fail_after_bytes;
     stream.end_with_last_bytes = behaviour.end_flag_with_last_bytes;
     decoder->create(stream);
