@@ -99,6 +99,9 @@ void load_mcu_row_coefficients(JpegDecoderState& d) {
   int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
   int32_t b = 0;
   const bool single_component = d.scan_component_count == 1;
+  const bool dc_only = d.scale_shift == JPEG_MAX_SCALE_SHIFT &&
+                       chroma_shift_across(d) == JPEG_MAX_SCALE_SHIFT &&
+                       chroma_shift_down(d) == JPEG_MAX_SCALE_SHIFT;
   for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
     int32_t h = 0;
     int32_t v = 0;
@@ -109,9 +112,15 @@ void load_mcu_row_coefficients(JpegDecoderState& d) {
       if (b >= d.mcu_row_blocks) raise_error(d, ERR_TOO_MANY_BLOCKS);
       int16_t* dst = d.block_ptrs[b];
       const int16_t* dc = coef_block_address(d, *d.dc_coef_store[c], column, row);
-      const int16_t* ac = coef_block_address(d, *d.ac_coef_store[c], column, row);
-      d.block_coef_limit[b] =
-          dequantise_stored_block(d.kernels->dequantise, *dc, ac, d.output_quant[c], dst);
+      if (dc_only) {
+        // At 1/8 the transform uses the DC term alone (unless chroma is subsampled).
+        dst[0] = low16(uint32_t{static_cast<uint16_t>(*dc)} * d.output_quant[c][0]);
+        d.block_coef_limit[b] = 1;
+      } else {
+        const int16_t* ac = coef_block_address(d, *d.ac_coef_store[c], column, row);
+        d.block_coef_limit[b] =
+            dequantise_stored_block(d.kernels->dequantise, *dc, ac, d.output_quant[c], dst);
+      }
       b++;
       step_to_next_block(d, c, single_component, h, v, col_base);
     }

@@ -153,3 +153,40 @@ void convert_h2v2(JpegDecoderState& d) {
     }
   }
 }
+
+void convert_scaled_row(JpegDecoderState& d) {
+  // Blocks hold n x n luma or nc x nc chroma samples, row-major from the block's start.
+  const int32_t n = 8 >> d.scale_shift;
+  const int32_t r = d.output_mcu_height - d.rows_left_in_mcu_row;
+  if (d.colour_layout == LAYOUT_GREY) {
+    for (int32_t i = 0; i < d.mcus_per_row; i++)
+      std::memcpy(d.row_buffer_a + n * i, d.mcu_row_samples + 64 * i + n * r,
+                  static_cast<size_t>(n));
+    return;
+  }
+  const int32_t h = d.mcu_width / 8;
+  const int32_t v = d.mcu_height / 8;
+  // A chroma block holds one sample per output pixel across (nc_across = h n) and down.
+  const int32_t nc_across = 8 >> chroma_shift_across(d);
+  const int32_t nc_down = 8 >> chroma_shift_down(d);
+  const int32_t mcu_pixels = h * n;
+  // Where each pixel of an MCU's row finds its luma and chroma sample (MCUs are at most 16
+  // output pixels wide): the luma block of the pixel's column in the block row r / n, and the
+  // chroma sample whose full-size pixels hold the pixel's.
+  int32_t luma_at[16];
+  int32_t chroma_at[16];
+  const int32_t chroma_row = r * nc_down / (v * n);
+  for (int32_t x = 0; x < mcu_pixels; x++) {
+    luma_at[x] = 64 * ((r / n) * h + x / n) + n * (r % n) + x % n;
+    chroma_at[x] = 64 * h * v + nc_across * chroma_row + x * nc_across / mcu_pixels;
+  }
+  const int32_t mcu_bytes = 64 * (h * v + 2);
+  for (int32_t i = 0; i < d.mcus_per_row; i++) {
+    const uint8_t* mcu = d.mcu_row_samples + mcu_bytes * i;
+    uint8_t* out = d.row_buffer_a + 4 * mcu_pixels * i;
+    for (int32_t x = 0; x < mcu_pixels; x++) {
+      const uint8_t* chroma = mcu + chroma_at[x];
+      put_pixel(out + 4 * x, mcu[luma_at[x]], chroma_terms(d, chroma[0], chroma[64]));
+    }
+  }
+}

@@ -314,8 +314,23 @@ void JpegDecoder::create(JpegInputStream& input) {
 }
 
 int32_t JpegDecoder::status() const { return error_code; }
-int32_t JpegDecoder::image_width() const { return JpegDecoderState::image_width; }
-int32_t JpegDecoder::image_height() const { return JpegDecoderState::image_height; }
+int32_t JpegDecoder::image_width() const { return scaled_width(*this); }
+int32_t JpegDecoder::image_height() const { return scaled_height(*this); }
+int32_t JpegDecoder::frame_width() const { return JpegDecoderState::image_width; }
+int32_t JpegDecoder::frame_height() const { return JpegDecoderState::image_height; }
+
+int32_t JpegDecoder::set_scale(int32_t denominator) {
+  if (error_code != 0 || decoding_started || JpegDecoderState::image_width <= 0) return -1;
+  for (int32_t shift = 0; shift <= JPEG_MAX_SCALE_SHIFT; shift++) {
+    if (denominator == 1 << shift) {
+      scale_shift = shift;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int32_t JpegDecoder::scale_denominator() const { return 1 << scale_shift; }
 int32_t JpegDecoder::component_count() const { return JpegDecoderState::component_count; }
 int32_t JpegDecoder::output_bytes_per_pixel() const {
   return JpegDecoderState::output_bytes_per_pixel;

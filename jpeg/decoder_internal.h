@@ -13,6 +13,30 @@ struct JpegFailure {
   int32_t code;
 };
 
+// ---- reduced scale ---------------------------------------------------------------------------
+constexpr int32_t JPEG_MAX_SCALE_SHIFT = 3;  // 1/8
+
+// The picture's size at the scale in force: ceil(frame size / 2^scale_shift).
+inline int32_t scaled_width(const JpegDecoderState& d) {
+  return (d.image_width + (1 << d.scale_shift) - 1) >> d.scale_shift;
+}
+inline int32_t scaled_height(const JpegDecoderState& d) {
+  return (d.image_height + (1 << d.scale_shift) - 1) >> d.scale_shift;
+}
+// The scale shifts of the chroma blocks across and down. At a reduced scale a subsampled
+// chroma block is decoded at the luma's size times its subsampling along that axis (4:2:2 at
+// 1/2: 8 x 4 samples), so that each chroma sample stands for the full-size pixels of one
+// output pixel, as the box filter of the full-size decode has it, rather than being averaged
+// with its neighbour first. At full size nothing changes.
+inline int32_t chroma_shift_across(const JpegDecoderState& d) {
+  const bool halved = d.colour_layout == LAYOUT_H2V1 || d.colour_layout == LAYOUT_H2V2;
+  return halved && d.scale_shift > 0 ? d.scale_shift - 1 : d.scale_shift;
+}
+inline int32_t chroma_shift_down(const JpegDecoderState& d) {
+  const bool halved = d.colour_layout == LAYOUT_H1V2 || d.colour_layout == LAYOUT_H2V2;
+  return halved && d.scale_shift > 0 ? d.scale_shift - 1 : d.scale_shift;
+}
+
 // ---- decoding tables and stores shared by the decoder's source files -------------------------
 
 // Decoding table of one Huffman table slot. The first three fields form the canonical table
@@ -88,7 +112,10 @@ using DequantiseBlock = uint64_t (*)(const int16_t* coefficients, const uint16_t
                                      int16_t* out);
 struct JpegKernels {
   int32_t level;                          // the SimdLevel it was made for
-  TransformBlocks transform_blocks;       // 8x8 inverse DCT of an MCU row's blocks
+  // Inverse DCT of an MCU row's blocks, by [horizontal][vertical] shift: 8 >> shift samples
+  // along each axis, row-major at the start of each block's 64 bytes. [0][0] is the full-size
+  // transform; shapes no decode uses are null.
+  TransformBlocks transform_blocks[4][4];
   ColourRowConverter convert[5];          // by colour layout; null: scalar converter
   DequantiseBlock dequantise;             // null: scalar loop
 };
@@ -460,6 +487,16 @@ void transform_mcu_row(JpegDecoderState& d);
 // limits[i], to out + 64 * i): the vector kernels' twin.
 void transform_blocks_scalar(const int16_t* const* blocks, const int32_t* limits, int32_t count,
                              uint8_t* out);
+
+// ---- idct_reduced.cpp: the transforms of decoding at 1/2, 1/4, 1/8 ---------------------------
+// Same arguments as transform_blocks_scalar; block i gets NV rows of NH samples at
+// out + 64 * i. Defined for the shapes a decode uses: 4x4, 2x2, 1x1 (luma) and 8x4, 4x2, 2x1,
+// 4x8, 2x4, 1x2 (subsampled chroma). The 4x4 and 2x2 ones are the twins of the vector kernels;
+// the others run scalar at every level (1x1 is one shift per block; the chroma shapes are a
+// sixth of a colour frame's blocks at most).
+template <int32_t NH, int32_t NV>
+void idct_reduced_blocks_scalar(const int16_t* const* blocks, const int32_t* limits,
+                                int32_t count, uint8_t* out);
 // Transforms 64 dequantised coefficients (natural order) into 8x8 clamped samples, rows first;
 // the coefficients are only read.
 void idct_8x8(const int16_t* coefficients, uint8_t* out);
@@ -472,4 +509,6 @@ void convert_h1v1(JpegDecoderState& d);
 void convert_h2v1(JpegDecoderState& d);
 void convert_h1v2(JpegDecoderState& d);
 void convert_h2v2(JpegDecoderState& d);
+// The row at a reduced scale, every layout, into row_buffer_a.
+void convert_scaled_row(JpegDecoderState& d);
 

@@ -5,10 +5,12 @@
 // scalar twin of the vector kernels (idct_sse2.cpp, idct_avx2.cpp); the decode's kernel table
 // names the one that runs.
 #include "jpeg/decoder_internal.h"
+#include "jpeg/idct_kernel.h"
 
 namespace {
 
-inline uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
+using idct::u32;
+using idct::idct_kernel;
 
 // Arithmetic shift of a wrapped 32-bit value.
 inline int32_t descale(uint32_t v, uint32_t rounding, int32_t shift) {
@@ -23,41 +25,6 @@ inline uint8_t clamp_sample(int32_t v) {
 inline uint8_t clamp_sample_fast(int32_t v) {
   const uint32_t index = static_cast<uint32_t>(v) + static_cast<uint32_t>(CLAMP_OFFSET);
   return index < 1024u ? CLAMP_TABLE.values[index] : clamp_sample(v);
-}
-
-// The 1-D kernel on eight inputs; store(k, y_k) receives the outputs (not yet descaled). Each
-// output goes straight to its destination: no staging array for the compiler to spill.
-template <typename Store>
-inline void idct_kernel(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3, uint32_t x4,
-                        uint32_t x5, uint32_t x6, uint32_t x7, Store store) {
-  uint32_t z1 = (x2 + x6) * 4433u;
-  const uint32_t t2 = z1 - x6 * 15137u;
-  const uint32_t t3 = z1 + x2 * 6270u;
-  const uint32_t t0 = (x0 + x4) << 13;
-  const uint32_t t1 = (x0 - x4) << 13;
-  const uint32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
-
-  z1 = x7 + x1;
-  uint32_t z2 = x5 + x3, z3 = x7 + x3, z4 = x5 + x1;
-  const uint32_t z5 = (z3 + z4) * 9633u;
-  uint32_t o0 = x7 * 2446u, o1 = x5 * 16819u, o2 = x3 * 25172u, o3 = x1 * 12299u;
-  z1 = z1 * u32(-7373);
-  z2 = z2 * u32(-20995);
-  z3 = z3 * u32(-16069) + z5;
-  z4 = z4 * u32(-3196) + z5;
-  o0 += z1 + z3;
-  o1 += z2 + z4;
-  o2 += z2 + z3;
-  o3 += z1 + z4;
-
-  store(0, e10 + o3);
-  store(7, e10 - o3);
-  store(1, e11 + o2);
-  store(6, e11 - o2);
-  store(2, e12 + o1);
-  store(5, e12 - o1);
-  store(3, e13 + o0);
-  store(4, e13 - o0);
 }
 
 }  // namespace
@@ -127,8 +94,20 @@ inline void idct_block(const int16_t* coefficients, uint8_t* out) {
 void idct_8x8(const int16_t* work, uint8_t* out) { idct_block<8>(work, out); }
 
 void transform_mcu_row(JpegDecoderState& d) {
-  d.kernels->transform_blocks(d.block_ptrs, d.block_coef_limit, d.mcu_row_blocks,
-                              d.mcu_row_samples);
+  const TransformBlocks luma = d.kernels->transform_blocks[d.scale_shift][d.scale_shift];
+  const TransformBlocks chroma =
+      d.kernels->transform_blocks[chroma_shift_across(d)][chroma_shift_down(d)];
+  if (luma == chroma) {
+    luma(d.block_ptrs, d.block_coef_limit, d.mcu_row_blocks, d.mcu_row_samples);
+    return;
+  }
+  // MCU by MCU: its luma blocks, then its two chroma blocks at their own size.
+  const int32_t luma_blocks = d.blocks_per_mcu - 2;
+  for (int32_t b = 0; b < d.mcu_row_blocks; b += d.blocks_per_mcu) {
+    luma(d.block_ptrs + b, d.block_coef_limit + b, luma_blocks, d.mcu_row_samples + 64 * b);
+    const int32_t c = b + luma_blocks;
+    chroma(d.block_ptrs + c, d.block_coef_limit + c, 2, d.mcu_row_samples + 64 * c);
+  }
 }
 
 void transform_blocks_scalar(const int16_t* const* blocks, const int32_t* limits, int32_t count,

@@ -144,6 +144,10 @@ struct JpegDecoderState {
   int32_t scan_ss, scan_se, scan_al, scan_ah;
 
   int32_t mcu_width, mcu_height;
+  // Decoding at reduced size: output 1/2^scale_shift of the frame's size (set_scale), and the
+  // rows one MCU row delivers then (mcu_height >> scale_shift).
+  int32_t scale_shift;
+  int32_t output_mcu_height;
   int32_t mcu_block_count, mcu_row_blocks, scan_mcus_per_row, scan_mcu_rows;
   int32_t mcu_block_comp[JPEG_MAX_MCU_BLOCKS];
   int32_t rows_left, rows_left_in_mcu_row;
@@ -253,10 +257,28 @@ public:
   void create(JpegInputStream& stream);
   // 0 while healthy, otherwise the negative error code of the failure.
   int32_t status() const;
-  // Valid after a successful create().
+  // Valid after a successful create(). At a reduced scale (set_scale) the width and height
+  // of the decoded picture: ceil(frame size / denominator).
   int32_t image_width() const;
   int32_t image_height() const;
   int32_t component_count() const;
+  // Decoding at reduced size, for zooming out and overviews: denominator 1 (full size, the
+  // default that create() restores), 2, 4 or 8. Call after a successful create() and before
+  // start_decoding(). image_width() and image_height() then report ceil(width / denominator)
+  // x ceil(height / denominator), the sizes libjpeg-turbo gives, and read_scanline() delivers
+  // rows of that width, fewer of them. Each output pixel stands for the denominator x
+  // denominator pixels of the full-size picture: it is the average of the full-size inverse
+  // DCT over them (at 1/8 the block's DC term), and its chroma is that of the same full-size
+  // pixels (replicated where one chroma sample covers several output pixels, as at full size).
+  // The decode reads and checks the same data as at full size and fails with the same code at
+  // the same point of the input. Returns 0, or -1 (nothing changed) for any other
+  // denominator, a failed decoder, or a decode already started.
+  int32_t set_scale(int32_t denominator);
+  // The denominator in force (1, 2, 4 or 8).
+  int32_t scale_denominator() const;
+  // The frame's own width and height, whatever the scale.
+  int32_t frame_width() const;
+  int32_t frame_height() const;
   // 1 (grey) or 4 (colour); valid after a successful start_decoding().
   int32_t output_bytes_per_pixel() const;
   // Validates the frame, allocates the decode buffers and prepares the first scan (or decodes

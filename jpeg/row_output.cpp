@@ -17,9 +17,10 @@ void decode_next_mcu_row(JpegDecoderState& d) {
     load_mcu_row_coefficients(d);
   else
     decode_mcu_row(d);
-  if (d.rows_left <= d.mcu_height) close_entropy_segment(d);
+  // At every scale the MCU row that holds the last output rows is the last one of the frame.
+  if (d.rows_left <= d.output_mcu_height) close_entropy_segment(d);
   transform_mcu_row(d);
-  d.rows_left_in_mcu_row = d.mcu_height;
+  d.rows_left_in_mcu_row = d.output_mcu_height;
 }
 
 }  // namespace
@@ -35,7 +36,8 @@ int32_t JpegDecoder::read_scanline(const uint8_t*& row, int32_t& length) {
     }
   }
   const uint8_t* delivered = row_buffer_a;
-  switch (colour_layout) {
+  switch (scale_shift != 0 ? -1 : colour_layout) {
+    case -1: convert_scaled_row(*this); break;
     case LAYOUT_GREY: convert_grey(*this); break;
     case LAYOUT_H1V1: convert_h1v1(*this); break;
     case LAYOUT_H2V1: convert_h2v1(*this); break;

@@ -89,7 +89,10 @@ struct FastReader {
 
 }  // namespace
 
-void decode_mcu_row(JpegDecoderState& d) {
+namespace {
+
+template <bool DC_ONLY>
+void decode_row(JpegDecoderState& d) {
   FastReader reader{d, 0, 0, nullptr, nullptr, nullptr, 0};
   reader.load();
   int32_t b = 0;
@@ -99,8 +102,20 @@ void decode_mcu_row(JpegDecoderState& d) {
       process_restart(d);
       reader.load();
     }
-    for (int32_t j = 0; j < d.mcu_block_count; j++, b++) sequential::decode_block(d, reader, j, b);
+    for (int32_t j = 0; j < d.mcu_block_count; j++, b++)
+      sequential::decode_block<DC_ONLY>(d, reader, j, b);
     d.restarts_left--;
   }
   reader.store();
+}
+
+}  // namespace
+
+void decode_mcu_row(JpegDecoderState& d) {
+  // At 1/8 the transform uses the DC terms alone (of chroma too, unless it is subsampled).
+  if (d.scale_shift == JPEG_MAX_SCALE_SHIFT && chroma_shift_across(d) == JPEG_MAX_SCALE_SHIFT &&
+      chroma_shift_down(d) == JPEG_MAX_SCALE_SHIFT)
+    decode_row<true>(d);
+  else
+    decode_row<false>(d);
 }

@@ -43,14 +43,16 @@ inline int32_t advance_predictor(int32_t* predictor, int32_t difference) {
   return *predictor;
 }
 
-template <typename Reader>
+// DC_ONLY: for decoding at 1/8, where a block's average is all that is used: the AC terms are
+// decoded (and checked) as ever but not stored, and the block keeps only its DC term.
+template <bool DC_ONLY = false, typename Reader>
 inline void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t b) {
   const int32_t c = d.mcu_block_comp[j];
   int16_t* coef = d.block_ptrs[b];
   // Whatever the slot's previous block left below its limit is cleared in one sweep: a
   // 128-byte clear costs less than clearing position by position inside runs, whose
   // data-dependent loops mispredict. A limit of 1 means only position 0, rewritten below.
-  if (d.block_coef_limit[b] > 1) clear_block(coef);
+  if (!DC_ONLY && d.block_coef_limit[b] > 1) clear_block(coef);
   const uint16_t* q = d.quant_tables[d.comp_quant[c]];
   const HuffLookup& dc_table = *d.mcu_block_dc_lookup[j];
   const int32_t dc_term = reader.dc_term(dc_table);
@@ -63,6 +65,11 @@ inline void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t
   }
   coef[0] = dequantise(advance_predictor(d.mcu_block_dc_pred[j], difference), q[0]);
   int32_t eob_r;
+  if constexpr (DC_ONLY) {
+    decode_ac_terms(d, reader, *d.mcu_block_ac_lookup[j], 1, 63, [](int32_t, int32_t) {}, eob_r);
+    d.block_coef_limit[b] = 1;
+    return;
+  }
   d.block_coef_limit[b] = decode_ac_terms(
       d, reader, *d.mcu_block_ac_lookup[j], 1, 63,
       [coef, q](int32_t k, int32_t value) { coef[zigzag_order[k]] = dequantise(value, q[k]); },

@@ -31,6 +31,17 @@ void idct_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32
                       uint8_t* out);
 void idct_blocks_avx2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
                       uint8_t* out);
+// Reduced transforms for decoding at 1/2 (4x4) and 1/4 (2x2): block i's N x N samples go,
+// row-major, to out + 64 * i. Same samples as idct_reduced_blocks_scalar<4, 4> and <2, 2>
+// (decoder_internal.h).
+void idct_4x4_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out);
+void idct_2x2_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out);
+void idct_4x4_blocks_avx2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out);
+void idct_2x2_blocks_avx2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out);
 
 // Colour conversion of one row (or row pair) of an MCU row, with the arithmetic of the
 // colour tables. samples is the MCU row's sample buffer, row the row index within the MCU

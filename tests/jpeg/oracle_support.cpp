@@ -141,7 +141,8 @@ DecodeOutcome decode_on(JpegDecoder* decoder, bool reused, const std::vector<uin
     decoder->create(stream);
     outcome.create_status = decoder->status();
     outcome.final_status = outcome.create_status;
-    const int64_t pixels = int64_t(decoder->image_width()) * decoder->image_height();
+    // The frame's size decides, so that a file is decoded or skipped alike at every scale.
+    const int64_t pixels = int64_t(decoder->frame_width()) * decoder->frame_height();
     outcome.skipped_as_too_large = pixels > max_pixels;
     if (outcome.create_status != 0 || outcome.skipped_as_too_large) {
         end_decode(*decoder, reused);
@@ -149,7 +150,10 @@ DecodeOutcome decode_on(JpegDecoder* decoder, bool reused, const std::vector<uin
         outcome.detach_calls = stream.detach_count;
         return outcome;
     }
-    outcome.start_result = decoder->start_decoding();
+    if (behaviour.scale_denominator != 1 && decoder->set_scale(behaviour.scale_denominator) != 0)
+        outcome.start_result = -2000; // refused scale: reported by the caller
+    else
+        outcome.start_result = decoder->start_decoding();
     if (outcome.start_result == 0) {
         Image& image = outcome.image;
         image.width = decoder->image_width();

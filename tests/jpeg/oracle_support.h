@@ -33,6 +33,9 @@ struct StreamBehaviour {
     // true: the end flag comes with the last bytes; false: with a later read of 0 bytes,
     // as a file does when its length is a multiple of the read size.
     bool end_flag_with_last_bytes = true;
+    // And the decoder: the scale it decodes at (1, 2, 4 or 8, set between create and
+    // start_decoding).
+    int32_t scale_denominator = 1;
 };
 
 // Directory for generated files, created on first use below the test's working directory
