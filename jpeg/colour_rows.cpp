@@ -154,8 +154,22 @@ void convert_h2v2(JpegDecoderState& d) {
   }
 }
 
+void convert_planar_row_scalar(const JpegDecoderState& d, const uint8_t* y, const uint8_t* cb,
+                               const uint8_t* cr, int32_t count, uint8_t* out) {
+  for (int32_t x = 0; x < count; x++) put_pixel(out + 4 * x, y[x], chroma_terms(d, cb[x], cr[x]));
+}
+
+namespace {
+
+// Copies n (1, 2 or 4) samples as one 8-byte move: the source lies inside the sample buffer
+// (which has 8 bytes of slack) and the bytes written beyond n are overwritten by the next copy
+// or lie in the scratch row's slack.
+inline void copy_samples(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 8); }
+
+}  // namespace
+
 void convert_scaled_row(JpegDecoderState& d) {
-  // Blocks hold n x n luma or nc x nc chroma samples, row-major from the block's start.
+  // Blocks hold n x n luma samples, row-major from the block's start.
   const int32_t n = 8 >> d.scale_shift;
   const int32_t r = d.output_mcu_height - d.rows_left_in_mcu_row;
   if (d.colour_layout == LAYOUT_GREY) {
@@ -164,29 +178,31 @@ void convert_scaled_row(JpegDecoderState& d) {
                   static_cast<size_t>(n));
     return;
   }
+  // A chroma block holds one sample per output pixel of its MCU (h n across, v n down, at most
+  // 8 x 8), so the row is gathered into planar luma, Cb and Cr rows (in row_buffer_b, which reduced
+  // decodes do not otherwise use: its 4 bytes per full-size pixel hold the three rows of at
+  // most half as many pixels, with room for the 8-byte moves) and converted pixel by pixel.
   const int32_t h = d.mcu_width / 8;
   const int32_t v = d.mcu_height / 8;
-  // A chroma block holds one sample per output pixel across (nc_across = h n) and down.
-  const int32_t nc_across = 8 >> chroma_shift_across(d);
-  const int32_t nc_down = 8 >> chroma_shift_down(d);
   const int32_t mcu_pixels = h * n;
-  // Where each pixel of an MCU's row finds its luma and chroma sample (MCUs are at most 16
-  // output pixels wide): the luma block of the pixel's column in the block row r / n, and the
-  // chroma sample whose full-size pixels hold the pixel's.
-  int32_t luma_at[16];
-  int32_t chroma_at[16];
-  const int32_t chroma_row = r * nc_down / (v * n);
-  for (int32_t x = 0; x < mcu_pixels; x++) {
-    luma_at[x] = 64 * ((r / n) * h + x / n) + n * (r % n) + x % n;
-    chroma_at[x] = 64 * h * v + nc_across * chroma_row + x * nc_across / mcu_pixels;
-  }
+  const int32_t pixels = d.mcus_per_row * mcu_pixels;
+  const int32_t plane = (pixels + 15) & ~7;
+  uint8_t* y_row = d.row_buffer_b;
+  uint8_t* cb_row = y_row + plane;
+  uint8_t* cr_row = cb_row + plane;
+  const int32_t luma_block_row = (r / n) * h;
+  const int32_t luma_offset = n * (r % n);
+  const int32_t chroma_offset = 64 * h * v + mcu_pixels * (r * (8 >> chroma_shift_down(d)) / (v * n));
   const int32_t mcu_bytes = 64 * (h * v + 2);
   for (int32_t i = 0; i < d.mcus_per_row; i++) {
     const uint8_t* mcu = d.mcu_row_samples + mcu_bytes * i;
-    uint8_t* out = d.row_buffer_a + 4 * mcu_pixels * i;
-    for (int32_t x = 0; x < mcu_pixels; x++) {
-      const uint8_t* chroma = mcu + chroma_at[x];
-      put_pixel(out + 4 * x, mcu[luma_at[x]], chroma_terms(d, chroma[0], chroma[64]));
-    }
+    for (int32_t bx = 0; bx < h; bx++)
+      copy_samples(y_row + mcu_pixels * i + n * bx, mcu + 64 * (luma_block_row + bx) + luma_offset);
+    copy_samples(cb_row + mcu_pixels * i, mcu + chroma_offset);
+    copy_samples(cr_row + mcu_pixels * i, mcu + chroma_offset + 64);
   }
+  if (d.kernels->convert_planar != nullptr)
+    d.kernels->convert_planar(y_row, cb_row, cr_row, pixels, d.row_buffer_a);
+  else
+    convert_planar_row_scalar(d, y_row, cb_row, cr_row, pixels, d.row_buffer_a);
 }

@@ -110,6 +110,8 @@ struct ColourRowJob;
 using ColourRowConverter = void (*)(const ColourRowJob& job);
 using DequantiseBlock = uint64_t (*)(const int16_t* coefficients, const uint16_t* quant,
                                      int16_t* out);
+using PlanarConverter = void (*)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                                 int32_t count, uint8_t* out);
 struct JpegKernels {
   int32_t level;                          // the SimdLevel it was made for
   // Inverse DCT of an MCU row's blocks, by [horizontal][vertical] shift: 8 >> shift samples
@@ -118,6 +120,7 @@ struct JpegKernels {
   TransformBlocks transform_blocks[4][4];
   ColourRowConverter convert[5];          // by colour layout; null: scalar converter
   DequantiseBlock dequantise;             // null: scalar loop
+  PlanarConverter convert_planar;         // rows at reduced size; null: scalar loop
 };
 // The table for the level in force now (simd_level()); simd.h declares kernels_for(level).
 const JpegKernels& current_kernels();
@@ -523,4 +526,7 @@ void convert_h1v2(JpegDecoderState& d);
 void convert_h2v2(JpegDecoderState& d);
 // The row at a reduced scale, every layout, into row_buffer_a.
 void convert_scaled_row(JpegDecoderState& d);
+// The scalar twin of the planar converters (simd.h): count pixels from planar luma, Cb, Cr.
+void convert_planar_row_scalar(const JpegDecoderState& d, const uint8_t* y, const uint8_t* cb,
+                               const uint8_t* cr, int32_t count, uint8_t* out);
 

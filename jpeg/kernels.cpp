@@ -11,7 +11,7 @@ namespace {
 // 4x4 and 2x2 kernels.
 constexpr JpegKernels make_kernels(SimdLevel level, TransformBlocks full, TransformBlocks square4,
                                    TransformBlocks square2) {
-  JpegKernels k{static_cast<int32_t>(level), {}, {}, nullptr};
+  JpegKernels k{static_cast<int32_t>(level), {}, {}, nullptr, nullptr};
   k.transform_blocks[0][0] = full;
   k.transform_blocks[0][1] = idct_reduced_blocks_scalar<8, 4>;
   k.transform_blocks[1][0] = idct_reduced_blocks_scalar<4, 8>;
@@ -38,6 +38,7 @@ constexpr JpegKernels with_vector_kernels(JpegKernels k, ColourRowConverter h1v1
   k.convert[LAYOUT_H1V2] = h1v2;
   k.convert[LAYOUT_H2V2] = h2v2;
   k.dequantise = dequantise_block_sse2;
+  k.convert_planar = convert_planar_row_sse2;
   return k;
 }
 

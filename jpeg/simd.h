@@ -63,6 +63,13 @@ void convert_h2v1_avx2(const ColourRowJob& job);
 void convert_h1v2_avx2(const ColourRowJob& job);
 void convert_h2v2_avx2(const ColourRowJob& job);
 
+// Colour conversion of count pixels given as planar rows of luma, Cb and Cr (one chroma sample
+// per pixel; the rows of a decode at reduced size), red-green-blue-zero into out. Reads and
+// writes whole groups of 8 pixels: up to 7 samples and pixels beyond count. Same pixels as
+// convert_planar_row_scalar (decoder_internal.h).
+void convert_planar_row_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t count,
+                             uint8_t* out);
+
 // Dequantises one stored block: out[n] = low 16 bits of coefficients[n] * quant[n] for all
 // 64 positions, and returns the 64-bit mask of nonzero results (bit n for position n).
 uint64_t dequantise_block_sse2(const int16_t* coefficients, const uint16_t* quant, int16_t* out);
