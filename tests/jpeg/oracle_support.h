@@ -26,7 +26,7 @@ struct DecodeOutcome {
     Image image;                  // rows delivered so far, converted to 1 or 3 channels
 };
 
-// How the in-memory stream (tests/support/memory_stream.h) hands out the bytes.
+// How the in-memory stream (jpeg/memory_stream.h) hands out the bytes.
 struct StreamBehaviour {
     int32_t chunk_size = 4096;     // at most this many bytes per read
     int64_t fail_after_bytes = -1; // once this many bytes are out, every read returns -1

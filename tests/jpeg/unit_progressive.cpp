@@ -125,6 +125,26 @@ TEST(ProgressiveRefinement, CorrectionBitsZrlWalkAndEobRuns) {
   EXPECT_EQ(d.ac(1, 3), 3);
 }
 
+TEST(ProgressiveRefinement, EobRunCorrectsACoefficientAtTheBandsLastPosition) {
+  EntropyWriter dc, first, refine;
+  put_dc(dc, 0);
+  put_dc(dc, 0);
+  put_run_value(first, 4, -1);  // band 1..5, Al = 1: -2 at position 5, the band's last ...
+  put_run_value(first, 4, -1);  // ... in both blocks
+  put_ac(refine, 0x00);         // block 0: an EOB run of this block alone at once ...
+  refine.put(1, 1);             // ... still corrects position 5
+  put_ac(refine, 0x31);         // block 1: a new +1 after three zeros (position 4) ...
+  refine.put(1, 1);
+  put_ac(refine, 0x00);         // ... then an EOB run with position 5 still to correct
+  refine.put(1, 1);
+  Decoded d(progressive_grey(16, 8, {{0, 0, 0, 0, done(dc)}, {1, 5, 0, 1, done(first)},
+                                     {1, 5, 1, 0, done(refine)}}));
+  ASSERT_EQ(d.result, 0) << "status " << d.t.decoder->status();
+  EXPECT_EQ(d.ac(0, 5), -3) << "block 0: -2 refined away from zero at the band's last position";
+  EXPECT_EQ(d.ac(1, 4), 1) << "block 1: the new coefficient";
+  EXPECT_EQ(d.ac(1, 5), -3) << "block 1: -2 refined at the band's last position after it";
+}
+
 TEST(ProgressiveScan, InvalidBandsAndApproximationsAreRejected) {
   EntropyWriter w;
   put_dc(w, 0);
