@@ -9,7 +9,7 @@
 #include <new>
 
 #include "jpeg/jpeg_decoder.h"
-#include "tiles/tile_bytes_stream.h"
+#include "jpeg/memory_stream.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_file.h"
 #include "tiles/tile_pixels.h"
@@ -123,7 +123,7 @@ int decode_tile_with(TileRequest* request, JpegDecoder& decoder) {
     const TileFileRead read = read_tile_file(request->path, bytes, size);
     if (read == TileFileRead::FAILED) return 0;
     if (read == TileFileRead::READ) {
-        TileBytesStream stream(bytes, size);
+        JpegMemoryStream stream(bytes, size);
         return decode_from_stream(request, stream, decoder);
     }
     JpegFileStream* stream = new (std::nothrow) JpegFileStream();

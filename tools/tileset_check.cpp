@@ -21,6 +21,7 @@
 #include "app/profile_text.h"
 #include "app/tileset_rules.h"
 #include "jpeg/jpeg_decoder.h"
+#include "jpeg/memory_stream.h"
 #include "tools/tile_plan.h"
 
 // Last: libjpeg's headers define macros (JPEG_MAX_DIMENSION) that our decoder's names share.
@@ -38,24 +39,6 @@ std::string with_forward_slashes(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
 }
-
-// The decoder's byte source over a tile already read into memory.
-class BytesStream : public JpegInputStream {
-public:
-    BytesStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    int32_t read(uint8_t* buffer, int32_t max_count, bool& end_of_stream) override {
-        const size_t count = std::min(size_ - position_, static_cast<size_t>(max_count));
-        if (count > 0) std::memcpy(buffer, data_ + position_, count);
-        position_ += count;
-        if (position_ == size_) end_of_stream = true;
-        return static_cast<int32_t>(count);
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t position_ = 0;
-};
 
 // Entropy-coded data never holds FF D9 or FF DA (an FF there is followed by 00 or a restart
 // number), so a complete stream has an end-of-image marker after its last start of scan.
@@ -321,7 +304,7 @@ TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view t
 
 TileJudgement judge_tile_bytes(const uint8_t* data, size_t size, int32_t tile_width,
                                int32_t tile_height) {
-    BytesStream stream(data, size);
+    JpegMemoryStream stream(data, size);
     std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);   // a large object: not on the stack
     decoder->create(stream);
     TileJudgement result = judgement(TileVerdict::GOOD);
