@@ -122,10 +122,11 @@ DragStep track_drag_move(DragTrack& track, int32_t x, int32_t y, DragMeasure mea
     track.last_x = x;
     track.last_y = y;
     if (x == track.anchor_x && y == track.anchor_y) return DragStep{0, 0, false};
-    return DragStep{add_saturating(x, -from_x), add_saturating(y, -from_y), true};
+    return DragStep{clamp_to_int32(int64_t{x} - from_x), clamp_to_int32(int64_t{y} - from_y), true};
 }
 
 DragStep drag_motion_before_begin(int32_t press_x, int32_t press_y, int32_t anchor_x,
                                   int32_t anchor_y) {
-    return DragStep{add_saturating(anchor_x, -press_x), add_saturating(anchor_y, -press_y), false};
+    return DragStep{clamp_to_int32(int64_t{anchor_x} - press_x),
+                    clamp_to_int32(int64_t{anchor_y} - press_y), false};
 }
