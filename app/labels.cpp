@@ -10,6 +10,8 @@
 #include "app/label_math.h"
 #include "app/label_store.h"
 #include "app/main_window.h"
+#include "app/screen_dpi.h"
+#include "app/screen_scale.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
 #include "res/resource_ids.h"
@@ -86,6 +88,8 @@ void draw_label_overlay(HDC dc, const RECT& rectangle) {
     if (!labels_visible) return;
     SetBkMode(dc, TRANSPARENT);
     SetTextAlign(dc, TA_CENTER);
+    // The text in the device context's own font, made for the monitor's DPI.
+    const HGDIOBJ previous_font = SelectObject(dc, font_for_window_dpi(SYSTEM_FONT));
     const int32_t width = rectangle.right;
     const int32_t height = rectangle.bottom;
     // An empty text draws nothing: skipping it spares nine calls per gap label of a file.
@@ -93,6 +97,18 @@ void draw_label_overlay(HDC dc, const RECT& rectangle) {
         if (label->text[0] != '\0' &&
             label_in_drawing_margin(label->x, label->y, scroll_x, scroll_y, width, height))
             draw_label(dc, *label);
+    SelectObject(dc, previous_font);
+}
+
+void on_label_list_dpi_changed(int32_t old_dpi, int32_t new_dpi) {
+    label_list_width = scale_between_dpis(label_list_width, old_dpi, new_dpi);
+    if (!label_list_open || label_list == nullptr) return;
+    RECT frame;
+    GetWindowRect(label_list, &frame);
+    SetWindowPos(label_list, nullptr, 0, 0, label_list_width, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageA(label_list, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(font_for_window_dpi(ANSI_VAR_FONT)), TRUE);
 }
 
 void on_add_label(HWND window, LPARAM click_point) {
@@ -193,7 +209,7 @@ void toggle_label_list(HWND parent) {
     SetWindowLongPtrA(list, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(parent));
     label_list_base_proc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(label_list_proc)));
-    SendMessageA(list, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT)), FALSE);
+    SendMessageA(list, WM_SETFONT, reinterpret_cast<WPARAM>(font_for_window_dpi(ANSI_VAR_FONT)), FALSE);
     for (Label* label = tileset.labels; label != nullptr; label = label->next) {
         const LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label->text));
         if (index >= 0)

@@ -1,0 +1,22 @@
+// Conversions between the viewer's char strings and UTF-16.
+#include "app/wide_text.h"
+
+std::wstring widen(const char* text) {
+    if (text == nullptr || text[0] == '\0') return std::wstring();
+    const int length = MultiByteToWideChar(PATH_CODE_PAGE, 0, text, -1, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(PATH_CODE_PAGE, 0, text, -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length) - 1);
+    return wide;
+}
+
+std::string narrow(const wchar_t* text) {
+    if (text == nullptr || text[0] == L'\0') return std::string();
+    const int length = WideCharToMultiByte(PATH_CODE_PAGE, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return std::string();
+    std::string result(static_cast<size_t>(length), '\0');
+    WideCharToMultiByte(PATH_CODE_PAGE, 0, text, -1, &result[0], length, nullptr, nullptr);
+    result.resize(static_cast<size_t>(length) - 1);
+    return result;
+}
