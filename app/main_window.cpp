@@ -251,6 +251,11 @@ BOOL create_main_window(HINSTANCE instance, int show_command) {
     return TRUE;
 }
 
+std::string command_line_tail_utf8() {
+    const std::string whole = narrow(GetCommandLineW());
+    return skip_program_name(whole.c_str());
+}
+
 void parse_command_line(const char* command_line_tail) {
     char path[FILE_PATH_CAPACITY];
     const CommandLineScan scan = scan_command_line(command_line_tail, path, sizeof path);

@@ -23,41 +23,51 @@
 #include "app/view_math.h"
 #include "app/viewport.h"
 #include "app/whole_file.h"
+#include "app/wide_text.h"
 #include "res/resource_ids.h"
 #include "tiles/tile_cache.h"
 
 Tileset tileset = {0, 0, 0, 0, nullptr, "", INITIAL_CACHE_LIMIT, 0, nullptr, {}};
 int labels_unsaved = 0;
-BOOL(WINAPI* replace_tileset_file)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
+BOOL(WINAPI* replace_tileset_file)(LPCSTR, LPCSTR, DWORD) = move_file_replacing;
 
 namespace {
 
-// Runs the open-file dialog; false when the user cancels or the dialog fails.
+// Copies UTF-8 `text` into `buffer` (FILE_PATH_CAPACITY bytes); false when it does not fit.
+bool copy_path(const std::string& text, char* buffer) {
+    if (text.size() >= static_cast<size_t>(FILE_PATH_CAPACITY)) return false;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
+
+// Runs the open-file dialog; false when the user cancels or the dialog fails. The chosen name
+// comes back in UTF-8, whatever characters it holds.
 bool ask_for_tileset_file(HWND owner, char* file_name) {
-    OPENFILENAMEA dialog;
+    wchar_t chosen[PATH_CHARACTERS] = L"";
+    OPENFILENAMEW dialog;
     std::memset(&dialog, 0, sizeof dialog);
-    dialog.lStructSize = 76;   // the first version of the structure, without its trailing fields
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;   // without the later trailing fields
     dialog.hwndOwner = owner;
-    dialog.hInstance = reinterpret_cast<HINSTANCE>(GetModuleHandleA(nullptr));
-    dialog.lpstrFilter = "Terrava Tilesets\0*.tvt\0Text files\0*.txt;*.ini;*.cfg\0";
+    dialog.hInstance = reinterpret_cast<HINSTANCE>(GetModuleHandleW(nullptr));
+    dialog.lpstrFilter = L"Terrava Tilesets\0*.tvt\0Text files\0*.txt;*.ini;*.cfg\0";
     dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file_name;
-    dialog.nMaxFile = FILE_PATH_CAPACITY;
+    dialog.lpstrFile = chosen;
+    dialog.nMaxFile = PATH_CHARACTERS;
     dialog.Flags = OFN_HIDEREADONLY | OFN_LONGNAMES;
-    dialog.lpstrDefExt = "tvt";
+    dialog.lpstrDefExt = L"tvt";
     file_name[0] = '\0';
-    return GetOpenFileNameA(&dialog) != 0;
+    return GetOpenFileNameW(&dialog) != 0 && copy_path(narrow(chosen), file_name);
 }
 
 // The profile functions look for a bare file name in the Windows directory; a user naming
 // a file relative to the current directory means that directory.
 void make_full_path(const char* name, char* full) {
-    char resolved[FILE_PATH_CAPACITY];
-    DWORD length = GetFullPathNameA(name, FILE_PATH_CAPACITY, resolved, nullptr);
-    if (length > 0 && length < static_cast<DWORD>(FILE_PATH_CAPACITY))
-        std::memcpy(full, resolved, length + 1);
-    else
-        lstrcpynA(full, name, FILE_PATH_CAPACITY);
+    const std::wstring wide_name = widen(name);
+    wchar_t resolved[PATH_CHARACTERS];
+    const DWORD length = GetFullPathNameW(wide_name.c_str(), PATH_CHARACTERS, resolved, nullptr);
+    if (length > 0 && length < static_cast<DWORD>(PATH_CHARACTERS) && copy_path(narrow(resolved), full))
+        return;
+    lstrcpynA(full, name, FILE_PATH_CAPACITY);
 }
 
 // A file that starts with a UTF-16 byte-order mark.
@@ -84,20 +94,27 @@ public:
     // The section exists and holds at least one key.
     bool has_keys() const {
         if (!through_profile_) return section_.found() && !section_.entries().empty();
-        char names[4] = "";
-        return GetPrivateProfileStringA(TILESET_SECTION, nullptr, "", names, sizeof names,
-                                        file_) > 0;
+        wchar_t names[4] = L"";
+        return GetPrivateProfileStringW(widen(TILESET_SECTION).c_str(), nullptr, L"", names, 4,
+                                        widen(file_).c_str()) > 0;
     }
     int32_t read_int(const char* key, int32_t fallback) const {
         if (!through_profile_) return profile_int(section_.find(fold_profile_name(key)), fallback);
-        return static_cast<int32_t>(GetPrivateProfileIntA(TILESET_SECTION, key, fallback, file_));
+        return static_cast<int32_t>(GetPrivateProfileIntW(widen(TILESET_SECTION).c_str(),
+                                                          widen(key).c_str(), fallback,
+                                                          widen(file_).c_str()));
     }
     // The value with "" as the default, cut to capacity - 1 characters as a buffer of that
     // size would take it.
     void read_string(const char* key, char* value, size_t capacity) const {
         if (through_profile_) {
-            GetPrivateProfileStringA(TILESET_SECTION, key, "", value, static_cast<DWORD>(capacity),
-                                     file_);
+            // As the system's code page reads it, like the lines of any other tileset file.
+            std::wstring wide(capacity, L'\0');
+            GetPrivateProfileStringW(widen(TILESET_SECTION).c_str(), widen(key).c_str(), L"",
+                                     &wide[0], static_cast<DWORD>(capacity), widen(file_).c_str());
+            WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, value, static_cast<int>(capacity),
+                                nullptr, nullptr);
+            value[capacity - 1] = '\0';
             return;
         }
         const std::string_view text = profile_string(section_.find(fold_profile_name(key)), "");
@@ -122,14 +139,21 @@ private:
 struct TilesetFileContent {
     TileGeometry geometry;
     int32_t cache_limit;
-    char tile_dir[TILE_DIR_CAPACITY];   // resolved against the file's folder
+    char tile_dir[TILE_DIR_PATH_BYTES];   // resolved against the file's folder, UTF-8
     std::string text;                   // the whole file, for the labels
 };
 
+// The system's text for `error` in UTF-8, in `reason` (`capacity` bytes).
+void system_reason(DWORD error, char* reason, size_t capacity) {
+    wchar_t wide[200] = L"";
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   wide, 200, nullptr);
+    lstrcpynA(reason, narrow(wide).c_str(), static_cast<int>(capacity));
+}
+
 TilesetLoadResult refuse_unreadable(DWORD error) {
     char reason[200] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                   reason, sizeof reason, nullptr);
+    system_reason(error, reason, sizeof reason);
     for (size_t end = std::strlen(reason); end > 0 && reason[end - 1] <= ' '; --end)
         reason[end - 1] = '\0';   // the system's text ends with a line break
     if (reason[0] == '\0') std::snprintf(reason, sizeof reason, "error %lu", error);
@@ -163,7 +187,11 @@ TilesetLoadResult read_tileset_file(const char* file, TilesetFileContent& conten
         content.cache_limit = keys.read_int("MaxCache", DEFAULT_CACHE_LIMIT);
         char stored_dir[TILE_DIR_CAPACITY];
         keys.read_string("TileDir", stored_dir, sizeof stored_dir);
-        if (!resolve_tile_dir(file, stored_dir, content.tile_dir, sizeof content.tile_dir))
+        // The value's bytes mean what they always meant (the system's code page); the folder
+        // it is joined to may hold any character.
+        if (!resolve_tile_dir(file, from_system_code_page(stored_dir).c_str(), content.tile_dir,
+                              sizeof content.tile_dir) ||
+            path_characters(content.tile_dir) > static_cast<size_t>(TILE_DIR_CAPACITY - 1))
             return load_refused_tile_dir_too_long(TILE_DIR_CAPACITY - 1);
         return load_succeeded();
     } catch (const std::bad_alloc&) {
@@ -351,10 +379,9 @@ bool settle_unsaved_labels(HWND owner) {
 void report_file_error(HWND owner, UINT what_string_id, const char* file, DWORD error) {
     char format[200] = "";
     LoadStringA(app_instance, what_string_id, format, sizeof format);
-    char* reason = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, 0, reinterpret_cast<LPSTR>(&reason), 0, nullptr);
+    char system_text[400] = "";
+    system_reason(error, system_text, sizeof system_text);
+    char* reason = system_text[0] != '\0' ? system_text : nullptr;
     char fallback[40];
     std::snprintf(fallback, sizeof fallback, "System error %lu.", static_cast<unsigned long>(error));
     if (reason != nullptr) {
@@ -367,5 +394,4 @@ void report_file_error(HWND owner, UINT what_string_id, const char* file, DWORD 
     const int length = std::snprintf(&text[0], text.size(), format, file, because);
     if (length >= 0 && static_cast<size_t>(length) < text.size()) text.resize(static_cast<size_t>(length));
     report_to_user(owner, text.c_str(), window_title, MB_OK | MB_ICONERROR);
-    if (reason != nullptr) LocalFree(reason);
 }

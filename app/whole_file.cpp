@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
+
+#include "app/wide_text.h"
 
 namespace {
 
@@ -58,8 +61,12 @@ void folder_of(const char* path, char* folder, size_t capacity) {
 
 }  // namespace
 
+BOOL WINAPI move_file_replacing(LPCSTR from, LPCSTR to, DWORD flags) {
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), flags);
+}
+
 DWORD read_whole_file(const char* path, std::string& content) {
-    FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    FileHandle file(CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.ok()) return GetLastError();
     LARGE_INTEGER size;
@@ -84,27 +91,31 @@ DWORD read_whole_file(const char* path, std::string& content) {
 
 DWORD replace_whole_file(const char* path, const std::string& content,
                          BOOL(WINAPI* move)(LPCSTR, LPCSTR, DWORD)) {
-    const DWORD attributes = GetFileAttributesA(path);
+    const std::wstring wide_path = widen(path);
+    const DWORD attributes = GetFileAttributesW(wide_path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
         return ERROR_ACCESS_DENIED;
-    char folder[MAX_PATH];
-    folder_of(path, folder, sizeof folder);
-    char temporary[MAX_PATH];
-    if (!GetTempFileNameA(folder, "tvt", 0, temporary)) return GetLastError();
+    std::string folder(std::strlen(path) + 2, '\0');
+    folder_of(path, &folder[0], folder.size());
+    wchar_t wide_temporary[MAX_PATH];
+    if (!GetTempFileNameW(widen(folder.c_str()).c_str(), L"tvt", 0, wide_temporary))
+        return GetLastError();
+    const std::string temporary = narrow(wide_temporary);
 
     DWORD error = 0;
     {
-        FileHandle file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        FileHandle file(CreateFileW(wide_temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.ok()) error = GetLastError();
         if (error == 0) error = write_all(file.get(), content);
         if (error == 0 && !FlushFileBuffers(file.get())) error = GetLastError();
         if (!file.close() && error == 0) error = GetLastError();
     }
-    if (error == 0 && !move(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (error == 0 &&
+        !move(temporary.c_str(), path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = GetLastError();
         if (error == 0) error = ERROR_WRITE_FAULT;
     }
-    if (error != 0) DeleteFileA(temporary);
+    if (error != 0) DeleteFileW(wide_temporary);
     return error;
 }

@@ -20,3 +20,19 @@ std::string narrow(const wchar_t* text) {
     result.resize(static_cast<size_t>(length) - 1);
     return result;
 }
+
+std::string from_system_code_page(const char* text) {
+    if (text == nullptr || text[0] == '\0') return std::string();
+    const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (length <= 0) return std::string();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
+    return narrow(wide.c_str());
+}
+
+size_t path_characters(const char* text) {
+    size_t characters = 0;
+    for (const char* c = text; *c != '\0'; ++c)
+        if ((static_cast<unsigned char>(*c) & 0xC0) != 0x80) ++characters;   // not a continuation
+    return characters;
+}

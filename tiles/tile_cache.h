@@ -14,7 +14,7 @@
 constexpr UINT WM_TILE_LOADED = WM_USER + 16;
 constexpr int TILE_PRIORITY_HIGH = 1;
 constexpr int TILE_PRIORITY_NORMAL = 2;
-constexpr size_t TILE_PATH_CAPACITY = 272;
+constexpr size_t TILE_PATH_CAPACITY = 4 * 272;   // UTF-8
 
 // Cache: newest arrival at the head; main thread only, so no lock.
 extern CachedTile* tile_cache;

@@ -1,11 +1,13 @@
 // The viewer as a Windows citizen: the recent-tileset list (File menu, registry, missing
-// files) and files dropped on the window.
+// files), files dropped on the window, and tilesets whose path holds any Unicode character.
 #include <gtest/gtest.h>
 
 #include <windows.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <string>
@@ -14,6 +16,7 @@
 #include "app/main_window.h"
 #include "app/recent_tilesets.h"
 #include "app/tileset.h"
+#include "app/whole_file.h"
 #include "res/resource_ids.h"
 #include "tests/win32/window_fixture.h"
 
@@ -113,10 +116,17 @@ TEST(RecentTilesets, NewestFirstAtMostEightKeptAcrossRunsMissingOnesExplained) {
 }
 
 // A drop of `files` as the shell sends it: DROPFILES with the wide names after it.
+std::wstring wide(const std::string& utf8) {
+    std::wstring text(utf8.size() + 1, L'\0');
+    text.resize(static_cast<size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &text[0], static_cast<int>(text.size())) - 1));
+    return text;
+}
+
 HDROP make_drop(const std::vector<std::string>& files) {
     std::wstring names;
     for (const std::string& file : files) {
-        names += std::wstring(file.begin(), file.end());
+        names += wide(file);
         names += L'\0';
     }
     names += L'\0';
@@ -160,6 +170,67 @@ TEST(DroppedFiles, ATilesetOpensAfterTheUnsavedLabelsQuestionAnythingElseIsExpla
         EXPECT_TRUE(contains(box.text, c.words)) << box.text;
         EXPECT_EQ(std::string(tileset.file_path), second) << "nothing opens";
     }
+}
+
+// ---- any file name ----
+
+void write_wide_file(const std::string& path, const std::string& body) {
+    FILE* file = _wfopen(wide(path).c_str(), L"wb");
+    ASSERT_NE(file, nullptr) << "cannot write " << path;
+    std::fwrite(body.data(), 1, body.size(), file);
+    std::fclose(file);
+}
+
+std::string read_wide_file(const std::string& path) {
+    std::string body;
+    FILE* file = _wfopen(wide(path).c_str(), L"rb");
+    if (file == nullptr) return body;
+    char chunk[4096];
+    for (size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) body.append(chunk, got);
+    std::fclose(file);
+    return body;
+}
+
+TEST(AnyFileName, ATilesetInAGreekChineseEmojiFolderOpensEveryWayAndSavesItsLabels) {
+    const std::string folder = temp_path(u8"Χάρτες 地图 🗺");
+    for (const char* sub : {"", "\\tiles", "\\tiles\\000"})
+        CreateDirectoryW(wide(folder + sub).c_str(), nullptr);
+    const std::string tile = folder + "\\tiles\\000\\001.jpg";
+    write_wide_file(tile, "not decoded here");
+    const std::string path = folder + u8"\\κόσμος 世界.tvt";
+    write_wide_file(path, "[Terrava 1.0]\r\nTileSizeX=64\r\nTileSizeY=64\r\nTileCountX=2\r\n"
+                          "TileCountY=2\r\nTileDir=tiles\r\nLabelCount=1\r\nLabel1Text=before\r\n");
+    const std::string other = write_tileset("any-name-other.tvt", 64, 64, 2, 2);
+    labels_unsaved = 0;
+
+    struct Way { const char* name; std::function<void()> open; };
+    const Way ways[] = {
+        {"command line", [&] { open_from_command_line(path); }},
+        {"drop", [&] { drop({path}); }},
+        {"recent list", [&] {
+             ASSERT_EQ(recent_tilesets.at(1), path);
+             SendMessageA(main_window, WM_COMMAND, MAKEWPARAM(CMD_RECENT_FIRST + 1, 0), 0);
+         }},
+    };
+    for (const Way& way : ways) {
+        SCOPED_TRACE(way.name);
+        open_from_command_line(other);
+        const Box refused = answer_box(way.open, IDOK);
+        EXPECT_FALSE(refused.shown) << refused.text;
+        ASSERT_EQ(std::string(tileset.file_path), path);
+        EXPECT_EQ(std::string(tileset.tile_dir), folder + "\\tiles") << "a relative TileDir";
+        EXPECT_NE(GetFileAttributesW(wide(tile).c_str()), INVALID_FILE_ATTRIBUTES);
+        ASSERT_NE(tileset.labels, nullptr);
+        EXPECT_STREQ(tileset.labels->text, "before");
+    }
+
+    std::free(tileset.labels->text);
+    tileset.labels->text = _strdup("after");
+    EXPECT_EQ(save_labels(tileset.file_path), 0u);
+    EXPECT_NE(read_wide_file(path).find("Label1Text=after\r\n"), std::string::npos) << read_wide_file(path);
+    recent_tilesets.clear();   // as a new run finds it
+    load_recent_tilesets(main_window);
+    EXPECT_EQ(recent_tilesets.at(0), path) << "the registry keeps the name";
 }
 
 }  // namespace
