@@ -88,8 +88,10 @@ void draw_label_overlay(HDC dc, const RECT& rectangle) {
     if (!labels_visible) return;
     SetBkMode(dc, TRANSPARENT);
     SetTextAlign(dc, TA_CENTER);
-    // The text in the device context's own font, made for the monitor's DPI.
-    const HGDIOBJ previous_font = SelectObject(dc, font_for_window_dpi(SYSTEM_FONT));
+    // The text in the device context's own font; on a monitor of another DPI than the
+    // system's, the system font made for that DPI.
+    const HFONT scaled_font = scaled_font_for_window_dpi(SYSTEM_FONT);
+    const HGDIOBJ previous_font = scaled_font != nullptr ? SelectObject(dc, scaled_font) : nullptr;
     const int32_t width = rectangle.right;
     const int32_t height = rectangle.bottom;
     // An empty text draws nothing: skipping it spares nine calls per gap label of a file.
@@ -97,7 +99,7 @@ void draw_label_overlay(HDC dc, const RECT& rectangle) {
         if (label->text[0] != '\0' &&
             label_in_drawing_margin(label->x, label->y, scroll_x, scroll_y, width, height))
             draw_label(dc, *label);
-    SelectObject(dc, previous_font);
+    if (previous_font != nullptr) SelectObject(dc, previous_font);
 }
 
 void on_label_list_dpi_changed(int32_t old_dpi, int32_t new_dpi) {

@@ -61,14 +61,19 @@ int32_t system_metric_for_dpi(int index, int32_t dpi) {
     return scale_between_dpis(GetSystemMetrics(index), system_dpi(), dpi);
 }
 
-HFONT font_for_window_dpi(int stock) {
+HFONT scaled_font_for_window_dpi(int stock) {
+    if (window_dpi == system_dpi()) return nullptr;
     for (ScaledFont& scaled : scaled_fonts) {
         if (scaled.stock != stock) continue;
-        if (scaled.font == nullptr && window_dpi != system_dpi())
-            scaled.font = make_scaled_font(stock, window_dpi);
-        if (scaled.font != nullptr) return scaled.font;
+        if (scaled.font == nullptr) scaled.font = make_scaled_font(stock, window_dpi);
+        return scaled.font;
     }
-    return static_cast<HFONT>(GetStockObject(stock));
+    return nullptr;
+}
+
+HFONT font_for_window_dpi(int stock) {
+    const HFONT scaled = scaled_font_for_window_dpi(stock);
+    return scaled != nullptr ? scaled : static_cast<HFONT>(GetStockObject(stock));
 }
 
 void set_window_dpi(int32_t dpi) {

@@ -20,6 +20,8 @@ int32_t system_metric_for_dpi(int index, int32_t dpi);
 // The stock font `stock` (ANSI_VAR_FONT for the panes and the label list, SYSTEM_FONT for the
 // label text) at window_dpi.
 HFONT font_for_window_dpi(int stock);
+// The same, but null at the system DPI: a device context then keeps its own font.
+HFONT scaled_font_for_window_dpi(int stock);
 
 // Makes window_dpi `dpi`. The fonts made for the previous DPI stay valid until
 // release_retired_fonts, so that windows still holding them can be given the new ones first.
