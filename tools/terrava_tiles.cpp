@@ -36,20 +36,22 @@ constexpr int EXIT_BAD_TILESET = 3;    // check: the viewer would refuse the til
 
 const char* const USAGE =
     "usage: terrava-tiles make IMAGE OUTDIR [--tile 256] [--quality 85] [--progressive]\n"
-    "                          [--subsample 420|444] [--name NAME] [--force]\n"
+    "                          [--subsample 420|444] [--name NAME] [--force] [--accept-damaged]\n"
     "       terrava-tiles check TILESET.tvt [--jobs N]\n"
     "\n"
     "make   cuts IMAGE (any format libvips reads) into OUTDIR/NAME.tvt and OUTDIR/NAME/RRR/CCC.jpg;\n"
     "       NAME defaults to the image's file name without extension. Edge tiles are padded\n"
     "       to the full tile size with white. Tile size 16..4096; 4:2:0 chroma by default.\n"
-    "       An existing tileset of that name is replaced only with --force.\n"
+    "       An existing tileset of that name is replaced only with --force. A damaged\n"
+    "       IMAGE (truncated, corrupt data) is refused unless --accept-damaged is given.\n"
     "check  decodes every tile of a tileset with the viewer's decoder and lists the missing,\n"
     "       unreadable, undecodable, truncated and wrongly sized ones; exit status 0 only\n"
     "       when all are good. --jobs N decodes on N threads (default: one per processor).\n";
 
-std::atomic<bool> interrupted{false};
+// The number of the signal (SIGINT, SIGTERM) that asked make to stop, or 0.
+std::atomic<int> interrupted{0};
 
-void on_interrupt(int) { interrupted = true; }
+void on_interrupt(int number) { interrupted = number; }
 
 int usage_error(const char* command, const std::string& error) {
     std::fprintf(stderr, "terrava-tiles%s%s: %s (see terrava-tiles --help)\n", command[0] ? " " : "",
@@ -122,6 +124,7 @@ int run_make(const std::vector<std::string>& args, const char* program) {
         std::fprintf(stderr, "terrava-tiles make: %s\n", outcome.error.c_str());
         return EXIT_FAILED;
     }
+    if (!outcome.warning.empty()) std::fprintf(stderr, "terrava-tiles make: %s\n", outcome.warning.c_str());
     const int32_t size = parsed.options.tile_size;
     std::printf("%s: %d x %d tiles of %d pixels from a %lld x %lld image (padded with white to "
                 "%lld x %lld)\n",
@@ -159,7 +162,8 @@ int run_check(const std::vector<std::string>& args) {
         return EXIT_BAD_TILESET;
     }
     const std::string absolute = std::filesystem::absolute(name).lexically_normal().string();
-    const TilesetReading reading = read_tileset_text(absolute, text, wine_prefix());
+    const TilesetReading reading =
+        read_tileset_text(absolute, text, wine_prefix(), ansi_code_page_of_locale(current_ctype_locale()));
     if (!reading.ok) {
         std::fprintf(stderr, "terrava-tiles check: %s: %s\n", name.c_str(), reading.error.c_str());
         return EXIT_BAD_TILESET;
@@ -204,6 +208,8 @@ int main(int argc, char** argv) {
         // An interrupted make removes what it has written.
         signal(SIGINT, on_interrupt);
         signal(SIGTERM, on_interrupt);
+        // A file grown past the size limit fails its write with EFBIG, reported like any other.
+        signal(SIGXFSZ, SIG_IGN);
         return run_make(args, argv[0]);
     }
     if (command == "check") return run_check(args);

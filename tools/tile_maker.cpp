@@ -1,29 +1,29 @@
 // The work of `terrava-tiles make`: libvips opens and checks the image, turns it into 8-bit
-// sRGB padded to whole tiles, and reads it in bands of rows, in order (the image is opened for
-// sequential access, so no format is decoded more than once or held whole); worker threads
-// feed the rows of each band to one libjpeg encoder per tile column (a libvips save per tile
-// costs a thread-pool hand-over per tile, more system time than the encoding itself); the
-// finished tileset is put in place by renaming.
+// sRGB padded to whole tiles, and delivers it in bands of full-width rows, in order (one
+// pipeline evaluation, so no format is decoded more than once or held whole unless its
+// storage needs it); tile_encoder feeds the rows to one libjpeg encoder per tile column. The
+// tiles and then the tileset file are written under hidden names and put in place by renaming
+// only when all of them are written and flushed; every failure removes what the run wrote.
 #include "tools/tile_maker.h"
 
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <csetjmp>
-#include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
-#include <jpeglib.h>
 #include <vips/vips8>
 
+#include "tools/tile_encoder.h"
 #include "tools/tileset_check.h"
 
 namespace fs = std::filesystem;
@@ -76,11 +76,14 @@ std::string image_file_problem(const std::string& image) {
     return "";
 }
 
-// Why the outputs cannot be written, or empty.
+void remove_dead_runs(const fs::path& out_dir);
+
+// Why the outputs cannot be written, or empty. What dead runs left there goes first.
 std::string output_problem(const MakeOptions& options, const Paths& paths) {
     std::error_code error;
     if (fs::exists(paths.out_dir, error) && !fs::is_directory(paths.out_dir, error))
         return options.out_dir + " exists and is not a folder";
+    remove_dead_runs(paths.out_dir);
     if (options.force) return "";
     for (const fs::path& existing : {paths.tileset_file, paths.tiles})
         if (fs::exists(fs::symlink_status(existing, error)))
@@ -107,310 +110,247 @@ void remove_quietly(const fs::path& path) {
     fs::remove_all(path, ignored);
 }
 
-// libjpeg reports a failure by longjmp back into the TileEncoder call that was running.
-struct EncoderErrors {
-    jpeg_error_mgr manager;
-    std::jmp_buf back;
-    char message[JMSG_LENGTH_MAX];
+// Failures the tests ask for through TERRAVA_TILES_TEST_FAULT, each as the system would
+// cause it: "full-disk-at-tile:N" writes tile N (row by row, from 0) to /dev/full,
+// "full-disk-at-tileset-file" the tileset file, "signal-at-band:N" raises SIGINT once band N
+// is read, "signal-before-install" once everything is written.
+struct TestFaults {
+    int64_t full_disk_tile = -1;
+    bool full_disk_tileset_file = false;
+    int64_t signal_band = -1;
+    bool signal_before_install = false;
 };
 
-void on_encoder_error(j_common_ptr encoder) {
-    EncoderErrors* errors = reinterpret_cast<EncoderErrors*>(encoder->err);
-    (*encoder->err->format_message)(encoder, errors->message);
-    std::longjmp(errors->back, 1);
+TestFaults test_faults() {
+    TestFaults faults;
+    const char* text = std::getenv("TERRAVA_TILES_TEST_FAULT");
+    if (text == nullptr) return faults;
+    const std::string fault(text);
+    const size_t colon = fault.find(':');
+    const std::string point = fault.substr(0, colon);
+    const int64_t number = colon == std::string::npos ? -1 : std::atoll(fault.c_str() + colon + 1);
+    if (point == "full-disk-at-tile") faults.full_disk_tile = number;
+    if (point == "full-disk-at-tileset-file") faults.full_disk_tileset_file = true;
+    if (point == "signal-at-band") faults.signal_band = number;
+    if (point == "signal-before-install") faults.signal_before_install = true;
+    return faults;
 }
 
-// One column's tile being encoded: fed its rows as they are read, written to its file when the
-// last one came. The compressed data stays in memory until then, so a whole row of tiles in
-// progress holds no open file. Baseline tiles keep only a few pixel rows in the encoder.
-class TileEncoder {
+// "interrupted by SIGINT", or empty while no signal came.
+std::string interruption(const std::atomic<int>& stop) {
+    const int number = stop;
+    if (number == 0) return "";
+    const char* name = number == SIGINT ? "SIGINT (Ctrl+C)" : number == SIGTERM ? "SIGTERM" : "a signal";
+    return std::string("interrupted by ") + name + "; nothing was kept";
+}
+
+// "VipsJpeg: " and the like in front of a libvips message say which part spoke, not why.
+std::string without_speaker(std::string text) {
+    const size_t colon = text.find(": ");
+    if (colon != std::string::npos && text.rfind("Vips", 0) == 0 && text.find(' ') > colon) text.erase(0, colon + 2);
+    return text;
+}
+
+// libvips reports damage it reads past (a truncated file, extraneous bytes, a short scan), and
+// some reasons for refusing a file, as GLib warnings of its own domain. While one of these
+// lives they are collected instead of printed: the tool's one line gives the first.
+class VipsWarnings {
 public:
-    TileEncoder() {
-        encoder_.err = jpeg_std_error(&errors_.manager);
-        errors_.manager.error_exit = on_encoder_error;
-        errors_.message[0] = '\0';
-    }
-    ~TileEncoder() {
-        if (created_) jpeg_destroy_compress(&encoder_);
-        std::free(output_);
-    }
-    TileEncoder(const TileEncoder&) = delete;
-    TileEncoder& operator=(const TileEncoder&) = delete;
+    VipsWarnings()
+        : handler_(g_log_set_handler("VIPS", static_cast<GLogLevelFlags>(G_LOG_LEVEL_WARNING |
+                                                                          G_LOG_LEVEL_MESSAGE),
+                                     on_warning, this)) {}
+    ~VipsWarnings() { g_log_remove_handler("VIPS", handler_); }
+    VipsWarnings(const VipsWarnings&) = delete;
+    VipsWarnings& operator=(const VipsWarnings&) = delete;
 
-    // Each returns false on failure, with the reason in error().
-    bool start(const MakeOptions& options) {
-        if (setjmp(errors_.back) != 0) return false;
-        if (!created_) {
-            jpeg_create_compress(&encoder_);
-            created_ = true;
-        }
-        std::free(output_);
-        output_ = nullptr;
-        output_size_ = 0;
-        jpeg_mem_dest(&encoder_, &output_, &output_size_);
-        encoder_.image_width = static_cast<JDIMENSION>(options.tile_size);
-        encoder_.image_height = static_cast<JDIMENSION>(options.tile_size);
-        encoder_.input_components = 3;
-        encoder_.in_color_space = JCS_RGB;
-        jpeg_set_defaults(&encoder_);
-        jpeg_set_quality(&encoder_, options.quality, TRUE);
-        const int luma_sampling = options.subsampling == ChromaSubsampling::FULL_444 ? 1 : 2;
-        encoder_.comp_info[0].h_samp_factor = luma_sampling;
-        encoder_.comp_info[0].v_samp_factor = luma_sampling;
-        if (options.progressive) jpeg_simple_progression(&encoder_);
-        jpeg_start_compress(&encoder_, TRUE);
-        return true;
-    }
-
-    // `count` rows, the first at `first`, each `stride` bytes after the one before.
-    bool write_rows(const uint8_t* first, size_t stride, int32_t count) {
-        if (setjmp(errors_.back) != 0) return false;
-        constexpr int32_t BATCH = 32;
-        JSAMPROW rows[BATCH];
-        for (int32_t done = 0; done < count;) {
-            const int32_t batch = std::min(count - done, BATCH);
-            for (int32_t i = 0; i < batch; ++i)
-                rows[i] = const_cast<JSAMPROW>(first + static_cast<size_t>(done + i) * stride);
-            const JDIMENSION written = jpeg_write_scanlines(&encoder_, rows, static_cast<JDIMENSION>(batch));
-            if (written == 0) {
-                std::snprintf(errors_.message, sizeof errors_.message, "the encoder took no rows");
-                return false;
-            }
-            done += static_cast<int32_t>(written);
-        }
-        return true;
-    }
-
-    bool finish(const char* path) {
-        if (setjmp(errors_.back) != 0) return false;
-        jpeg_finish_compress(&encoder_);
-        std::FILE* file = std::fopen(path, "wb");
-        const bool written = file != nullptr && std::fwrite(output_, 1, output_size_, file) == output_size_;
-        if (file == nullptr || std::fclose(file) != 0 || !written) {
-            std::snprintf(errors_.message, sizeof errors_.message, "%s", std::strerror(errno));
-            return false;
-        }
-        return true;
-    }
-
-    const char* error() const { return errors_.message; }
-
-private:
-    jpeg_compress_struct encoder_;
-    EncoderErrors errors_;
-    bool created_ = false;
-    unsigned char* output_ = nullptr;
-    unsigned long output_size_ = 0;
-};
-
-// Rows read at a time: the image is held a band of this many full-width rows at a time (two
-// bands at most), whatever the tile size.
-constexpr int32_t BAND_ROWS = 64;
-
-// Hands each band of rows to every worker; worker w encodes columns w, w + workers, ... and
-// keeps one TileEncoder per column for the tile row in progress. The next band is handed over
-// once every worker is done with the one before, so the reader reads it meanwhile.
-class BandEncoders {
-public:
-    BandEncoders(const MakeOptions& options, const TileGrid& grid, const fs::path& folder,
-                 int32_t workers, std::atomic<int64_t>& tiles_done)
-        : options_(options), grid_(grid), folder_(folder), workers_(workers), tiles_done_(tiles_done) {
-        for (int32_t w = 0; w < workers; ++w) threads_.emplace_back([this, w] { work(w); });
-    }
-    ~BandEncoders() { finish(); }
-
-    // Rows y0 .. y0 + rows - 1 of the padded image, full width, the first at `pixels` and each
-    // `stride` bytes after the one before; they must stay until the next add_band or finish.
-    // False after a failure.
-    bool add_band(const uint8_t* pixels, size_t stride, int32_t y0, int32_t rows) {
-        std::unique_lock<std::mutex> hold(lock_);
-        idle_.wait(hold, [this] { return busy_ == 0; });
-        if (!error_.empty()) return false;
-        band_pixels_ = pixels;
-        band_stride_ = stride;
-        band_y0_ = y0;
-        band_rows_ = rows;
-        ++band_number_;
-        busy_ = workers_;
-        ready_.notify_all();
-        return true;
-    }
-
-    // Waits for the workers to finish; the first failure, or empty.
-    std::string finish() {
-        {
-            std::unique_lock<std::mutex> hold(lock_);
-            idle_.wait(hold, [this] { return busy_ == 0; });
-            closing_ = true;
-            ready_.notify_all();
-        }
-        for (std::thread& thread : threads_) thread.join();
-        threads_.clear();
-        return error_;
-    }
-
-    void fail(const std::string& error) {
+    // The first warning about the image (not the notes of the pipeline that passed it on).
+    std::string first() {
         std::lock_guard<std::mutex> hold(lock_);
-        if (error_.empty()) error_ = error;
+        return first_;
     }
 
 private:
-    void work(int32_t first_column) {
-        std::vector<std::unique_ptr<TileEncoder>> encoders;
-        for (int32_t c = first_column; c < grid_.columns; c += workers_)
-            encoders.push_back(std::make_unique<TileEncoder>());
-        int64_t seen = 0;
-        for (;;) {
-            const uint8_t* pixels;
-            size_t stride;
-            int32_t y0, rows;
-            {
-                std::unique_lock<std::mutex> hold(lock_);
-                ready_.wait(hold, [&] { return band_number_ > seen || closing_; });
-                if (band_number_ == seen) return;
-                seen = band_number_;
-                pixels = band_pixels_;
-                stride = band_stride_;
-                y0 = band_y0_;
-                rows = band_rows_;
-            }
-            bool failed;
-            {
-                std::lock_guard<std::mutex> hold(lock_);
-                failed = !error_.empty();
-            }
-            if (!failed) encode_band(pixels, stride, y0, rows, first_column, encoders);
-            std::lock_guard<std::mutex> hold(lock_);
-            if (--busy_ == 0) idle_.notify_all();
-        }
+    static void on_warning(const gchar*, GLogLevelFlags, const gchar* message, gpointer self) {
+        VipsWarnings& warnings = *static_cast<VipsWarnings*>(self);
+        const char* start = message != nullptr ? message : "";
+        while (*start == '\n' || *start == ' ') ++start;
+        std::string text = first_line(start);
+        // Notes of the pipeline that passed a warning on, not the warning itself.
+        if (text.empty() || text.rfind("error in tile", 0) == 0 || text.rfind("read gave ", 0) == 0) return;
+        text = without_speaker(text);
+        std::lock_guard<std::mutex> hold(warnings.lock_);
+        if (warnings.first_.empty()) warnings.first_ = text;
     }
 
-    void encode_band(const uint8_t* pixels, size_t stride, int32_t y0, int32_t rows,
-                     int32_t first_column, std::vector<std::unique_ptr<TileEncoder>>& encoders) {
-        const int32_t size = options_.tile_size;
-        for (size_t k = 0; k < encoders.size(); ++k) {
-            const int32_t column = first_column + static_cast<int32_t>(k) * workers_;
-            TileEncoder& encoder = *encoders[k];
-            for (int32_t y = y0; y < y0 + rows;) {
-                const int32_t in_tile = y % size;
-                const int32_t count = std::min(y0 + rows - y, size - in_tile);
-                const fs::path file = folder_ / tile_file_name(y / size, column);
-                const bool ok =
-                    (in_tile != 0 || encoder.start(options_)) &&
-                    encoder.write_rows(pixels + static_cast<size_t>(y - y0) * stride +
-                                           size_t{3} * size * column,
-                                       stride, count) &&
-                    (in_tile + count != size || encoder.finish(file.c_str()));
-                if (!ok) {
-                    fail("cannot write " + file.string() + ": " + encoder.error());
-                    return;
-                }
-                if (in_tile + count == size) ++tiles_done_;
-                y += count;
-            }
-        }
-    }
-
-    const MakeOptions& options_;
-    const TileGrid grid_;
-    const fs::path folder_;
-    const int32_t workers_;
-    std::atomic<int64_t>& tiles_done_;
-    std::mutex lock_;
-    std::condition_variable ready_;
-    std::condition_variable idle_;
-    const uint8_t* band_pixels_ = nullptr;
-    size_t band_stride_ = 0;
-    int32_t band_y0_ = 0;
-    int32_t band_rows_ = 0;
-    int64_t band_number_ = 0;
-    int32_t busy_ = 0;
-    bool closing_ = false;
-    std::string error_;
-    std::vector<std::thread> threads_;
+    std::mutex lock_;   // guards first_: libvips warns from its worker threads
+    std::string first_;
+    const guint handler_;
 };
 
-// Reads `padded` band by band into `paths.partial_tiles`; the first failure, or empty.
+// libvips' reason for its last failure (its error buffer, which is then cleared), else the
+// first warning, else a plain statement.
+std::string vips_reason(const std::string& error_text, VipsWarnings& warnings) {
+    std::string reason = without_speaker(first_line(error_text.c_str()));
+    vips_error_clear();
+    if (reason.empty()) reason = warnings.first();
+    return reason.empty() ? "libvips gives no reason" : reason;
+}
+
+// The pid of a hidden name a run of this tool leaves behind while it works (".NAME.partial-PID",
+// ".NAME.tvt.partial-PID", ".NAME.replaced-PID"), with NAME; 0 for other names.
+pid_t litter_pid(const std::string& file_name, std::string& name, bool& replaced) {
+    if (file_name.size() < 4 || file_name[0] != '.') return 0;
+    const size_t dash = file_name.rfind('-');
+    if (dash == std::string::npos || dash + 1 == file_name.size() || dash + 10 < file_name.size()) return 0;
+    pid_t pid = 0;
+    for (size_t i = dash + 1; i < file_name.size(); ++i) {
+        if (file_name[i] < '0' || file_name[i] > '9') return 0;
+        pid = pid * 10 + (file_name[i] - '0');
+    }
+    for (const char* kind : {".partial", ".replaced"}) {
+        const size_t length = std::strlen(kind);
+        if (dash > length && file_name.compare(dash - length, length, kind) == 0) {
+            name = file_name.substr(1, dash - length - 1);
+            replaced = kind[1] == 'r';
+            return name.empty() ? 0 : pid;
+        }
+    }
+    return 0;
+}
+
+// Removes what runs whose process is gone left in `out_dir`; the old tiles a dead --force run
+// had moved aside go back to their name when nothing took it.
+void remove_dead_runs(const fs::path& out_dir) {
+    std::error_code error;
+    std::vector<fs::path> litter;
+    for (fs::directory_iterator it(out_dir, error), end; !error && it != end; it.increment(error))
+        litter.push_back(it->path());
+    for (const fs::path& path : litter) {
+        std::string name;
+        bool replaced = false;
+        const pid_t pid = litter_pid(path.filename().string(), name, replaced);
+        if (pid <= 0 || pid == getpid() || kill(pid, 0) == 0 || errno != ESRCH) continue;
+        std::error_code ignored;
+        const fs::path old_tiles = out_dir / name;
+        if (replaced && !fs::exists(fs::symlink_status(old_tiles, ignored)))
+            fs::rename(path, old_tiles, ignored);
+        else
+            remove_quietly(path);
+    }
+}
+
+// What the band callback of the read needs.
+struct Cutting {
+    BandEncoders& encoders;
+    const fs::path& folder;
+    int32_t tile_size;
+    const std::atomic<int>& stop;
+    int64_t signal_band;
+    int64_t bands = 0;
+    std::string error;   // a failure of ours (the encoders' is theirs)
+};
+
+// Called by libvips with the padded image's next band of full-width rows, in order, while
+// its workers compute the band after it. Returns when the band is encoded; -1 stops the read.
+int encode_next_band(VipsRegion* region, VipsRect* area, void* context) {
+    Cutting& cut = *static_cast<Cutting*>(context);
+    if (cut.bands++ == cut.signal_band) raise(SIGINT);
+    if (cut.stop != 0) return -1;
+    const int32_t size = cut.tile_size;
+    for (int32_t row = (area->top + size - 1) / size; row * size < area->top + area->height; ++row) {
+        const fs::path folder = cut.folder / row_folder_name(row);
+        std::error_code error;
+        if (!fs::create_directory(folder, error)) {
+            cut.error = "cannot create " + folder.string() + ": " + (error ? error.message() : "it exists");
+            return -1;
+        }
+    }
+    const bool ok = cut.encoders.encode_band(
+        reinterpret_cast<const uint8_t*>(VIPS_REGION_ADDR(region, 0, area->top)),
+        VIPS_REGION_LSKIP(region), area->top, area->height);
+    return ok ? 0 : -1;
+}
+
+// Reads `padded` into tiles under `paths.partial_tiles`; the first failure, or empty.
 std::string cut_tiles(const VImage& padded, const MakeOptions& options, const TileGrid& grid,
                       const Paths& paths, std::atomic<int64_t>& tiles_done,
-                      const std::atomic<bool>& stop) {
-    const int32_t size = options.tile_size;
+                      const std::atomic<int>& stop, const TestFaults& faults, VipsWarnings& warnings) {
     const int32_t workers = static_cast<int32_t>(
         std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()),
                            static_cast<unsigned>(grid.columns)));
-    const int32_t height = grid.rows * size;
-    // Two bands in turn: one is read while the other is encoded. (Two libvips regions on the
-    // image would save a copy but hold a buffer per stage of the pipeline each: half as much
-    // memory again for a wide image.)
-    VImage bands[2];
-    BandEncoders encoders(options, grid, paths.partial_tiles, workers, tiles_done);
-    for (int32_t y0 = 0; y0 < height; y0 += BAND_ROWS) {
-        if (stop) {
-            encoders.fail("interrupted");
-            break;
-        }
-        const int32_t rows = std::min(BAND_ROWS, height - y0);
-        std::error_code error;
-        for (int32_t row = (y0 + size - 1) / size; row * size < y0 + rows; ++row) {
-            const fs::path folder = paths.partial_tiles / row_folder_name(row);
-            if (!fs::create_directory(folder, error)) {
-                encoders.fail("cannot create " + folder.string() + ": " + error.message());
-                return encoders.finish();
-            }
-        }
-        // The band read two turns ago is done with: add_band waited for it.
-        VImage& band = bands[(y0 / BAND_ROWS) % 2];
-        try {
-            band = padded.extract_area(0, y0, grid.columns * size, rows).copy_memory();
-        } catch (const VError& e) {
-            encoders.fail("cannot read " + options.image + ": " + first_line(e.what()));
-            break;
-        }
-        if (!encoders.add_band(static_cast<const uint8_t*>(band.data()),
-                               VIPS_IMAGE_SIZEOF_LINE(band.get_image()), y0, rows))
-            break;
-    }
-    return encoders.finish();
+    BandEncoders encoders(options, grid, paths.partial_tiles, workers, tiles_done, faults.full_disk_tile);
+    Cutting cut{encoders, paths.partial_tiles, options.tile_size, stop, faults.signal_band, 0, ""};
+    // (libvips keeps the warnings of a read in its error buffer and prints them as the reader
+    // closes: the buffer stays as it is.)
+    if (vips_sink_disc(padded.get_image(), encode_next_band, &cut) == 0) return interruption(stop);
+    if (!interruption(stop).empty()) return interruption(stop);
+    if (!cut.error.empty()) return cut.error;
+    const std::string encoder_error = encoders.error();
+    if (!encoder_error.empty()) return encoder_error;
+    return "cannot read " + options.image + ": " + vips_reason(vips_error_buffer(), warnings);
 }
 
-// Puts the partial tiles and a new tileset file in place of any old ones.
-std::string install(const MakeOptions& options, const TileGrid& grid, const Paths& paths) {
+// Flushes the tiles' file system to the disk, so that the tileset file never names tiles a
+// crash could lose.
+std::string flush_tiles(const fs::path& folder) {
+    const int handle = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (handle < 0 || syncfs(handle) != 0) {
+        const std::string why = std::strerror(errno);
+        if (handle >= 0) close(handle);
+        return "cannot flush " + folder.string() + " to the disk: " + why;
+    }
+    close(handle);
+    return "";
+}
+
+// Puts the partial tiles and tileset file in place of any old ones. Until the tileset file is
+// renamed, a failure puts the old tiles back; nothing here can be interrupted, since a signal
+// only sets a flag.
+std::string install(const Paths& paths) {
     std::error_code error;
-    if (fs::exists(fs::symlink_status(paths.tiles, error))) {
+    const bool replacing = fs::exists(fs::symlink_status(paths.tiles, error));
+    if (replacing) {
         fs::rename(paths.tiles, paths.replaced_tiles, error);
         if (error) return "cannot move the old " + paths.tiles.string() + " aside: " + error.message();
     }
+    std::error_code ignored;
     fs::rename(paths.partial_tiles, paths.tiles, error);
     if (error) {
-        std::error_code ignored;
-        if (fs::exists(paths.replaced_tiles, ignored)) fs::rename(paths.replaced_tiles, paths.tiles, ignored);
+        if (replacing) fs::rename(paths.replaced_tiles, paths.tiles, ignored);
         return "cannot rename the tiles to " + paths.tiles.string() + ": " + error.message();
-    }
-
-    // TileDir relative to the tileset file: the viewer finds the tiles next to it from any
-    // working directory, and the pair can be moved together.
-    const std::string text = tileset_file_text(grid, options.tile_size, options.name);
-    std::FILE* file = std::fopen(paths.partial_file.c_str(), "wb");
-    const bool written = file != nullptr && std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    if (file == nullptr || std::fclose(file) != 0 || !written) {
-        remove_quietly(paths.partial_file);
-        return "cannot write " + paths.partial_file.string();
     }
     fs::rename(paths.partial_file, paths.tileset_file, error);
     if (error) {
-        remove_quietly(paths.partial_file);
+        fs::rename(paths.tiles, paths.partial_tiles, ignored);
+        if (replacing) fs::rename(paths.replaced_tiles, paths.tiles, ignored);
         return "cannot rename to " + paths.tileset_file.string() + ": " + error.message();
     }
     remove_quietly(paths.replaced_tiles);
     return "";
 }
 
+// Writes the tileset file under its hidden name, flushed to the disk, after the tiles.
+// TileDir is relative to the tileset file: the viewer finds the tiles next to it from any
+// working directory, and the pair can be moved together.
+std::string write_tileset_file(const MakeOptions& options, const TileGrid& grid, const Paths& paths,
+                               const TestFaults& faults) {
+    std::string error = flush_tiles(paths.partial_tiles);
+    if (!error.empty()) return error;
+    const std::string text = tileset_file_text(grid, options.tile_size, options.name);
+    error = write_new_file(faults.full_disk_tileset_file ? fs::path("/dev/full") : paths.partial_file,
+                           text.data(), text.size(), true);
+    return error.empty() ? "" : "cannot write " + paths.tileset_file.string() + ": " + error;
+}
+
 // Why the viewer could not open the tileset file about to be written, or empty: its limits on
-// the length of the tile folder and of the tile paths depend on where the tileset lies.
+// the length of the tile folder and of the tile paths depend on where the tileset lies. (The
+// name is ASCII, which reads the same in every ANSI code page.)
+constexpr int32_t WINDOWS_LATIN_CODE_PAGE = 1252;
 std::string viewer_refusal(const MakeOptions& options, const Paths& paths, const TileGrid& grid) {
     const std::string absolute_file = fs::absolute(paths.tileset_file).lexically_normal().string();
     const TilesetReading reading = read_tileset_text(
-        absolute_file, tileset_file_text(grid, options.tile_size, options.name), "");
+        absolute_file, tileset_file_text(grid, options.tile_size, options.name), "", WINDOWS_LATIN_CODE_PAGE);
     if (reading.ok) return "";
     return "the viewer could not open " + paths.tileset_file.string() + ": " + reading.error;
 }
@@ -423,55 +363,71 @@ VImage padded_to_grid(const VImage& image, const TileGrid& grid, int32_t tile_si
                                    ->set("background", padding_colour()));
 }
 
-}  // namespace
-
-MakeOutcome make_tileset(const MakeOptions& options, std::atomic<int64_t>& tiles_done,
-                         std::atomic<int64_t>& tiles_total, const std::atomic<bool>& stop) {
-    MakeOutcome outcome{false, "", TileGrid{0, 0}, 0, 0, ""};
-    const Paths paths = paths_for(options);
-    outcome.error = image_file_problem(options.image);
-    if (outcome.error.empty()) outcome.error = output_problem(options, paths);
-    if (!outcome.error.empty()) return outcome;
-
+// Opens the image, plans its grid and cuts it into tiles under `paths.partial_tiles`; the
+// first failure, or empty. libvips' reader of the image is closed when this returns.
+std::string cut_image(const MakeOptions& options, const Paths& paths, const TestFaults& faults,
+                      VipsWarnings& warnings, MakeOutcome& outcome, std::atomic<int64_t>& tiles_done,
+                      std::atomic<int64_t>& tiles_total, const std::atomic<int>& stop) {
     VImage image;
     try {
-        image = VImage::new_from_file(options.image.c_str(),
-                                      VImage::option()
-                                          ->set("access", VIPS_ACCESS_SEQUENTIAL)
-                                          ->set("fail_on", VIPS_FAIL_ON_ERROR));
+        image = VImage::new_from_file(
+            options.image.c_str(),
+            VImage::option()
+                ->set("access", VIPS_ACCESS_SEQUENTIAL)
+                ->set("fail_on", options.accept_damaged ? VIPS_FAIL_ON_NONE : VIPS_FAIL_ON_WARNING));
     } catch (const VError& e) {
-        outcome.error = "cannot read " + options.image + " as an image: " + first_line(e.what());
-        return outcome;
+        return "cannot read " + options.image + " as an image: " + vips_reason(e.what(), warnings);
     }
     outcome.image_width = image.width();
     outcome.image_height = image.height();
     const GridPlan plan = plan_tile_grid(image.width(), image.height(), options.tile_size);
     outcome.grid = plan.grid;
-    outcome.error = plan.ok ? viewer_refusal(options, paths, plan.grid) : options.image + ": " + plan.error;
-    if (!outcome.error.empty()) return outcome;
+    if (!plan.ok) return options.image + ": " + plan.error;
+    const std::string refusal = viewer_refusal(options, paths, plan.grid);
+    if (!refusal.empty()) return refusal;
 
     VImage padded;
     try {
         padded = padded_to_grid(image, plan.grid, options.tile_size);
     } catch (const VError& e) {
-        outcome.error = "cannot convert " + options.image + " to RGB: " + first_line(e.what());
-        return outcome;
+        return "cannot convert " + options.image + " to RGB: " + vips_reason(e.what(), warnings);
     }
-
     std::error_code error;
     fs::create_directories(paths.out_dir, error);
-    if (error || !fs::create_directory(paths.partial_tiles, error)) {
-        outcome.error = "cannot create " + paths.partial_tiles.string() + ": " +
-                        (error ? error.message() : std::string("it exists"));
-        return outcome;
-    }
+    if (error || !fs::create_directory(paths.partial_tiles, error))
+        return "cannot create " + paths.partial_tiles.string() + ": " +
+               (error ? error.message() : std::string("it exists"));
     tiles_total = int64_t{plan.grid.columns} * plan.grid.rows;
-    outcome.error = cut_tiles(padded, options, plan.grid, paths, tiles_done, stop);
-    if (outcome.error.empty()) outcome.error = install(options, plan.grid, paths);
+    return cut_tiles(padded, options, plan.grid, paths, tiles_done, stop, faults, warnings);
+}
+
+}  // namespace
+
+MakeOutcome make_tileset(const MakeOptions& options, std::atomic<int64_t>& tiles_done,
+                         std::atomic<int64_t>& tiles_total, const std::atomic<int>& stop) {
+    MakeOutcome outcome{false, "", "", TileGrid{0, 0}, 0, 0, ""};
+    const Paths paths = paths_for(options);
+    const TestFaults faults = test_faults();
+    outcome.error = image_file_problem(options.image);
+    if (outcome.error.empty()) outcome.error = output_problem(options, paths);
+    if (!outcome.error.empty()) return outcome;
+
+    VipsWarnings warnings;
+    outcome.error = cut_image(options, paths, faults, warnings, outcome, tiles_done, tiles_total, stop);
+    // libvips tells of some damage only as the reader closes, which it has now.
+    const std::string damage = warnings.first();
+    if (outcome.error.empty() && !damage.empty() && !options.accept_damaged)
+        outcome.error = options.image + " is damaged: " + damage + " (--accept-damaged makes the tileset anyway)";
+    if (outcome.error.empty()) outcome.error = write_tileset_file(options, outcome.grid, paths, faults);
+    if (outcome.error.empty() && faults.signal_before_install) raise(SIGINT);
+    if (outcome.error.empty()) outcome.error = interruption(stop);
+    if (outcome.error.empty()) outcome.error = install(paths);
     if (!outcome.error.empty()) {
         remove_quietly(paths.partial_tiles);
+        remove_quietly(paths.partial_file);
         return outcome;
     }
+    if (!damage.empty()) outcome.warning = options.image + " is damaged: " + damage + " (kept with --accept-damaged)";
     outcome.tileset_file = paths.tileset_file.string();
     outcome.ok = true;
     return outcome;

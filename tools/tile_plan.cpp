@@ -2,6 +2,7 @@
 // command line is checked against its range here, before it sizes anything.
 #include "tools/tile_plan.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -57,6 +58,29 @@ bool take_value(const std::vector<std::string>& args, size_t& index, OptionWord&
 
 bool is_option(const std::string& word) { return word.size() > 1 && word[0] == '-'; }
 
+// The characters of `text` outside ASCII, each once, quoted: "'ü', 'é'" (UTF-8 sequences as
+// they are, stray bytes as \xNN); empty when there are none.
+std::string non_ascii_characters(const std::string& text) {
+    std::vector<std::string> found;
+    for (size_t i = 0; i < text.size();) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+        for (size_t k = 1; k < length; ++k)
+            if (i + k >= text.size() || (static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) length = 1;
+        std::string character = length > 1 ? text.substr(i, length) : printed("\\x%02X", lead);
+        character = "'" + character + "'";
+        if (std::find(found.begin(), found.end(), character) == found.end()) found.push_back(character);
+        i += length;
+    }
+    std::string list;
+    for (const std::string& character : found) list += (list.empty() ? "" : ", ") + character;
+    return list;
+}
+
 }  // namespace
 
 ParsedMake parse_make_arguments(const std::vector<std::string>& args) {
@@ -70,12 +94,12 @@ ParsedMake parse_make_arguments(const std::vector<std::string>& args) {
         }
         OptionWord option = split_option(args[i]);
         const std::string& key = option.key;
-        if (key == "--progressive" || key == "--force") {
+        if (key == "--progressive" || key == "--force" || key == "--accept-damaged") {
             if (option.has_value) {
                 parsed.error = key + " takes no value";
                 return parsed;
             }
-            (key == "--force" ? o.force : o.progressive) = true;
+            (key == "--force" ? o.force : key == "--progressive" ? o.progressive : o.accept_damaged) = true;
             continue;
         }
         const bool valued = key == "--tile" || key == "--quality" || key == "--subsample" ||
@@ -164,6 +188,11 @@ std::string tileset_name_problem(const std::string& name) {
     if (name.size() > static_cast<size_t>(MAX_NAME_LENGTH))
         return printed("it is longer than %d characters", MAX_NAME_LENGTH);
     if (name == "." || name == "..") return "it names a folder";
+    const std::string foreign = non_ascii_characters(name);
+    if (!foreign.empty())
+        return "the viewer reads the tileset file in the Windows ANSI code page, which gives " +
+               foreign + " a different meaning on each system; use ASCII letters, digits and "
+               "punctuation";
     for (unsigned char c : name) {
         if (c < ' ' || c == 127) return "it holds a control character";
         for (const char* bad = "/\\:*?\"<>|"; *bad != '\0'; ++bad)

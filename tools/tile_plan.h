@@ -30,6 +30,7 @@ struct MakeOptions {
     ChromaSubsampling subsampling = ChromaSubsampling::HALF_BOTH_WAYS_420;
     std::string name;   // the image's file name without its extension unless given
     bool force = false;
+    bool accept_damaged = false;   // a source libvips warns about is cut all the same
 };
 
 struct CheckOptions {

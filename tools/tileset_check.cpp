@@ -3,8 +3,13 @@
 // file as the viewer's loader does.
 #include "tools/tileset_check.h"
 
+#include <iconv.h>
+#include <locale.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <csetjmp>
+#include <cstdlib>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -17,6 +22,9 @@
 #include "app/tileset_rules.h"
 #include "jpeg/jpeg_decoder.h"
 #include "tools/tile_plan.h"
+
+// Last: libjpeg's headers define macros (JPEG_MAX_DIMENSION) that our decoder's names share.
+#include <jpeglib.h>
 
 namespace {
 
@@ -68,7 +76,64 @@ bool has_scan(const uint8_t* data, size_t size) {
     return false;
 }
 
-TileJudgement judgement(TileVerdict verdict) { return TileJudgement{verdict, 0, 0, 0, ""}; }
+TileJudgement judgement(TileVerdict verdict) { return TileJudgement{verdict, 0, 0, 0, "", ""}; }
+
+// libjpeg's messages for the peer decode: the first one kept, an error ends it by longjmp.
+struct PeerErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf back;
+    char first[JMSG_LENGTH_MAX];
+};
+
+void keep_first_message(j_common_ptr decoder, int level) {
+    PeerErrors* errors = reinterpret_cast<PeerErrors*>(decoder->err);
+    if (level >= 0 || errors->first[0] != '\0') return;   // trace messages, later warnings
+    (*decoder->err->format_message)(decoder, errors->first);
+}
+
+void on_peer_error(j_common_ptr decoder) {
+    PeerErrors* errors = reinterpret_cast<PeerErrors*>(decoder->err);
+    if (errors->first[0] == '\0') (*decoder->err->format_message)(decoder, errors->first);
+    std::longjmp(errors->back, 1);
+}
+
+// `text` from encoding `from` into `to` (iconv's names); false when something has no
+// counterpart.
+bool convert_encoding(std::string_view text, const char* from, const char* to, std::string& out) {
+    const iconv_t converter = iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string input(text);
+    char* in = &input[0];
+    size_t in_left = input.size();
+    std::string buffer(input.size() * 4 + 4, '\0');
+    char* next = &buffer[0];
+    size_t out_left = buffer.size();
+    const size_t result = iconv(converter, &in, &in_left, &next, &out_left);
+    iconv_close(converter);
+    if (result == static_cast<size_t>(-1) || in_left != 0) return false;
+    out.assign(buffer.data(), buffer.size() - out_left);
+    return true;
+}
+
+// Languages whose Windows locales share one ANSI code page.
+struct CodePageLanguages {
+    const char* languages;   // blank-separated, with blanks at both ends
+    int32_t code_page;
+};
+constexpr CodePageLanguages CODE_PAGE_LANGUAGES[] = {
+    {" cs hr hu pl ro sk sl sq bs tk ", 1250},
+    {" ru uk be bg mk kk ky tt mn ba sah tg ", 1251},
+    {" el ", 1253},
+    {" tr az uz ", 1254},
+    {" he yi ", 1255},
+    {" ar fa ur ps ug ", 1256},
+    {" et lt lv ", 1257},
+    {" vi ", 1258},
+    {" th ", 874},
+    {" ja ", 932},
+    {" ko ", 949},
+    {" hi bn pa gu or ta te kn ml as mr sa ne si km lo ka hy am bo dv ", 65001},
+};
 
 }  // namespace
 
@@ -104,9 +169,88 @@ std::string linux_path_of(const std::string& windows_path, const std::string& wi
     return device + rest;
 }
 
+int32_t ansi_code_page_of_locale(const std::string& locale_name) {
+    const size_t language_end = locale_name.find_first_of("_.@");
+    const std::string language = locale_name.substr(0, language_end);
+    const std::string country =
+        language_end != std::string::npos && locale_name[language_end] == '_'
+            ? locale_name.substr(language_end + 1, locale_name.find_first_of(".@", language_end) - language_end - 1)
+            : "";
+    if (language == "zh") return country == "TW" || country == "HK" || country == "MO" ? 950 : 936;
+    if (language == "sr") return locale_name.find("@latin") != std::string::npos ? 1250 : 1251;
+    for (const CodePageLanguages& entry : CODE_PAGE_LANGUAGES)
+        if (!language.empty() && std::strstr(entry.languages, (" " + language + " ").c_str()) != nullptr)
+            return entry.code_page;
+    return 1252;
+}
+
+std::string current_ctype_locale() {
+    std::string name;
+    for (const char* variable : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+        const char* value = std::getenv(variable);
+        if (value != nullptr && value[0] != '\0') {
+            name = value;
+            break;
+        }
+    }
+    if (name.empty()) return "C";
+    const locale_t installed = newlocale(LC_CTYPE_MASK, name.c_str(), static_cast<locale_t>(0));
+    if (installed == static_cast<locale_t>(0)) return "C";
+    freelocale(installed);
+    return name;
+}
+
+bool convert_code_page(std::string_view text, int32_t code_page, bool to_utf8, std::string& out) {
+    out.clear();
+    const bool ascii = std::all_of(text.begin(), text.end(),
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    if (ascii || code_page == 65001) {
+        out.assign(text);
+        return true;
+    }
+    const std::string page = "CP" + std::to_string(code_page);
+    return to_utf8 ? convert_encoding(text, page.c_str(), "UTF-8", out)
+                   : convert_encoding(text, "UTF-8", page.c_str(), out);
+}
+
+std::string peer_complaint(const uint8_t* data, size_t size) {
+    jpeg_decompress_struct decoder;
+    PeerErrors errors;
+    errors.first[0] = '\0';
+    decoder.err = jpeg_std_error(&errors.manager);
+    errors.manager.error_exit = on_peer_error;
+    errors.manager.emit_message = keep_first_message;
+    std::vector<JSAMPLE> row;
+    jpeg_create_decompress(&decoder);
+    if (setjmp(errors.back) == 0) {
+        jpeg_mem_src(&decoder, data, static_cast<unsigned long>(size));
+        jpeg_read_header(&decoder, TRUE);
+        jpeg_start_decompress(&decoder);
+        row.resize(static_cast<size_t>(decoder.output_width) * decoder.output_components);
+        JSAMPROW rows[1] = {row.data()};
+        while (decoder.output_scanline < decoder.output_height) jpeg_read_scanlines(&decoder, rows, 1);
+        jpeg_finish_decompress(&decoder);
+    }
+    jpeg_destroy_decompress(&decoder);
+    return errors.first;
+}
+
 TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view text,
-                                 const std::string& wine_prefix) {
+                                 const std::string& wine_prefix, int32_t ansi_code_page) {
     TilesetReading reading{false, CheckedTileset{}, ""};
+    // A file in UTF-16 the viewer reads through the profile functions, which hand it the
+    // values in the code page.
+    std::string from_utf16;
+    if (text.size() >= 2 && ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF'))) {
+        std::string utf8;
+        if (!convert_encoding(text, "UTF-16", "UTF-8", utf8) ||
+            !convert_code_page(utf8, ansi_code_page, false, from_utf16)) {
+            reading.error = "The file is in UTF-16 with characters code page " +
+                            std::to_string(ansi_code_page) + " lacks.";
+            return reading;
+        }
+        text = from_utf16;
+    }
     const std::vector<ProfileLine> lines = split_profile_lines(text);
     const ProfileSection section(lines, SECTION);
     if (!section.found() || section.entries().empty()) {
@@ -135,12 +279,18 @@ TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view t
         return reading;
     }
 
-    // What the viewer reads (at most 259 characters) and resolves against the file's folder
-    // as Windows names it under Wine.
+    // What the viewer reads (at most 259 bytes of the code page) and resolves against the
+    // file's folder as Windows names it under Wine, in the code page too.
     std::string stored(profile_string(section.find("tiledir"), ""));
     if (stored.size() >= VIEWER_TILE_DIR_CAPACITY) stored.resize(VIEWER_TILE_DIR_CAPACITY - 1);
-    reading.tileset.tile_dir_as_stored = stored;
-    std::string windows_tvt = "Z:" + tvt_path;
+    std::string shown;
+    reading.tileset.tile_dir_as_stored = convert_code_page(stored, ansi_code_page, true, shown) ? shown : stored;
+    std::string windows_tvt;
+    if (!convert_code_page("Z:" + tvt_path, ansi_code_page, false, windows_tvt)) {
+        reading.error = "The viewer cannot name " + tvt_path + ": code page " +
+                        std::to_string(ansi_code_page) + " lacks some of its characters.";
+        return reading;
+    }
     std::replace(windows_tvt.begin(), windows_tvt.end(), '/', '\\');
     char resolved[VIEWER_TILE_DIR_CAPACITY];
     if (!resolve_tile_dir(windows_tvt.c_str(), stored.c_str(), resolved, sizeof resolved)) {
@@ -154,10 +304,15 @@ TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view t
                         "viewer's limit of 271 characters.";
         return reading;
     }
-    std::string why;
-    reading.tileset.tile_dir = linux_path_of(resolved, wine_prefix, why);
+    std::string why, resolved_utf8;
+    if (!convert_code_page(resolved, ansi_code_page, true, resolved_utf8)) {
+        reading.error = "TileDir " + stored + " holds bytes code page " + std::to_string(ansi_code_page) +
+                        " does not define.";
+        return reading;
+    }
+    reading.tileset.tile_dir = linux_path_of(resolved_utf8, wine_prefix, why);
     if (reading.tileset.tile_dir.empty() && resolved[0] != '\0') {
-        reading.error = "TileDir " + stored + " cannot be followed on Linux: " + why + ".";
+        reading.error = "TileDir " + reading.tileset.tile_dir_as_stored + " cannot be followed on Linux: " + why + ".";
         return reading;
     }
     reading.ok = true;
@@ -187,6 +342,8 @@ TileJudgement judge_tile_bytes(const uint8_t* data, size_t size, int32_t tile_wi
         result.verdict = TileVerdict::UNDECODABLE;
     else if (result.width != tile_width || result.height != tile_height)
         result.verdict = TileVerdict::WRONG_SIZE;
+    else if (!(result.peer_complaint = peer_complaint(data, size)).empty())
+        result.verdict = TileVerdict::DAMAGED;
     decoder->destroy();
     return result;
 }
@@ -247,7 +404,7 @@ std::vector<TileProblem> check_all_tiles(const CheckedTileset& tileset, int32_t 
 }
 
 CheckTally tally_problems(int64_t tile_count, const std::vector<TileProblem>& problems) {
-    CheckTally t{tile_count, tile_count, 0, 0, 0, 0, 0};
+    CheckTally t{tile_count, tile_count, 0, 0, 0, 0, 0, 0};
     for (const TileProblem& p : problems) {
         --t.good;
         switch (p.judgement.verdict) {
@@ -257,6 +414,7 @@ CheckTally tally_problems(int64_t tile_count, const std::vector<TileProblem>& pr
         case TileVerdict::UNDECODABLE: ++t.undecodable; break;
         case TileVerdict::TRUNCATED: ++t.truncated; break;
         case TileVerdict::WRONG_SIZE: ++t.wrong_size; break;
+        case TileVerdict::DAMAGED: ++t.damaged; break;
         }
     }
     return t;
@@ -299,6 +457,10 @@ std::string describe_problem(const CheckedTileset& tileset, const TileProblem& p
                       name.c_str(), j.width, j.height, tileset.geometry.tile_width,
                       tileset.geometry.tile_height);
         break;
+    case TileVerdict::DAMAGED:
+        std::snprintf(text, sizeof text, "damaged     %s: libjpeg-turbo: %s", name.c_str(),
+                      j.peer_complaint.c_str());
+        break;
     }
     return text;
 }
@@ -308,8 +470,8 @@ std::string summary_line(const CheckTally& t) {
     std::snprintf(text, sizeof text,
                   "%" PRId64 " tiles: %" PRId64 " good, %" PRId64 " missing, %" PRId64
                   " unreadable, %" PRId64 " failed to decode, %" PRId64 " truncated, %" PRId64
-                  " of the wrong size",
+                  " of the wrong size, %" PRId64 " damaged",
                   t.tiles, t.good, t.missing, t.unreadable, t.undecodable, t.truncated,
-                  t.wrong_size);
+                  t.wrong_size, t.damaged);
     return text;
 }

@@ -23,10 +23,25 @@ struct TilesetReading {
     std::string error;   // why the viewer would refuse the file, or where its tiles cannot be
 };
 
-// `tvt_path` is the tileset file's absolute Linux path, `text` its content. Drive letters
-// other than Z: are looked up in `wine_prefix`/dosdevices.
+// `tvt_path` is the tileset file's absolute Linux path, `text` its content. The viewer takes
+// the file's bytes, and the path it opened it by, in the Windows ANSI code page
+// `ansi_code_page` (1252, 932, ...; 65001 for UTF-8), and Wine turns the tile paths made of
+// them into UTF-8 Linux names; so does this. Drive letters other than Z: are looked up in
+// `wine_prefix`/dosdevices.
 TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view text,
-                                 const std::string& wine_prefix);
+                                 const std::string& wine_prefix, int32_t ansi_code_page);
+
+// The ANSI code page Wine gives a Windows program run in the Linux locale `locale_name` (as
+// setlocale names it: "de_DE.UTF-8", "C"): Windows' default for the locale's language, 1252
+// for C and POSIX, 65001 (UTF-8) for the languages Windows writes in Unicode only.
+int32_t ansi_code_page_of_locale(const std::string& locale_name);
+// The locale a program started now would run in (LC_ALL, LC_CTYPE, LANG, as setlocale finds
+// them; "C" when that locale is not installed).
+std::string current_ctype_locale();
+
+// `text` turned from code page `code_page` into UTF-8 (`to_utf8`) or back; false when a byte
+// or character has no counterpart there.
+bool convert_code_page(std::string_view text, int32_t code_page, bool to_utf8, std::string& out);
 
 // The Linux path of a Windows path as Wine maps it: Z: (and a path from the root of the
 // current drive) is the Linux root; another drive is `wine_prefix`/dosdevices/X:. Empty, with
@@ -34,7 +49,7 @@ TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view t
 std::string linux_path_of(const std::string& windows_path, const std::string& wine_prefix,
                           std::string& why);
 
-enum class TileVerdict { GOOD, MISSING, UNREADABLE, UNDECODABLE, TRUNCATED, WRONG_SIZE };
+enum class TileVerdict { GOOD, MISSING, UNREADABLE, UNDECODABLE, TRUNCATED, WRONG_SIZE, DAMAGED };
 
 struct TileJudgement {
     TileVerdict verdict;
@@ -42,11 +57,17 @@ struct TileJudgement {
     int32_t width;        // the image's size when its header could be read
     int32_t height;
     std::string system_error;   // UNREADABLE
+    std::string peer_complaint; // DAMAGED: what libjpeg-turbo says of the data
 };
+
+// libjpeg-turbo's first warning or error on a whole decode of `data`, or empty: a strict
+// peer that notices damage our decoder reads past (extraneous bytes, corrupt entropy data).
+std::string peer_complaint(const uint8_t* data, size_t size);
 
 // A tile's bytes through the decoder: every row decoded, the size compared with the tileset's,
 // and the stream looked at for its end-of-image marker after the last scan (the decoder
-// itself pads a truncated file out to a picture, as the viewer shows it).
+// itself pads a truncated file out to a picture, as the viewer shows it); a tile that passes
+// all that is DAMAGED when the strict peer complains of it.
 TileJudgement judge_tile_bytes(const uint8_t* data, size_t size, int32_t tile_width,
                                int32_t tile_height);
 TileJudgement judge_tile_file(const std::string& path, int32_t tile_width, int32_t tile_height,
@@ -71,10 +92,12 @@ struct CheckTally {
     int64_t undecodable;
     int64_t truncated;
     int64_t wrong_size;
+    int64_t damaged;
 };
 CheckTally tally_problems(int64_t tile_count, const std::vector<TileProblem>& problems);
 
 // One line per problem: "missing     003/012.jpg (row 3, column 12)", ...
 std::string describe_problem(const CheckedTileset& tileset, const TileProblem& problem);
-// "4096 tiles: 4093 good, 1 missing, 1 failed to decode, 1 truncated, 0 of the wrong size"
+// "4096 tiles: 4093 good, 1 missing, 0 unreadable, 1 failed to decode, 1 truncated, 0 of the
+// wrong size, 0 damaged"
 std::string summary_line(const CheckTally& tally);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,10 +44,11 @@ fs::path work_dir(const std::string& name) {
     return dir;
 }
 
-// Runs terrava-tiles with `arguments` (already quoted for the shell).
-ToolRun run_tool(const std::string& arguments, const fs::path& dir) {
+// Runs terrava-tiles with `arguments` (already quoted for the shell), after `environment`
+// ("NAME=value ...").
+ToolRun run_tool(const std::string& arguments, const fs::path& dir, const std::string& environment = "") {
     const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const std::string command = std::string(TERRAVA_TILES_PROGRAM) + " " + arguments + " >'" +
+    const std::string command = environment + " " + TERRAVA_TILES_PROGRAM + " " + arguments + " >'" +
                                 out.string() + "' 2>'" + err.string() + "' </dev/null";
     const int raw = std::system(command.c_str());
     return ToolRun{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, read_text(out), read_text(err)};
@@ -68,6 +70,25 @@ void write_cell_image(const fs::path& path, int width, int height) {
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
             for (int c = 0; c < 3; ++c) out.put(static_cast<char>(cell_value(x / 8, y / 8, c)));
+}
+
+// Noise: a JPEG tile of it outgrows any small first buffer after a few rows.
+void write_noise_image(const fs::path& path, int width, int height) {
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << width << " " << height << "\n255\n";
+    uint32_t state = 12345;
+    for (int i = 0; i < width * height * 3; ++i) {
+        state = state * 1103515245u + 12345u;
+        out.put(static_cast<char>(state >> 24));
+    }
+}
+
+// The entries of `dir` whose names start with a dot: what a run works in.
+std::string hidden_entries(const fs::path& dir) {
+    std::string names;
+    for (const fs::directory_entry& entry : fs::directory_iterator(dir))
+        if (entry.path().filename().string()[0] == '.') names += entry.path().filename().string() + " ";
+    return names;
 }
 
 struct Decoded {
@@ -155,7 +176,7 @@ TEST(TilesToolMake, TilesAndTilesetFileMatchTheSource) {
     const ToolRun check = run_tool("check '" + (dir / "out" / "source.tvt").string() + "'", dir);
     EXPECT_EQ(check.status, 0) << check.out << check.err;
     EXPECT_EQ(check.out, "30 tiles: 30 good, 0 missing, 0 unreadable, 0 failed to decode, "
-                         "0 truncated, 0 of the wrong size\n");
+                         "0 truncated, 0 of the wrong size, 0 damaged\n");
 }
 
 // A tileset with one tile of each kind of damage: check names exactly those, in order,
@@ -178,13 +199,19 @@ TEST(TilesToolCheck, ReportsExactlyTheDamagedTiles) {
     ASSERT_NE(scan, std::string::npos);
     std::ofstream(tiles / "002/003.jpg", std::ios::binary | std::ios::trunc)
         << whole.substr(0, scan + (whole.size() - scan) / 2);
+    // 40 stray bytes after the entropy-coded data: our decoder reads past them, libjpeg-turbo not.
+    std::string padded = read_text(tiles / "001/000.jpg");
+    padded.insert(padded.rfind("\xFF\xD9"), std::string(40, '\x55'));
+    std::ofstream(tiles / "001/000.jpg", std::ios::binary | std::ios::trunc) << padded;
 
     const std::string expected =
         "wrong size  000/003.jpg: 32 x 32, the tileset's tiles are 64 x 64\n"
+        "damaged     001/000.jpg: libjpeg-turbo: Corrupt JPEG data\n"
         "missing     001/002.jpg (row 1, column 2)\n"
         "undecodable 002/001.jpg: error -217 ERR_NO_SOI\n"
         "truncated   002/003.jpg: the data ends before the end-of-image marker\n"
-        "12 tiles: 8 good, 1 missing, 0 unreadable, 1 failed to decode, 1 truncated, 1 of the wrong size\n";
+        "12 tiles: 7 good, 1 missing, 0 unreadable, 1 failed to decode, 1 truncated, 1 of the wrong "
+        "size, 1 damaged\n";
     {
         std::string moved = read_text(dir / "map.tvt");
         moved.replace(moved.find("TileDir=map"), 11, "TileDir=gone");
@@ -193,7 +220,7 @@ TEST(TilesToolCheck, ReportsExactlyTheDamagedTiles) {
         EXPECT_EQ(run.status, 1);
         EXPECT_EQ(run.out, "missing     every tile: the tile folder " + (dir / "gone").string() +
                                " does not exist\n12 tiles: 0 good, 12 missing, 0 unreadable, 0 "
-                               "failed to decode, 0 truncated, 0 of the wrong size\n");
+                               "failed to decode, 0 truncated, 0 of the wrong size, 0 damaged\n");
     }
     for (const char* jobs : {"1", "3"}) {
         const ToolRun run = run_tool("check '" + (dir / "map.tvt").string() + "' --jobs " + jobs, dir);
@@ -202,8 +229,21 @@ TEST(TilesToolCheck, ReportsExactlyTheDamagedTiles) {
         std::string out = run.out;
         const size_t cause = out.find(" (decoding stops with error -");
         if (cause != std::string::npos) out.erase(cause, out.find('\n', cause) - cause);
+        // libjpeg-turbo's words after its kind of complaint vary with the damage.
+        const size_t complaint = out.find("Corrupt JPEG data");
+        if (complaint != std::string::npos)
+            out.erase(complaint + 17, out.find('\n', complaint) - complaint - 17);
         EXPECT_EQ(out, expected) << "--jobs " << jobs;
     }
+    // A 32 x 32 tile is of the wrong size when either side differs.
+    const std::string small_tile = read_text(dir / "small/000/000.jpg");
+    const auto* bytes = reinterpret_cast<const uint8_t*>(small_tile.data());
+    const struct { int32_t width, height; TileVerdict verdict; } sizes[] = {
+        {32, 32, TileVerdict::GOOD}, {32, 64, TileVerdict::WRONG_SIZE},
+        {64, 32, TileVerdict::WRONG_SIZE}};
+    for (const auto& s : sizes)
+        EXPECT_EQ(judge_tile_bytes(bytes, small_tile.size(), s.width, s.height).verdict, s.verdict)
+            << "a 32 x 32 tile judged for tiles of " << s.width << " x " << s.height;
 }
 
 // Every refused input: one line on stderr naming the fault, its exit code, nothing left behind.
@@ -294,23 +334,43 @@ TEST(TilesToolPlan, GridLimitsAndNames) {
 }
 
 // Where check looks for the tiles: a relative TileDir next to the tileset file, Z: as the
-// Linux root, and the names that cannot be followed.
+// Linux root, the names that cannot be followed, and bytes outside ASCII read in the ANSI code
+// page of the user's locale, as the viewer under Wine reads them.
 TEST(TilesToolCheck, TileDirAsTheViewerResolvesIt) {
     const std::string head = "[Terrava 1.0]\r\nTileSizeX=8\r\nTileSizeY=8\r\nTileCountX=1\r\nTileCountY=1\r\n";
     const struct {
         const char* tile_dir;
+        int32_t code_page;
         const char* linux_dir;   // empty: refused
-    } cases[] = {{"tiles", "/maps/tiles"},        {"sub\\t", "/maps/sub/t"},
-                 {"Z:\\x\\y", "/x/y"},            {"z:/x", "/x"},
-                 {"\\data\\t", "/data/t"},         {"\\\\server\\share", ""},
-                 {"C:relative", ""},              {"Q:\\x", ""}};
+    } cases[] = {{"tiles", 1252, "/maps/tiles"},       {"sub\\t", 1252, "/maps/sub/t"},
+                 {"Z:\\x\\y", 1252, "/x/y"},           {"z:/x", 1252, "/x"},
+                 {"\\data\\t", 1252, "/data/t"},        {"\\\\server\\share", 1252, ""},
+                 {"C:relative", 1252, ""},             {"Q:\\x", 1252, ""},
+                 {"Z\xFCrich", 1252, "/maps/Z\xC3\xBCrich"},          // cp1252 ü: Zürich
+                 {"Z\xC3\xBCrich", 1252, "/maps/Z\xC3\x83\xC2\xBCrich"},   // UTF-8 ü read as two
+                 {"Z\xC3\xBCrich", 65001, "/maps/Z\xC3\xBCrich"},
+                 {"\x8D", 1252, ""}};                 // no character in cp1252
     for (const auto& c : cases) {
-        const TilesetReading r = read_tileset_text("/maps/a.tvt", head + "TileDir=" + c.tile_dir + "\r\n", "");
+        const TilesetReading r =
+            read_tileset_text("/maps/a.tvt", head + "TileDir=" + c.tile_dir + "\r\n", "", c.code_page);
         EXPECT_EQ(r.ok, c.linux_dir[0] != '\0') << c.tile_dir << ": " << r.error;
         if (r.ok) {
-            EXPECT_EQ(r.tileset.tile_dir, c.linux_dir) << c.tile_dir;
+            EXPECT_EQ(r.tileset.tile_dir, c.linux_dir) << c.tile_dir << " in code page " << c.code_page;
         }
     }
+    // A file in UTF-16 (little-endian, with its mark): the values come in the code page.
+    std::string utf16 = "\xFF\xFE";
+    for (const char c : head + "TileDir=Z\xFCrich\r\n") utf16 += std::string{c, '\0'};
+    const TilesetReading wide = read_tileset_text("/maps/a.tvt", utf16, "", 1252);
+    EXPECT_TRUE(wide.ok && wide.tileset.tile_dir == "/maps/Z\xC3\xBCrich") << wide.error << wide.tileset.tile_dir;
+    const struct {
+        const char* locale;
+        int32_t code_page;
+    } locales[] = {{"C", 1252},          {"C.UTF-8", 1252},     {"de_DE.UTF-8", 1252},
+                   {"pl_PL", 1250},      {"ru_RU.UTF-8", 1251}, {"ja_JP.eucJP", 932},
+                   {"zh_TW.UTF-8", 950}, {"zh_CN.UTF-8", 936},  {"sr_RS@latin", 1250}};
+    for (const auto& l : locales)
+        EXPECT_EQ(ansi_code_page_of_locale(l.locale), l.code_page) << l.locale;
 }
 
 // Each encoding option gives tiles our decoder reads at the right size, and --force replaces
@@ -380,5 +440,65 @@ TEST(TilesToolMake, ColoursOfOtherKindsOfImage) {
         for (int k = 0; k < 3; ++k)
             EXPECT_NEAR(got[k], expected[k], 3) << c.file << ": channel " << k << " of (" << got[0]
                                                << ", " << got[1] << ", " << got[2] << ")";
+    }
+}
+
+// Every way a make can fail, each run with --force over an old tileset of the same name (tiles
+// of 64, the new ones 256): exit code, one line naming the cause, nothing of the run left
+// behind (nor what a dead run left), and the old tileset still whole. Last, a TIFF in 128-row
+// strips replaces it.
+TEST(TilesToolMake, FailuresLeaveTheOldTilesetWorking) {
+    const fs::path dir = work_dir("failures");
+    const fs::path out = dir / "out";
+    const std::string d = dir.string();
+    write_noise_image(dir / "noise.ppm", 600, 400);
+    const std::string convert = "/usr/bin/convert '" + d + "/noise.ppm' -quality 90 ";
+    ASSERT_EQ(std::system((convert + "'" + d + "/noise.jpg'").c_str()), 0);
+    ASSERT_EQ(std::system((convert + "-define tiff:rows-per-strip=128 '" + d + "/strips.tif'").c_str()), 0);
+    const std::string jpeg = read_text(dir / "noise.jpg");
+    std::ofstream(dir / "cut.jpg", std::ios::binary) << jpeg.substr(0, jpeg.size() / 2);
+    std::string damaged = jpeg;
+    damaged.replace(jpeg.size() / 2, 40, std::string(40, '\xFF'));
+    std::ofstream(dir / "damaged.jpg", std::ios::binary) << damaged;
+    ASSERT_EQ(run_tool("make '" + d + "/noise.ppm' '" + out.string() + "' --name map --tile 64", dir).status, 0);
+    FILE* shell = popen("sh -c 'echo $$'", "r");
+    int dead_pid = 0;
+    ASSERT_EQ(std::fscanf(shell, "%d", &dead_pid), 1);
+    pclose(shell);
+    fs::create_directories(out / (".map.partial-" + std::to_string(dead_pid)) / "000");
+
+    const std::string tvt = out.string() + "/map.tvt";
+    const struct {
+        const char* source;
+        const char* options;
+        const char* fault;
+        int status;
+        std::string message;
+    } cases[] = {
+        {"cut.jpg", "", "", 1, "cannot read " + d + "/cut.jpg: Premature end of"},
+        {"damaged.jpg", "", "", 1, "/damaged.jpg: Corrupt JPEG data"},
+        {"noise.jpg", "", "full-disk-at-tile:2", 1, "/000/002.jpg: No space left on device"},
+        {"noise.jpg", "", "signal-at-band:0", 1, "interrupted by SIGINT"},
+        {"noise.jpg", "", "signal-at-band:3", 1, "interrupted by SIGINT"},
+        {"noise.jpg", "", "signal-before-install", 1, "interrupted by SIGINT"},
+        {"noise.jpg", "", "full-disk-at-tileset-file", 1, "cannot write " + tvt + ": No space left on device"},
+        {"noise.jpg", "--name Z\xC3\xBCrich", "", 2, "ANSI code page, which gives '\xC3\xBC' a different meaning"},
+        {"strips.tif", "", "", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const std::string where = std::string(c.source) + " " + c.options + " " + c.fault;
+        const ToolRun run = run_tool("make '" + d + "/" + c.source + "' '" + out.string() +
+                                         "' --name map --force " + c.options,
+                                     dir, c.fault[0] ? std::string("TERRAVA_TILES_TEST_FAULT=") + c.fault : "");
+        EXPECT_EQ(run.status, c.status) << where << "\nstderr: " << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos)
+            << where << "\nexpected in stderr: " << c.message << "\nstderr: " << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), c.status == 0 ? 0 : 1)
+            << where << ": one line: " << run.err;
+        EXPECT_EQ(hidden_entries(out), "") << where << ": left behind";
+        const ToolRun check = run_tool("check '" + tvt + "'", dir);
+        EXPECT_EQ(check.status, 0) << where << ": " << check.out;
+        const char* size = c.status == 0 ? "TileSizeX=256" : "TileSizeX=64";
+        EXPECT_NE(read_text(tvt).find(size), std::string::npos) << where << ": expected " << size;
     }
 }
