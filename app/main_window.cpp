@@ -125,7 +125,7 @@ void command_open_recent(HWND window, const std::string& chosen) {
 
 // A command-line path too long to open: the message names its beginning.
 void report_path_too_long(const CommandLineScan& scan) {
-    TilesetLoadResult result = load_refused_path_too_long(scan.dropped_length, FILE_PATH_CAPACITY - 1);
+    TilesetLoadResult result = load_refused_path_too_long(scan.dropped_length, PATH_CHARACTERS - 1);
     std::snprintf(result.file, sizeof result.file, "%.60s...", scan.dropped_path);
     char text[sizeof result.file + sizeof result.reason + 40];
     format_load_failure(result, text, sizeof text);
@@ -267,7 +267,16 @@ std::string command_line_tail_utf8() {
 
 void parse_command_line(const char* command_line_tail) {
     char path[FILE_PATH_CAPACITY];
-    const CommandLineScan scan = scan_command_line(command_line_tail, path, sizeof path);
+    CommandLineScan scan = scan_command_line(command_line_tail, path, sizeof path);
+    // The buffer takes 260 characters of UTF-8; a path of more characters is one too long.
+    const size_t characters = path_characters(path);
+    const std::string dropped = path;
+    if (characters > static_cast<size_t>(PATH_CHARACTERS - 1)) {
+        scan.path_too_long = true;
+        scan.dropped_path = dropped.c_str();
+        scan.dropped_length = characters;
+        path[0] = '\0';
+    }
     if (scan.maximise) ShowWindow(main_window, SW_SHOWMAXIMIZED);
     if (path[0] != '\0') open_tileset(main_window, path);
     if (scan.path_too_long) report_path_too_long(scan);
