@@ -20,7 +20,7 @@ enum class TilesetLoadOutcome {
 struct TilesetLoadResult {
     TilesetLoadOutcome outcome;
     char reason[300];   // one or two sentences for the user; empty when loaded or cancelled
-    char file[260];     // the file refused, as the viewer named it; may be empty
+    char file[1040];    // the file refused, as the viewer named it (UTF-8); may be empty
 };
 
 TilesetLoadResult load_succeeded();

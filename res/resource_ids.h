@@ -16,6 +16,9 @@
 #define IDS_LABELS_NOT_SAVED      110
 #define IDS_SAVE_LABELS_QUESTION  111
 #define IDS_CACHE_NOT_STORED      112
+#define IDS_RECENT_MISSING        130
+#define IDS_DROP_NOT_A_TILESET    131
+#define IDS_DROP_SEVERAL          132
 
 /* Commands */
 #define CMD_ABOUT          104
@@ -23,6 +26,9 @@
 #define CMD_LOAD_TILESET   32771
 #define CMD_SAVE_TILESET   32772
 #define CMD_OPTIONS        32773
+/* File menu: the recent tilesets, 1 to 8, and the separator below them */
+#define CMD_RECENT_FIRST   32900
+#define CMD_RECENT_SEPARATOR 32908
 
 /* Controls */
 #define INPUT_EDIT_ID      256

@@ -15,7 +15,7 @@
 constexpr uint32_t WM_TILE_LOADED = 0x0400 + 16;
 constexpr int TILE_PRIORITY_HIGH = 1;
 constexpr int TILE_PRIORITY_NORMAL = 2;
-constexpr size_t TILE_PATH_CAPACITY = 272;
+constexpr size_t TILE_PATH_CAPACITY = 4 * 272;   // UTF-8
 
 // Loader threads at most, whatever the processor count.
 constexpr int32_t MAX_TILE_LOADERS = 8;

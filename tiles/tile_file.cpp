@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 // Per thread: the loader and, in tests and benchmarks, the main thread decode side by side.
@@ -22,10 +23,23 @@ bool reserve_tile_buffer(size_t bytes) {
     tile_buffer_capacity = capacity;
     return true;
 }
+// `path` (UTF-8) for the wide-character file functions.
+std::wstring wide_path(const char* path) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path, -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length) - 1);
+    return wide;
+}
 }  // namespace
 
+std::FILE* open_tile_file_stream(const char* path) {
+    return _wfopen(wide_path(path).c_str(), L"rb");
+}
+
 TileFileRead read_tile_file(const char* path, const uint8_t*& bytes, size_t& size) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return TileFileRead::FAILED;
     TileFileRead result = TileFileRead::FAILED;

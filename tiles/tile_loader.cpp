@@ -129,7 +129,8 @@ int decode_tile_with(TileRequest* request, JpegDecoder& decoder) {
     JpegFileStream* stream = new (std::nothrow) JpegFileStream();
     if (stream == nullptr) return 0;
     int produced = 0;
-    if (stream->open(request->path)) produced = decode_from_stream(request, *stream, decoder);
+    stream->file = open_tile_file_stream(request->path);
+    if (stream->file != nullptr) produced = decode_from_stream(request, *stream, decoder);
     delete stream;
     return produced;
 }
