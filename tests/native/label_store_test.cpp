@@ -164,4 +164,13 @@ TEST(LabelStore, WritingKeepsEveryOtherLineAndRewritesKeysWhereTheyStand) {
               "Label1Len=1\r\n");
 }
 
+TEST(LabelStore, SavingLabelsKeepsTheOverviewKeysByteForByte) {
+    const std::string overview_lines = "OverviewCount=2\r\nOverview1Dir=earth\\overview1\r\n"
+                                       "overview2dir = earth\\overview2\r\n";
+    const std::string before = "[Terrava 1.0]\r\nTileSizeX=256\r\n" + overview_lines + "LabelCount=0\r\n";
+    const std::string after = write_stored_labels(before, {{5, 6, "x"}});
+    EXPECT_NE(after.find("TileSizeX=256\r\n" + overview_lines), std::string::npos)
+        << "expected the overview lines unchanged after a label save, got:\n" << after;
+}
+
 }  // namespace
