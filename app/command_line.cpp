@@ -20,17 +20,21 @@ void store_path(const char* text, size_t begin, size_t end, char* path, size_t c
     if (length >= capacity) {
         path[0] = '\0';
         scan.path_too_long = true;
+        scan.dropped_path = text + begin;
+        scan.dropped_length = length;
         return;
     }
     std::memcpy(path, text + begin, length);
     path[length] = '\0';
     scan.path_too_long = false;
+    scan.dropped_path = nullptr;
+    scan.dropped_length = 0;
 }
 
 }  // namespace
 
 CommandLineScan scan_command_line(const char* tail, char* path, size_t path_capacity) {
-    CommandLineScan scan = {false, false};
+    CommandLineScan scan = {false, false, nullptr, 0};
     path[0] = '\0';
     if (tail == nullptr) return scan;
 

@@ -8,6 +8,8 @@
 struct CommandLineScan {
     bool maximise;           // -M or /M appeared in text that was not taken as a path
     bool path_too_long;      // the last path found did not fit the buffer and was dropped
+    const char* dropped_path;   // that path, in the tail (not NUL-terminated), when dropped
+    size_t dropped_length;      // and its length
 };
 
 // Scans `tail` (may be null). The last path found is written NUL-terminated into `path`

@@ -50,9 +50,16 @@ int32_t highest_label_number(const ProfileSection& section) {
     return highest;
 }
 
+// The value of a skipped label's key as the file holds it; a missing one as the value that
+// reads the same.
+std::string raw_value(const ProfileLine* line, const char* missing) {
+    return line != nullptr && line->has_value ? std::string(line->value) : std::string(missing);
+}
+
 }  // namespace
 
-std::vector<StoredLabel> read_stored_labels(std::string_view file) {
+std::vector<StoredLabel> read_stored_labels(std::string_view file,
+                                            std::vector<SkippedLabel>* skipped) {
     const std::vector<ProfileLine> lines = split_profile_lines(file);
     const ProfileSection section(lines, LABEL_SECTION);
     std::vector<StoredLabel> labels;
@@ -60,12 +67,21 @@ std::vector<StoredLabel> read_stored_labels(std::string_view file) {
     int32_t count = profile_int(section.find("labelcount"), 0);
     count = std::min({count, highest_label_number(section), MAX_STORED_LABELS});
     for (int32_t n = 1; n <= count; ++n) {
-        const int32_t length = profile_int(section.find(folded_key(FIELD_LEN, n)), MISSING_LABEL_LENGTH);
-        // Len 0 drops the label; a negative or absurd Len is damage and sizes nothing.
-        if (length <= 0 || length > MAX_STORED_LABEL_LENGTH) continue;
-        const std::string_view text = profile_string(section.find(folded_key(FIELD_TEXT, n)), "");
-        labels.push_back({profile_int(section.find(folded_key(FIELD_X, n)), 0),
-                          profile_int(section.find(folded_key(FIELD_Y, n)), 0),
+        const ProfileLine* len_line = section.find(folded_key(FIELD_LEN, n));
+        const ProfileLine* x_line = section.find(folded_key(FIELD_X, n));
+        const ProfileLine* y_line = section.find(folded_key(FIELD_Y, n));
+        const ProfileLine* text_line = section.find(folded_key(FIELD_TEXT, n));
+        const int32_t length = profile_int(len_line, MISSING_LABEL_LENGTH);
+        if (length == 0) continue;   // Len 0 drops the label
+        // A negative or absurd Len is damage and sizes nothing; the label is kept for the save.
+        if (length < 0 || length > MAX_STORED_LABEL_LENGTH) {
+            if (skipped != nullptr)
+                skipped->push_back(SkippedLabel{{raw_value(x_line, "0"), raw_value(y_line, "0"),
+                                                 raw_value(len_line, ""), raw_value(text_line, "")}});
+            continue;
+        }
+        const std::string_view text = profile_string(text_line, "");
+        labels.push_back({profile_int(x_line, 0), profile_int(y_line, 0),
                           std::string(text.substr(0, static_cast<size_t>(length)))});
     }
     return labels;
@@ -95,9 +111,10 @@ std::string store_label_text(std::string_view text) {
     return quoted;
 }
 
-std::string write_stored_labels(std::string_view file, const std::vector<LabelToStore>& labels) {
+std::string write_stored_labels(std::string_view file, const std::vector<LabelToStore>& labels,
+                                const std::vector<SkippedLabel>& skipped) {
     std::vector<ProfileEntry> entries;
-    entries.reserve(labels.size() * FIELD_COUNT + 1);
+    entries.reserve((labels.size() + skipped.size()) * FIELD_COUNT + 1);
     int32_t number = 0;
     for (const LabelToStore& label : labels) {
         ++number;
@@ -107,6 +124,11 @@ std::string write_stored_labels(std::string_view file, const std::vector<LabelTo
                                                  std::to_string(text.size()), store_label_text(text)};
         for (int field = 0; field < FIELD_COUNT; ++field)
             entries.push_back({key_name(static_cast<LabelField>(field), number), values[field]});
+    }
+    for (const SkippedLabel& label : skipped) {
+        ++number;
+        for (int field = 0; field < FIELD_COUNT; ++field)
+            entries.push_back({key_name(static_cast<LabelField>(field), number), label.values[field]});
     }
     entries.push_back({"LabelCount", std::to_string(number)});
     return write_profile_entries(file, LABEL_SECTION, entries);

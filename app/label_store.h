@@ -20,10 +20,19 @@ struct StoredLabel {
     std::string text;
 };
 
+// A label of the file that is not loaded because its Len is negative or above
+// MAX_STORED_LABEL_LENGTH: the values of its X, Y, Len and Text keys as the file holds them
+// (a missing X, Y or Text as the value that means the same), so a save can keep it.
+struct SkippedLabel {
+    std::string values[4];
+};
+
 // The labels of `file` in file order (label 1 first). LabelCount bounds them, and so does the
 // highest label number that has any key: a damaged count creates nothing past the real keys,
-// while a number without keys below that still gives an empty label at (0, 0).
-std::vector<StoredLabel> read_stored_labels(std::string_view file);
+// while a number without keys below that still gives an empty label at (0, 0). Labels whose
+// Len is out of range go to `skipped` (when given), in file order.
+std::vector<StoredLabel> read_stored_labels(std::string_view file,
+                                            std::vector<SkippedLabel>* skipped = nullptr);
 
 // A label as the writer takes it.
 struct LabelToStore {
@@ -32,10 +41,13 @@ struct LabelToStore {
     const char* text;
 };
 
-// `file` with the labels written as labels 1..n (Label%dX, Y, Len, Text) and LabelCount = n:
-// existing keys are rewritten where they stand, new ones go after the section's last line, a
-// missing section is added at the end. Texts are stored on one line (see store_label_text).
-std::string write_stored_labels(std::string_view file, const std::vector<LabelToStore>& labels);
+// `file` with the labels written as labels 1..n (Label%dX, Y, Len, Text), the skipped labels
+// after them as n+1..n+s with their values unchanged, and LabelCount = n + s: existing keys
+// are rewritten where they stand, new ones go after the section's last line, a missing
+// section is added at the end. Texts are stored on one line (see store_label_text). Loading
+// the result gives the labels in the same order and skips the same labels again.
+std::string write_stored_labels(std::string_view file, const std::vector<LabelToStore>& labels,
+                                const std::vector<SkippedLabel>& skipped = {});
 
 // Replaces each CR LF, lone CR and lone LF of the NUL-terminated `text` by one space, in
 // place; returns the new length. Label texts are single lines, in memory and in the file.

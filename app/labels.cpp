@@ -4,12 +4,17 @@
 // the dialog turns line breaks, typed or pasted, into spaces.
 #include "app/labels.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <vector>
 
+#include "app/label_index.h"
 #include "app/label_math.h"
 #include "app/label_store.h"
 #include "app/main_window.h"
+#include "app/pane_stacking.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
 #include "res/resource_ids.h"
@@ -33,6 +38,47 @@ void draw_label(HDC dc, const Label& label) {
         TextOutA(dc, sx + offset.dx, sy + offset.dy, label.text, length);
     SetTextColor(dc, RGB(255, 255, 255));
     TextOutA(dc, sx + LABEL_TEXT_OFFSET.dx, sy + LABEL_TEXT_OFFSET.dy, label.text, length);
+}
+
+// The spatial index of the labels and the records it was built from, in list order; rebuilt
+// at the first draw after the list changed (note_labels_changed), or when its head is not the
+// head the index was built from.
+LabelIndex label_index;
+std::vector<const Label*> indexed_labels;
+const Label* indexed_head = nullptr;
+int64_t longest_label = 0;
+bool label_index_current = false;
+
+// Brings the index up to date; false when it cannot be built (no memory), and the caller
+// then walks the list.
+bool index_labels() {
+    if (label_index_current && indexed_head == tileset.labels) return true;
+    try {
+        std::vector<IndexedPoint> points;
+        indexed_labels.clear();
+        longest_label = 0;
+        for (const Label* label = tileset.labels; label != nullptr; label = label->next) {
+            points.push_back({label->x, label->y, static_cast<uint32_t>(indexed_labels.size())});
+            indexed_labels.push_back(label);
+            longest_label = std::max<int64_t>(longest_label, static_cast<int64_t>(std::strlen(label->text)));
+        }
+        label_index.build(std::move(points));
+    } catch (const std::bad_alloc&) {
+        label_index.clear();
+        indexed_labels.clear();
+        return false;
+    }
+    indexed_head = tileset.labels;
+    label_index_current = true;
+    return true;
+}
+
+// Every label within the drawing margin, as the list runs.
+void draw_every_label(HDC dc, int32_t width, int32_t height) {
+    for (const Label* label = tileset.labels; label != nullptr; label = label->next)
+        if (label->text[0] != '\0' &&
+            label_in_drawing_margin(label->x, label->y, scroll_x, scroll_y, width, height))
+            draw_label(dc, *label);
 }
 
 Label* selected_label(HWND list) {
@@ -88,12 +134,32 @@ void draw_label_overlay(HDC dc, const RECT& rectangle) {
     SetTextAlign(dc, TA_CENTER);
     const int32_t width = rectangle.right;
     const int32_t height = rectangle.bottom;
-    // An empty text draws nothing: skipping it spares nine calls per gap label of a file.
-    for (const Label* label = tileset.labels; label != nullptr; label = label->next)
-        if (label->text[0] != '\0' &&
-            label_in_drawing_margin(label->x, label->y, scroll_x, scroll_y, width, height))
-            draw_label(dc, *label);
+    if (!index_labels()) {
+        draw_every_label(dc, width, height);
+        return;
+    }
+    TEXTMETRICA font;
+    if (!GetTextMetricsA(dc, &font)) {
+        draw_every_label(dc, width, height);
+        return;
+    }
+    const int32_t char_width = font.tmMaxCharWidth + font.tmOverhang;
+    const OpenWorldRect near_view = label_drawing_area(
+        scroll_x, scroll_y, width, height, label_reach(longest_label, char_width, font.tmHeight));
+    // Found in list order, so later labels are still drawn over earlier ones.
+    for (const uint32_t ordinal : label_index.query(near_view)) {
+        const Label& label = *indexed_labels[ordinal];
+        const size_t length = std::strlen(label.text);
+        if (length == 0) continue;   // an empty text draws nothing
+        const OpenWorldRect own = label_drawing_area(
+            scroll_x, scroll_y, width, height,
+            label_reach(static_cast<int64_t>(length), char_width, font.tmHeight));
+        if (own.left < label.x && label.x < own.right && own.top < label.y && label.y < own.bottom)
+            draw_label(dc, label);
+    }
 }
+
+void note_labels_changed() { label_index_current = false; }
 
 void on_add_label(HWND window, LPARAM click_point) {
     const int32_t click_x = LOWORD(click_point);   // unsigned 16-bit, as the message carries it
@@ -117,6 +183,7 @@ void on_add_label(HWND window, LPARAM click_point) {
         tileset.labels = label;
         input_text = nullptr;
         labels_unsaved = 1;
+        note_labels_changed();
     }
     InvalidateRect(window, nullptr, FALSE);
 }
@@ -174,9 +241,14 @@ INT_PTR CALLBACK text_input_dialog_proc(HWND dialog, UINT message, WPARAM wparam
 void toggle_label_list(HWND parent) {
     if (label_list_open) {
         HWND closing = label_list;
+        const bool had_focus = GetFocus() == closing;
         label_list_open = 0;
         label_list = nullptr;
         DestroyWindow(closing);
+        // The keys go back to the map; Wine raises the main window over its panes as the
+        // focus comes back, without an activation to say so.
+        if (had_focus) SetFocus(parent);
+        watch_status_panes(parent);
         return;
     }
     RECT client = {0, 0, 0, 0};
@@ -203,6 +275,7 @@ void toggle_label_list(HWND parent) {
     ShowWindow(list, SW_SHOW);
     SetFocus(list);
     label_list_open = 1;
+    watch_status_panes(parent);
 }
 
 LRESULT CALLBACK label_list_proc(HWND list, UINT message, WPARAM wparam, LPARAM lparam) {

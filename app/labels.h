@@ -16,7 +16,10 @@ extern WNDPROC label_list_base_proc;    // the list box's own procedure
 extern const char* input_caption;
 extern char* input_text;
 
+// Draws the labels whose text can reach the view, from a spatial index of the label points.
 void draw_label_overlay(HDC dc, const RECT& rectangle);
+// Every change of the label list (a record added or freed) calls this before the next draw.
+void note_labels_changed();
 void on_add_label(HWND window, LPARAM click_point);
 void on_toggle_labels_visible(HWND window);
 INT_PTR CALLBACK text_input_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

@@ -3,6 +3,8 @@
 // command) and the message loop.
 #include "app/main_window.h"
 
+#include <cstdio>
+
 #include "app/command_line.h"
 #include "app/dialogs.h"
 #include "app/labels.h"
@@ -73,6 +75,15 @@ void open_tileset(HWND window, const char* file_name) {
 }
 
 void command_load_tileset(HWND window) { open_tileset(window, nullptr); }
+
+// A command-line path too long to open: the message names its beginning.
+void report_path_too_long(const CommandLineScan& scan) {
+    TilesetLoadResult result = load_refused_path_too_long(scan.dropped_length, FILE_PATH_CAPACITY - 1);
+    std::snprintf(result.file, sizeof result.file, "%.60s...", scan.dropped_path);
+    char text[sizeof result.file + sizeof result.reason + 40];
+    format_load_failure(result, text, sizeof text);
+    report_to_user(main_window, text, window_title, MB_OK | MB_ICONWARNING);
+}
 
 void command_save_tileset(HWND window) {
     if (tileset.loaded) save_labels_or_report(window);
@@ -162,6 +173,7 @@ void parse_command_line(const char* command_line_tail) {
     const CommandLineScan scan = scan_command_line(command_line_tail, path, sizeof path);
     if (scan.maximise) ShowWindow(main_window, SW_SHOWMAXIMIZED);
     if (path[0] != '\0') open_tileset(main_window, path);
+    if (scan.path_too_long) report_path_too_long(scan);
 }
 
 void update_status_panes() {
@@ -197,7 +209,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_HSCROLL: on_scroll_request(window, SB_HORZ, wparam); return 0;
     case WM_VSCROLL: on_scroll_request(window, SB_VERT, wparam); return 0;
     case WM_MOUSEMOVE: on_mouse_move(window); return 0;
-    case WM_LBUTTONDOWN: on_drag_begin(window); return 0;
+    case WM_LBUTTONDOWN: on_drag_begin(window, lparam); return 0;
     case WM_LBUTTONUP: on_drag_end(); return 0;
     case WM_CAPTURECHANGED: on_capture_lost(); return 0;
     case WM_RBUTTONUP: on_add_label(window, lparam); return 0;

@@ -49,6 +49,12 @@ void on_main_window_activate(HWND window, WPARAM wparam) {
     SetTimer(window, PANE_WATCH_TIMER, PANE_WATCH_INTERVAL_MS, nullptr);
 }
 
+void watch_status_panes(HWND window) {
+    raise_status_panes();
+    pane_watch_ticks_left = PANE_WATCH_TICKS;
+    SetTimer(window, PANE_WATCH_TIMER, PANE_WATCH_INTERVAL_MS, nullptr);
+}
+
 void on_pane_watch_tick(HWND window) {
     if (main_window_over_a_pane()) raise_status_panes();
     if (--pane_watch_ticks_left <= 0) KillTimer(window, PANE_WATCH_TIMER);

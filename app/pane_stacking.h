@@ -13,6 +13,11 @@ void raise_status_panes();
 // WM_ACTIVATE of the main window: an activation starts the watch, a deactivation ends it.
 void on_main_window_activate(HWND window, WPARAM wparam);
 
+// Raises the panes now and watches them for a second, as after an activation: for focus
+// changes inside the main window (the label list box closing) that Wine follows by raising
+// the main window without a WM_ACTIVATE.
+void watch_status_panes(HWND window);
+
 // WM_TIMER with PANE_WATCH_TIMER: raises the panes if the main window has come over one.
 void on_pane_watch_tick(HWND window);
 

@@ -32,6 +32,10 @@ BOOL(WINAPI* replace_tileset_file)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
 
 namespace {
 
+// The labels of the open tileset file that were not loaded (a Len out of range), kept so that
+// a save writes their keys back instead of over them. Main thread; replaced by each label load.
+std::vector<SkippedLabel> skipped_labels;
+
 // Runs the open-file dialog; false when the user cancels or the dialog fails.
 bool ask_for_tileset_file(HWND owner, char* file_name) {
     OPENFILENAMEA dialog;
@@ -71,35 +75,20 @@ struct GeometryKey {
     int32_t* value;
 };
 
-// The keys of the tileset file's section, looked up in one copy of its text; a file in UTF-16
-// (which that parsing does not read) is asked through the profile functions instead.
+// The keys of the tileset file's section, looked up in one copy of its text.
 class TilesetKeys {
 public:
-    TilesetKeys(const char* file, const std::string& text)
-        : file_(file),
-          through_profile_(is_utf16_text(text)),
-          lines_(through_profile_ ? std::vector<ProfileLine>() : split_profile_lines(text)),
-          section_(lines_, TILESET_SECTION) {}
+    explicit TilesetKeys(const std::string& text)
+        : lines_(split_profile_lines(text)), section_(lines_, TILESET_SECTION) {}
 
     // The section exists and holds at least one key.
-    bool has_keys() const {
-        if (!through_profile_) return section_.found() && !section_.entries().empty();
-        char names[4] = "";
-        return GetPrivateProfileStringA(TILESET_SECTION, nullptr, "", names, sizeof names,
-                                        file_) > 0;
-    }
+    bool has_keys() const { return section_.found() && !section_.entries().empty(); }
     int32_t read_int(const char* key, int32_t fallback) const {
-        if (!through_profile_) return profile_int(section_.find(fold_profile_name(key)), fallback);
-        return static_cast<int32_t>(GetPrivateProfileIntA(TILESET_SECTION, key, fallback, file_));
+        return profile_int(section_.find(fold_profile_name(key)), fallback);
     }
     // The value with "" as the default, cut to capacity - 1 characters as a buffer of that
     // size would take it.
     void read_string(const char* key, char* value, size_t capacity) const {
-        if (through_profile_) {
-            GetPrivateProfileStringA(TILESET_SECTION, key, "", value, static_cast<DWORD>(capacity),
-                                     file_);
-            return;
-        }
         const std::string_view text = profile_string(section_.find(fold_profile_name(key)), "");
         const size_t length = std::min(text.size(), capacity - 1);
         std::memcpy(value, text.data(), length);
@@ -112,8 +101,6 @@ public:
     }
 
 private:
-    const char* file_;
-    bool through_profile_;
     std::vector<ProfileLine> lines_;
     ProfileSection section_;
 };
@@ -154,6 +141,7 @@ OverviewLevels read_overviews(const char* file, const TileGeometry& geometry, co
 }
 
 TilesetLoadResult refuse_unreadable(DWORD error) {
+    if (error == ERROR_FILE_TOO_LARGE) return load_refused_too_large(LARGEST_TILESET_FILE >> 20);
     char reason[200] = "";
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                    reason, sizeof reason, nullptr);
@@ -169,7 +157,10 @@ TilesetLoadResult read_tileset_file(const char* file, TilesetFileContent& conten
     try {
         const DWORD error = read_whole_file(file, content.text);
         if (error != 0) return refuse_unreadable(error);
-        const TilesetKeys keys(file, content.text);
+        // UTF-16 would need every key read and every line rewritten in its encoding, and its
+        // names may hold characters the viewer cannot use: such a file is refused whole.
+        if (is_utf16_text(content.text)) return load_refused_utf16();
+        const TilesetKeys keys(content.text);
         if (!keys.has_keys()) return load_refused_not_a_tileset();
 
         TileGeometry& geometry = content.geometry;
@@ -177,14 +168,19 @@ TilesetLoadResult read_tileset_file(const char* file, TilesetFileContent& conten
                                              {"TileSizeY", &geometry.tile_height},
                                              {"TileCountX", &geometry.tile_columns},
                                              {"TileCountY", &geometry.tile_rows}};
-        for (const GeometryKey& key : geometry_keys) {
+        char texts[4][48];
+        const char* spelled[4];
+        for (int i = 0; i < 4; ++i) {
+            const GeometryKey& key = geometry_keys[i];
             *key.value = keys.read_int(key.name, -1);
             if (*key.value == -1)
                 return load_refused_geometry_key(key.name, keys.key_present(key.name));
+            keys.read_string(key.name, texts[i], sizeof texts[i]);
+            spelled[i] = texts[i];
         }
         // Sizes and counts divide and multiply everywhere in the viewer: reject what they
         // cannot take.
-        const TilesetLoadResult geometry_check = check_geometry(geometry);
+        const TilesetLoadResult geometry_check = check_geometry(geometry, spelled);
         if (geometry_check.outcome != TilesetLoadOutcome::LOADED) return geometry_check;
 
         content.cache_limit = keys.read_int("MaxCache", DEFAULT_CACHE_LIMIT);
@@ -247,6 +243,7 @@ DWORD rewrite_tileset_file(const char* file,
 }  // namespace
 
 void free_label(Label* label) {
+    note_labels_changed();
     std::free(label->text);
     std::free(label);
 }
@@ -259,6 +256,7 @@ void free_all_labels() {
         label = next;
     }
     tileset.labels = nullptr;
+    note_labels_changed();
 }
 
 TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
@@ -269,7 +267,9 @@ TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
         return load_cancelled();
     }
     TilesetFileContent content;
-    TilesetLoadResult result = read_tileset_file(chosen, content);
+    TilesetLoadResult result = path_has_unusable_characters(chosen)
+                                   ? load_refused_unusable_name()
+                                   : read_tileset_file(chosen, content);
     // The question about unsaved labels comes only for a file that can replace them; its
     // Cancel, or a save that failed, leaves everything as it was. A save there may have
     // rewritten this very file, whose labels are then read again.
@@ -301,6 +301,7 @@ TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
     tileset.cache_limit = content.cache_limit;
     std::memcpy(tileset.file_path, chosen, sizeof chosen);
     tileset.loaded = 1;
+    remove_stale_temporary(tileset.file_path);   // left by a save that did not finish
     // The loader can start on the view while the rest of the load runs.
     queue_tiles_in_view();
 
@@ -326,8 +327,9 @@ void load_labels_from_text(const std::string& content) {
     free_all_labels();
     labels_unsaved = 0;
     std::vector<StoredLabel> stored;
+    skipped_labels.clear();
     try {
-        stored = read_stored_labels(content);
+        stored = read_stored_labels(content, &skipped_labels);
     } catch (const std::bad_alloc&) {
         return;   // labels that do not fit in memory are not loaded; the file keeps them
     }
@@ -339,6 +341,7 @@ void load_labels_from_text(const std::string& content) {
         if (tileset.labels != nullptr) tileset.labels->prev = label;
         tileset.labels = label;
     }
+    note_labels_changed();
 }
 
 DWORD save_labels(const char* file) {
@@ -346,7 +349,7 @@ DWORD save_labels(const char* file) {
         std::vector<LabelToStore> labels;
         for (const Label* label = tileset.labels; label != nullptr; label = label->next)
             labels.push_back({label->x, label->y, label->text});
-        return write_stored_labels(content, labels);
+        return write_stored_labels(content, labels, skipped_labels);
     });
     if (error == 0) labels_unsaved = 0;
     return error;

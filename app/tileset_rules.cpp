@@ -91,6 +91,67 @@ TilesetLoadResult check_geometry(const TileGeometry& g) {
     return load_succeeded();
 }
 
+namespace {
+
+// Optionally signed decimal digits, as a person writes a whole number.
+bool is_whole_number(const char* text) {
+    if (*text == '+' || *text == '-') ++text;
+    if (*text == '\0') return false;
+    for (; *text != '\0'; ++text)
+        if (*text < '0' || *text > '9') return false;
+    return true;
+}
+
+}  // namespace
+
+TilesetLoadResult check_geometry(const TileGeometry& g, const char* const texts[4]) {
+    static const char* const KEYS[4] = {"TileSizeX", "TileSizeY", "TileCountX", "TileCountY"};
+    int key = -1;
+    switch (find_geometry_problem(g)) {
+    case GeometryProblem::WIDTH_NOT_POSITIVE: key = 0; break;
+    case GeometryProblem::HEIGHT_NOT_POSITIVE: key = 1; break;
+    case GeometryProblem::COLUMNS_NOT_POSITIVE: key = 2; break;
+    case GeometryProblem::ROWS_NOT_POSITIVE: key = 3; break;
+    default: break;
+    }
+    if (key < 0 || is_whole_number(texts[key])) return check_geometry(g);
+    return make_result(TilesetLoadOutcome::KEY_OUT_OF_RANGE,
+                       "%s is \"%.40s\", which is not a number; it must be a whole number, 1 or more.",
+                       KEYS[key], texts[key]);
+}
+
+TilesetLoadResult load_refused_too_large(unsigned limit_mb) {
+    return make_result(TilesetLoadOutcome::UNREADABLE,
+                       "The file is too large to be a tileset file: a tileset file is at most "
+                       "%u MB.",
+                       limit_mb);
+}
+
+TilesetLoadResult load_refused_utf16() {
+    return make_result(TilesetLoadOutcome::NOT_A_TILESET,
+                       "The file is saved as UTF-16 (Unicode) text, which Terrava does not read. "
+                       "Save it as ANSI or UTF-8 text and open it again.");
+}
+
+TilesetLoadResult load_refused_path_too_long(size_t length, size_t limit) {
+    return make_result(TilesetLoadOutcome::UNREADABLE,
+                       "The path is %u characters long; Terrava opens paths of at most %u "
+                       "characters.",
+                       static_cast<unsigned>(length), static_cast<unsigned>(limit));
+}
+
+TilesetLoadResult load_refused_unusable_name() {
+    return make_result(TilesetLoadOutcome::UNREADABLE,
+                       "The path holds characters that Terrava cannot use (shown as ?). Rename "
+                       "the file or its folders with letters of the system's language, or move "
+                       "the file.");
+}
+
+bool path_has_unusable_characters(const char* path) {
+    if (std::strncmp(path, "\\\\?\\", 4) == 0) path += 4;
+    return std::strchr(path, '?') != nullptr;
+}
+
 TilesetLoadResult load_refused_tile_dir_too_long(size_t limit) {
     return make_result(TilesetLoadOutcome::KEY_OUT_OF_RANGE,
                        "TileDir is too long: with the tileset's folder it makes a path of more "

@@ -35,6 +35,21 @@ TilesetLoadResult load_refused_out_of_memory();
 TilesetLoadResult load_refused_geometry_key(const char* key, bool key_present);
 // LOADED when the geometry is usable, else which key (or product of keys) is out of range.
 TilesetLoadResult check_geometry(const TileGeometry& geometry);
+// The same, told with the values as the file spells them (TileSizeX, TileSizeY, TileCountX,
+// TileCountY): a value that is no number is quoted as such rather than as the 0 it reads as.
+TilesetLoadResult check_geometry(const TileGeometry& geometry, const char* const texts[4]);
+// The file is larger than any tileset file (`limit_mb` megabytes).
+TilesetLoadResult load_refused_too_large(unsigned limit_mb);
+// The file is UTF-16 text, which the viewer does not read.
+TilesetLoadResult load_refused_utf16();
+// A path of `length` characters, longer than the `limit` the viewer can open.
+TilesetLoadResult load_refused_path_too_long(size_t length, size_t limit);
+// A path in which the system put "?" for characters its code page lacks.
+TilesetLoadResult load_refused_unusable_name();
+
+// True when `path` holds a "?", which no file name has: the system's stand-in for characters
+// that the program's code page cannot show. A leading "\\?\" is no such character.
+bool path_has_unusable_characters(const char* path);
 // TileDir, joined to the tileset's folder, is longer than `limit` characters.
 TilesetLoadResult load_refused_tile_dir_too_long(size_t limit);
 

@@ -124,3 +124,8 @@ DragStep track_drag_move(DragTrack& track, int32_t x, int32_t y, DragMeasure mea
     if (x == track.anchor_x && y == track.anchor_y) return DragStep{0, 0, false};
     return DragStep{add_saturating(x, -from_x), add_saturating(y, -from_y), true};
 }
+
+DragStep drag_motion_before_begin(int32_t press_x, int32_t press_y, int32_t anchor_x,
+                                  int32_t anchor_y) {
+    return DragStep{add_saturating(anchor_x, -press_x), add_saturating(anchor_y, -press_y), false};
+}

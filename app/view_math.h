@@ -113,3 +113,9 @@ struct DragStep {
 };
 DragTrack begin_drag_track(int32_t anchor_x, int32_t anchor_y);
 DragStep track_drag_move(DragTrack& track, int32_t x, int32_t y, DragMeasure measure);
+
+// The hand's movement between the press at screen point (press_x, press_y) and the moment the
+// drag began, when the cursor was read as the anchor: a busy program may begin the drag after
+// the hand has moved on. No warp: the cursor is already at the anchor.
+DragStep drag_motion_before_begin(int32_t press_x, int32_t press_y, int32_t anchor_x,
+                                  int32_t anchor_y);

@@ -3,8 +3,11 @@
 // cursor and the scroll bars and talks to GDI and the tile cache.
 #include "app/viewport.h"
 
+#include <windowsx.h>
+
 #include "app/labels.h"
 #include "app/main_window.h"
+#include "app/paint_plan.h"
 #include "app/tileset.h"
 #include "app/view_math.h"
 #include "tiles/tile_cache.h"
@@ -150,6 +153,66 @@ void set_scroll_bar(int bar, int max, UINT page, int position) {
     shown = ShownScrollBar{main_window, max, page, position};
 }
 
+// Blits the cached tile of (column, row) with its top-left corner at client (x, y); false
+// when the tile is not cached.
+bool blit_cached_tile(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y) {
+    CachedTile* tile = find_cached_tile(column, row);
+    if (tile == nullptr) return false;
+    SetDIBitsToDevice(dc, x, y, tileset.tile_width, tileset.tile_height, 0, 0, 0,
+                      tileset.tile_height, tile->pixels,
+                      reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
+                      DIB_RGB_COLORS);
+    tile->last_used = GetTickCount();
+    return true;
+}
+
+// Fills the empty cells of one row from client x `left` to `right` with the window colour.
+void fill_empty_cells(HDC dc, int64_t left, int32_t top, int64_t right) {
+    const RECT cells = {static_cast<LONG>(left), top, static_cast<LONG>(right),
+                        top + tileset.tile_height};
+    FillRect(dc, &cells, GetSysColorBrush(COLOR_WINDOW));
+}
+
+// The plan's cells one by one: a cached tile is blitted, a missing one requested; each run of
+// empty cells along a row is filled with one call.
+void draw_cells(HDC dc, const PaintPlan& plan) {
+    for (int32_t row = plan.cells.first_row; row <= plan.cells.last_row; ++row) {
+        const int32_t y = static_cast<int32_t>(cell_top(plan, row, tileset.tile_height));
+        int64_t empty_from = -1;
+        bool in_empty_run = false;
+        int64_t x = cell_left(plan, plan.cells.first_column, tileset.tile_width);
+        for (int32_t column = plan.cells.first_column; column <= plan.cells.last_column;
+             ++column, x += tileset.tile_width) {
+            if (blit_cached_tile(dc, column, row, static_cast<int32_t>(x), y)) {
+                if (in_empty_run) fill_empty_cells(dc, empty_from, y, x);
+                in_empty_run = false;
+                continue;
+            }
+            request_tile(column, row);
+            if (!in_empty_run) empty_from = x;
+            in_empty_run = true;
+        }
+        if (in_empty_run) fill_empty_cells(dc, empty_from, y, x);
+    }
+}
+
+// A view of too many cells: the cached tiles among them, found with one walk of the cache,
+// from its tail so that the first of any two records of a cell is drawn last.
+void draw_cached_cells(HDC dc, const PaintPlan& plan) {
+    CachedTile* tail = tile_cache;
+    while (tail != nullptr && tail->next != nullptr) tail = tail->next;
+    for (CachedTile* tile = tail; tile != nullptr; tile = tile->prev) {
+        if (!plan.cells.holds(tile->column, tile->row)) continue;
+        SetDIBitsToDevice(dc, static_cast<int32_t>(cell_left(plan, tile->column, tileset.tile_width)),
+                          static_cast<int32_t>(cell_top(plan, tile->row, tileset.tile_height)),
+                          tileset.tile_width, tileset.tile_height, 0, 0, 0, tileset.tile_height,
+                          tile->pixels,
+                          reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
+                          DIB_RGB_COLORS);
+        tile->last_used = GetTickCount();
+    }
+}
+
 }  // namespace
 
 void clamp_scroll(int32_t width, int32_t height) {
@@ -172,7 +235,11 @@ void forget_shown_scroll_bars() {
 
 void queue_tiles_in_view() {
     if (!tileset.loaded) return;
-    const CellRange cells = cells_in_view(client_rect_of(main_window));
+    const RECT client = client_rect_of(main_window);
+    const PaintPlan plan = plan_paint(scroll_x, scroll_y, client.right, client.bottom,
+                                      current_geometry());
+    if (plan.mode == PaintMode::MOSAIC_IN_BULK) return;   // a paint requests none of them
+    const CellRange& cells = plan.cells;
     for (int32_t row = cells.first_row; row <= cells.last_row; ++row)
         for (int32_t column = cells.first_column; column <= cells.last_column; ++column)
             if (find_cached_tile(column, row) == nullptr) request_tile(column, row);
@@ -244,12 +311,23 @@ void on_scroll_request(HWND window, int bar, WPARAM request) {
     InvalidateRect(window, nullptr, FALSE);
 }
 
-void on_drag_begin(HWND window) {
+void on_drag_begin(HWND window, LPARAM press) {
     GetCursorPos(&drag_anchor);
     drag_track = begin_drag_track(drag_anchor.x, drag_anchor.y);
     dragging = 1;
     SetCapture(window);
     confine_cursor_for_drag();
+    // A busy program may read the cursor well after the press: the hand's moves since then
+    // belong to the drag and move the view at once.
+    POINT press_point = {GET_X_LPARAM(press), GET_Y_LPARAM(press)};
+    ClientToScreen(window, &press_point);
+    const DragStep early =
+        drag_motion_before_begin(press_point.x, press_point.y, drag_anchor.x, drag_anchor.y);
+    if (early.dx == 0 && early.dy == 0) return;
+    scroll_x = add_saturating(scroll_x, -early.dx);
+    scroll_y = add_saturating(scroll_y, -early.dy);
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateWindow(window);
 }
 
 void on_drag_move(HWND window) {
@@ -288,41 +366,23 @@ void paint_view(HDC dc, const RECT& client) {
         DrawTextA(dc, "No tileset loaded", 17, &text_rect, DT_CENTER);
         return;
     }
-    const GridStart columns = grid_start(scroll_x, tileset.tile_width);
-    const GridStart rows = grid_start(scroll_y, tileset.tile_height);
-    // Past the map's left or top edge (during a drag) the grid starts inside the client area;
-    // the strip before it would otherwise keep whatever was drawn there last.
+    const PaintPlan plan = plan_paint(scroll_x, scroll_y, client.right, client.bottom,
+                                      current_geometry());
     const HBRUSH window_brush = GetSysColorBrush(COLOR_WINDOW);
-    if (columns.first_offset > 0) {
-        const RECT left_strip = {0, 0, columns.first_offset, client.bottom};
-        FillRect(dc, &left_strip, window_brush);
+    for (int i = 0; i < plan.fill_count; ++i) {
+        const RECT area = {plan.fills[i].left, plan.fills[i].top, plan.fills[i].right,
+                           plan.fills[i].bottom};
+        FillRect(dc, &area, window_brush);
     }
-    if (rows.first_offset > 0) {
-        const RECT top_strip = {0, 0, client.right, rows.first_offset};
-        FillRect(dc, &top_strip, window_brush);
-    }
-    int32_t row = rows.first_index;
-    for (int32_t y = rows.first_offset; y < client.bottom; y += tileset.tile_height, ++row) {
-        int32_t column = columns.first_index;
-        for (int32_t x = columns.first_offset; x < client.right; x += tileset.tile_width, ++column)
-            draw_tile_cell(dc, column, row, x, y);
-    }
+    if (plan.mode == PaintMode::MOSAIC_IN_BULK) draw_cached_cells(dc, plan);
+    else draw_cells(dc, plan);
     draw_label_overlay(dc, client);
 }
 
 void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y) {
-    CachedTile* tile = find_cached_tile(column, row);
-    if (tile != nullptr) {
-        SetDIBitsToDevice(dc, x, y, tileset.tile_width, tileset.tile_height, 0, 0, 0,
-                          tileset.tile_height, tile->pixels,
-                          reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
-                          DIB_RGB_COLORS);
-        tile->last_used = GetTickCount();
-        return;
-    }
+    if (blit_cached_tile(dc, column, row, x, y)) return;
     request_tile(column, row);
-    RECT cell = {x, y, x + tileset.tile_width, y + tileset.tile_height};
-    FillRect(dc, &cell, GetSysColorBrush(COLOR_WINDOW));
+    fill_empty_cells(dc, x, y, x + tileset.tile_width);
 }
 
 LRESULT on_tile_loaded(CachedTile* tile, uint32_t generation) {

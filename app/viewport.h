@@ -27,8 +27,8 @@ void clamp_scroll(int32_t width, int32_t height);
 void update_scroll_bars();
 // Makes the next update_scroll_bars set both bars whatever they show.
 void forget_shown_scroll_bars();
-// Queues every visible cell whose tile is not cached (as a paint would, without drawing), so
-// a tileset load starts the loader before its remaining work and the first paint.
+// Queues the cells a paint would request whose tile is not cached (as a paint would, without
+// drawing), so a tileset load starts the loader before its remaining work and the first paint.
 void queue_tiles_in_view();
 void paint_view(HDC dc, const RECT& client);
 void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y);
@@ -39,7 +39,8 @@ void on_paint(HWND window);
 void on_navigation_key_down(HWND window, WPARAM key);   // arrows, modifiers and the key tail
 void on_key_up(WPARAM key);
 void on_scroll_request(HWND window, int bar, WPARAM request);
-void on_drag_begin(HWND window);
+// WM_LBUTTONDOWN; `press` is the message's lParam (the press's client point).
+void on_drag_begin(HWND window, LPARAM press);
 void on_drag_move(HWND window);
 void on_drag_end();
 // Another window took the mouse (a dialog opened mid-drag): the drag is over.

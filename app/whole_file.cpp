@@ -56,7 +56,51 @@ void folder_of(const char* path, char* folder, size_t capacity) {
     folder[length] = '\0';
 }
 
+// The access rights (DACL) of `file` in self-relative form, or empty.
+std::string access_rights_of(const char* file) {
+    DWORD needed = 0;
+    GetFileSecurityA(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    if (needed == 0) return std::string();
+    std::string descriptor(needed, '\0');
+    if (!GetFileSecurityA(file, DACL_SECURITY_INFORMATION, &descriptor[0], needed, &needed))
+        return std::string();
+    descriptor.resize(needed);
+    return descriptor;
+}
+
+// Gives `to` the attributes (hidden, system, archive, not indexed) and the access rights of
+// `from`, so that a replaced file keeps who may read and write it. Rights that `to` already
+// has as created are not set again: under Wine a descriptor does not carry the Unix mode
+// bits, and setting one would widen them.
+void copy_protection(const char* from, const char* to) {
+    const DWORD attributes = GetFileAttributesA(from);
+    constexpr DWORD KEPT = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
+                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & KEPT) != 0)
+        SetFileAttributesA(to, attributes & KEPT);
+    try {
+        std::string rights = access_rights_of(from);
+        if (!rights.empty() && rights != access_rights_of(to))
+            SetFileSecurityA(to, DACL_SECURITY_INFORMATION, &rights[0]);
+    } catch (const std::bad_alloc&) {
+    }
+}
+
 }  // namespace
+
+bool temporary_path_for(const char* path, char* temporary, size_t capacity) {
+    const size_t length = std::strlen(path);
+    const size_t suffix = std::strlen(TEMPORARY_SUFFIX);
+    if (length + suffix >= capacity) return false;
+    std::memcpy(temporary, path, length);
+    std::memcpy(temporary + length, TEMPORARY_SUFFIX, suffix + 1);
+    return true;
+}
+
+void remove_stale_temporary(const char* path) {
+    char temporary[MAX_PATH];
+    if (temporary_path_for(path, temporary, sizeof temporary)) DeleteFileA(temporary);
+}
 
 DWORD read_whole_file(const char* path, std::string& content) {
     FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -87,10 +131,14 @@ DWORD replace_whole_file(const char* path, const std::string& content,
     const DWORD attributes = GetFileAttributesA(path);
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
         return ERROR_ACCESS_DENIED;
-    char folder[MAX_PATH];
-    folder_of(path, folder, sizeof folder);
     char temporary[MAX_PATH];
-    if (!GetTempFileNameA(folder, "tvt", 0, temporary)) return GetLastError();
+    if (temporary_path_for(path, temporary, sizeof temporary)) {
+        DeleteFileA(temporary);   // one left by a save that did not finish
+    } else {
+        char folder[MAX_PATH];
+        folder_of(path, folder, sizeof folder);
+        if (!GetTempFileNameA(folder, "tvt", 0, temporary)) return GetLastError();
+    }
 
     DWORD error = 0;
     {
@@ -101,6 +149,7 @@ DWORD replace_whole_file(const char* path, const std::string& content,
         if (error == 0 && !FlushFileBuffers(file.get())) error = GetLastError();
         if (!file.close() && error == 0) error = GetLastError();
     }
+    if (error == 0 && attributes != INVALID_FILE_ATTRIBUTES) copy_protection(path, temporary);
     if (error == 0 && !move(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         error = GetLastError();
         if (error == 0) error = ERROR_WRITE_FAULT;

@@ -291,6 +291,7 @@ void initialise_decoder(JpegDecoderState& d, JpegInputStream& stream) {
   d.input_ptr = d.input_buffer();
   d.entropy_real_bytes = -1;
   d.entropy_tail_flips = -1;
+  d.work_units_left = WORK_UNITS_PER_IMAGE;  // the frame's share follows at decode start
   stream.attach();
   refill_input(d);
   prime_header_window(d);

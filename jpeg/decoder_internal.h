@@ -128,7 +128,7 @@ constexpr int32_t ENTROPY_WORD_BYTES = static_cast<int32_t>(sizeof(EntropyWord))
 struct BitSource {
   EntropyWord bits;  // next bits, most significant first; zero below the valid ones
   int32_t count;     // valid bits in `bits`
-  int32_t fetched;   // bytes fetched since the segment began
+  int64_t fetched;   // bytes fetched since the segment began
   uint8_t* ptr;      // input position
   int32_t avail;     // input bytes at ptr
 
@@ -286,6 +286,16 @@ inline int32_t decode_ac_terms(JpegDecoderState& d, Reader& reader, const HuffLo
   return k;
 }
 
+// ---- the work bound (set_work_budget in setup.cpp computes it and explains the units) -------
+constexpr int64_t WORK_UNITS_PER_VISIT = 16;    // one block visited by a scan
+constexpr int64_t WORK_UNITS_PER_FILL_BIT = 8;  // one bit consumed past a segment's data
+constexpr int64_t WORK_UNITS_PER_PIXEL = 48;    // granted per pixel of the frame's MCUs
+constexpr int64_t WORK_UNITS_PER_IMAGE = int64_t{1} << 24;  // granted to every decode
+// Spends units of the bound; running out fails the decode with ERR_BAD_PROGRESSIVE_SCAN.
+void charge_work(JpegDecoderState& d, int64_t units);
+// Charges the fill bits the reader has consumed past the segment's data since the last charge.
+void charge_fill_bits(JpegDecoderState& d, const BitSource& s);
+
 // Convenience forms on the decoder's own reader state, for the progressive decoder and tests.
 uint32_t get_bits(JpegDecoderState& d, int32_t n);
 int32_t decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table);
@@ -294,6 +304,8 @@ int32_t receive_extend(JpegDecoderState& d, int32_t s);
 // ---- setup.cpp ---------------------------------------------------------------------------------
 void begin_decoding(JpegDecoderState& d);
 void setup_frame(JpegDecoderState& d);
+// Grants the frame its work bound (on top of the fixed part every decode starts with).
+void set_work_budget(JpegDecoderState& d);
 void start_sequential(JpegDecoderState& d);
 int32_t setup_scan(JpegDecoderState& d);
 void compute_scan_geometry(JpegDecoderState& d);

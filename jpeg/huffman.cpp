@@ -127,7 +127,18 @@ void reset_entropy_reader(JpegDecoderState& d) {
   d.entropy_bit_count = 0;
   d.entropy_bytes_fetched = 0;
   d.entropy_real_bytes = -1;
+  d.entropy_fill_charged = 0;
   d.entropy_tail_flips = -1;
+}
+
+void charge_fill_bits(JpegDecoderState& d, const BitSource& s) {
+  if (d.entropy_tail_flips < 0) return;  // still inside the data
+  const int64_t consumed = s.fetched * 8 - s.count;
+  const int64_t fill = consumed - d.entropy_real_bytes * 8;
+  if (fill <= d.entropy_fill_charged) return;
+  const int64_t fresh = fill - d.entropy_fill_charged;
+  d.entropy_fill_charged = fill;
+  charge_work(d, fresh * WORK_UNITS_PER_FILL_BIT);
 }
 
 void start_entropy_segment(JpegDecoderState& d) {
@@ -139,9 +150,13 @@ void start_entropy_segment(JpegDecoderState& d) {
 void finish_entropy_segment(JpegDecoderState& d) {
   // A reader that fetches two bytes whenever fewer than 17 bits remain beyond the consumed
   // ones, starting with four, holds `fetched_by_pairs` bytes after `consumed` bits.
-  const int32_t fetched = d.entropy_bytes_fetched;
-  const int32_t consumed = fetched * 8 - d.entropy_bit_count;
-  const int32_t fetched_by_pairs = 2 * ((consumed + 17 + 15) / 16);
+  // Fill bits the segment's last stretch consumed count against the work bound.
+  BitSource reader;
+  load_bit_source(d, reader);
+  charge_fill_bits(d, reader);
+  const int64_t fetched = d.entropy_bytes_fetched;
+  const int64_t consumed = fetched * 8 - d.entropy_bit_count;
+  const int64_t fetched_by_pairs = 2 * ((consumed + 17 + 15) / 16);
   // Behind that reader: take the bytes it would have taken (they are never used).
   if (fetched < fetched_by_pairs) {
     BitSource s{0, 0, fetched, d.input_ptr, d.input_count};
@@ -152,13 +167,14 @@ void finish_entropy_segment(JpegDecoderState& d) {
     d.input_ptr = s.ptr;
     d.input_count = s.avail;
   }
-  const int32_t real = d.entropy_real_bytes < 0 ? fetched : d.entropy_real_bytes;
-  for (int32_t i = fetched - 1; i >= fetched_by_pairs; i--) {
+  const int64_t real = d.entropy_real_bytes < 0 ? fetched : d.entropy_real_bytes;
+  // The bytes handed back lie within the reader's 64 bits: i - consumed / 8 is small.
+  for (int64_t i = fetched - 1; i >= fetched_by_pairs; i--) {
     if (i >= real) {
       if (d.entropy_tail_flips == 1) d.eoi_phase ^= 1;
       continue;
     }
-    const int32_t shift = 8 * i - consumed;
+    const int32_t shift = static_cast<int32_t>(8 * i - consumed);
     const uint8_t value = static_cast<uint8_t>((d.entropy_bits << shift) >> 56);
     if (value == 0xFF) push_back_byte(d, 0x00);
     push_back_byte(d, value);

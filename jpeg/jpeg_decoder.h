@@ -208,10 +208,9 @@ struct JpegDecoderState {
   // the end of the headers.
   uint16_t output_quant[JPEG_MAX_COMPONENTS][64];
   bool output_quant_fixed[JPEG_MAX_COMPONENTS];
-  // What the buffered scans may still spend (progressive.cpp explains the units); running
-  // out fails the decode with ERR_BAD_PROGRESSIVE_SCAN.
+  // What the decode may still spend of its work bound (set_work_budget in setup.cpp explains
+  // the units); running out fails the decode with ERR_BAD_PROGRESSIVE_SCAN.
   int64_t work_units_left;
-  int64_t starved_units_left;
   // Set when all coefficients come from the stores (progressive frames, and sequential
   // frames whose components are coded in separate scans).
   int32_t coefficients_buffered;
@@ -235,8 +234,10 @@ struct JpegDecoderState {
   // that lets the reader hand unconsumed bytes back when a segment ends.
   uint64_t entropy_bits;
   int32_t entropy_bit_count;
-  int32_t entropy_bytes_fetched;  // bytes taken since the segment began, padding included
-  int32_t entropy_real_bytes;     // of which data bytes from the input
+  // Counts that grow with the segment are 64-bit: one segment may pass 2^28 bytes (2^31 bits).
+  int64_t entropy_bytes_fetched;  // bytes taken since the segment began, padding included
+  int64_t entropy_real_bytes;     // of which data bytes from the input
+  int64_t entropy_fill_charged;   // fill bits past the data already charged to the work bound
   int32_t entropy_tail_flips;     // tail fetches past the data flip eoi_phase (1) or not (0)
 
   int32_t restart_interval;

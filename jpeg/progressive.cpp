@@ -5,8 +5,6 @@
 #include "jpeg/decoder_internal.h"
 #include "jpeg/simd.h"
 
-#include <algorithm>
-
 namespace {
 
 inline int16_t low16(uint32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(v)); }
@@ -99,58 +97,11 @@ BlockDecoder choose_block_decoder(const JpegDecoderState& d) {
   return d.scan_ah == 0 ? decode_ac_first : decode_ac_refine;
 }
 
-// Every scan walks its component's whole block grid, even one whose header is all the file
-// has for it, so the scans bound the decode time. Real files use a few dozen at most.
-constexpr int32_t MAX_SCANS = 1000;
-
-void count_scan(JpegDecoderState& d, int32_t& scans) {
-  if (++scans > MAX_SCANS) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
-}
-
-// Work budget of the buffered scans, in units of block visits weighted by band: a visit costs
-// 8 units plus one per coefficient position of its band (17 for a DC scan, 71 for a whole
-// sequential block). Per block of the stores the scans may spend the equivalent of 14 visits
-// of whole blocks; a common progressive script spends about 240 units per block. The constant
-// part lets small images have as many scans as large ones.
-constexpr int64_t WORK_UNITS_PER_BLOCK = 1024;
-constexpr int64_t WORK_UNITS_FIXED = int64_t{1} << 20;
-// The same units for block visits that read past the end of a scan's data (fill bits, not
-// data): a file cut off inside a scan needs at most that scan's remaining visits, so enough
-// for a DC scan over every block or a whole-band scan over the largest component; valid files
-// need none.
-constexpr int64_t DC_VISIT_UNITS = 8 + 1;
-constexpr int64_t WHOLE_BLOCK_VISIT_UNITS = 8 + 64;
-
-int64_t visit_units(const JpegDecoderState& d) { return 8 + d.scan_se - d.scan_ss + 1; }
-
-void set_work_budget(JpegDecoderState& d) {
-  int64_t blocks = 0;
-  int64_t largest = 0;
-  for (int32_t c = 0; c < d.component_count; c++) {
-    const int64_t n = int64_t{d.ac_coef_store[c]->width_blocks} * d.ac_coef_store[c]->height_blocks;
-    blocks += n;
-    if (n > largest) largest = n;
-  }
-  d.work_units_left = WORK_UNITS_PER_BLOCK * blocks + WORK_UNITS_FIXED;
-  d.starved_units_left = std::max(DC_VISIT_UNITS * blocks, WHOLE_BLOCK_VISIT_UNITS * largest);
-}
-
-int64_t scan_block_visits(const JpegDecoderState& d) {
-  return int64_t{d.scan_mcus_per_row} * d.scan_mcu_rows * d.mcu_block_count;
-}
-
-// Charges the scan about to be decoded, whole, before it runs.
+// Charges every block visit of the scan about to be decoded, before it runs (the work bound:
+// set_work_budget in setup.cpp).
 void charge_scan(JpegDecoderState& d) {
-  d.work_units_left -= scan_block_visits(d) * visit_units(d);
-  if (d.work_units_left < 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
-}
-
-// True once the reader has consumed bits beyond the last data byte of the segment (it is then
-// at a marker or past the end of the input, reading fill).
-bool reader_starved(const JpegDecoderState& d, const BitSource& s) {
-  if (d.entropy_tail_flips < 0) return false;
-  const int64_t consumed_bits = int64_t{s.fetched} * 8 - s.count;
-  return consumed_bits > int64_t{d.entropy_real_bytes} * 8;
+  charge_work(d, int64_t{d.scan_mcus_per_row} * d.scan_mcu_rows * d.mcu_block_count *
+                     WORK_UNITS_PER_VISIT);
 }
 
 // After a scan: hand back the look-ahead and read headers again from the marker that ends it.
@@ -245,10 +196,7 @@ void start_progressive(JpegDecoderState& d) {
                             static_cast<uint32_t>(store.height_blocks);
     store.nonzero_positions = static_cast<uint64_t*>(pool_alloc(d, blocks * 8u));
   }
-  set_work_budget(d);
-  int32_t scans = 0;
   while (setup_scan(d) == 1) {
-    count_scan(d, scans);
     check_progressive_scan(d);
     charge_scan(d);
     decode_progressive_scan(d, choose_block_decoder(d));
@@ -260,10 +208,7 @@ void start_progressive(JpegDecoderState& d) {
 void start_buffered_sequential(JpegDecoderState& d) {
   // The first scan has been set up already.
   allocate_coef_stores(d);
-  set_work_budget(d);
-  int32_t scans = 0;
   do {
-    count_scan(d, scans);
     charge_scan(d);
     // A sequential scan delivers its components' coefficients whole: they are dequantised
     // with the tables in force now, whatever a later DQT redefines.
@@ -479,16 +424,10 @@ void walk_scan(JpegDecoderState& d) {
   const bool single_component = d.scan_component_count == 1;
   BitSource s;
   load_bit_source(d, s);
-  bool starved = false;
   for (int32_t mcu_row = 0; mcu_row < d.scan_mcu_rows; mcu_row++) {
-    // Once the data has run out, the rest of the scan reads fill bits: its remaining visits
-    // are charged to the starved budget at once.
-    if (!starved && reader_starved(d, s)) {
-      starved = true;
-      d.starved_units_left -= int64_t{d.scan_mcu_rows - mcu_row} * d.scan_mcus_per_row *
-                              d.mcu_block_count * visit_units(d);
-      if (d.starved_units_left < 0) raise_error(d, ERR_BAD_PROGRESSIVE_SCAN);
-    }
+    // Past the end of the scan's data the blocks decode from fill bits, which the work bound
+    // counts row by row.
+    charge_fill_bits(d, s);
     int32_t col_base[JPEG_MAX_COMPONENTS] = {0, 0, 0, 0};
     for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
       int32_t h = 0;

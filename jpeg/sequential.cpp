@@ -82,7 +82,7 @@ struct FastReader {
   // which keeps one fewer value live in the loop (i686 has few registers).
   uint8_t* end;
   uint8_t* origin;
-  int32_t fetched_at_origin;
+  int64_t fetched_at_origin;
 
   void load() {
     BitSource s;
@@ -91,7 +91,7 @@ struct FastReader {
   }
   void store() { store_bit_source(d, pack()); }
   BitSource pack() const {
-    return BitSource{bits, count, fetched_at_origin + static_cast<int32_t>(ptr - origin), ptr,
+    return BitSource{bits, count, fetched_at_origin + (ptr - origin), ptr,
                      static_cast<int32_t>(end - ptr)};
   }
   void unpack(const BitSource& s) {
@@ -175,6 +175,8 @@ void decode_mcu_row(JpegDecoderState& d) {
     d.restarts_left--;
   }
   reader.store();
+  // Blocks decoded from fill bits past the data count against the work bound.
+  charge_fill_bits(d, reader.pack());
 }
 
 void decode_mcu_row_reference(JpegDecoderState& d) {

@@ -196,6 +196,13 @@ int32_t count_delivered_tiles() {
     return count;
 }
 
+int32_t count_spare_buffers() {
+    EnterCriticalSection(&queue_lock);
+    const int32_t count = spare_count;
+    LeaveCriticalSection(&queue_lock);
+    return count;
+}
+
 void free_tile_list(CachedTile* head) {
     while (head != nullptr) {
         CachedTile* next = head->next;

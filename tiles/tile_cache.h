@@ -72,6 +72,8 @@ CachedTile* take_delivered_tiles();
 // (column, row) for the current tileset or has delivered it.
 int32_t count_delivered_tiles();
 bool tile_on_its_way(int32_t column, int32_t row);
+// For tests: pixel buffers kept for later tiles.
+int32_t count_spare_buffers();
 // Frees every tile of a list linked by `next`.
 void free_tile_list(CachedTile* head);
 

@@ -18,6 +18,7 @@
 std::atomic<bool> loader_stop(false);
 HANDLE loader_thread = nullptr;
 std::atomic<uint32_t> tiles_decoded(0);
+std::atomic<LoaderDecodeGate> loader_decode_gate(nullptr);
 
 namespace {
 // Set by the viewer once its window exists; until then nobody takes a decoded tile.
@@ -138,6 +139,7 @@ DWORD WINAPI tile_loader_main(LPVOID) {
         TileRequest* request = take_next_request(queues_empty);
         idle = queues_empty || request == nullptr;
         if (request == nullptr) continue;
+        if (const LoaderDecodeGate gate = loader_decode_gate.load()) gate(request);
         const int produced =
             decoder != nullptr ? decode_tile_with(request, *decoder) : decode_tile(request);
         if (produced == 1) {

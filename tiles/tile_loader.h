@@ -14,6 +14,11 @@ extern std::atomic<bool> loader_stop;
 extern HANDLE loader_thread;
 // Tiles the loader has decoded and handed over since start-up (for benchmarks and tests).
 extern std::atomic<uint32_t> tiles_decoded;
+// A test hook, null in the product: when set, a loader calls it with each request it has
+// taken, outside queue_lock and before reading the tile file, so a test can hold the loader
+// with one request in flight and the rest still queued.
+using LoaderDecodeGate = void (*)(const TileRequest* request);
+extern std::atomic<LoaderDecodeGate> loader_decode_gate;
 
 void start_tile_loader();
 // The window whose procedure takes WM_TILE_LOADED; set by the viewer once that window exists.

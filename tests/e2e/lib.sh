@@ -446,7 +446,7 @@ e2e_focus() {
   e2e_geo=$(e2e_window_geometry) || return 1
   set -- $e2e_geo
   xdotool mousemove $(($1 + $3 / 2)) $(($2 + 12)) click 1
-  e2e_wait 20 e2e_has_focus
+  e2e_wait 60 e2e_has_focus
 }
 
 # e2e_key KEYS... - xdotool key names (alt+x, Right, ...) typed into the main window. The keys

@@ -3,7 +3,8 @@
 # place, a right click at a known client point opens the "Add new label:" dialog, a text is
 # typed and confirmed, and Alt+X asks whether to save the labels. Answered Yes, the program
 # ends with code 0 and the file holds exactly that label at scroll + click point, with its
-# length and text, beside the tileset's own keys and with no temporary file left in the folder.
+# length and text, beside the tileset's own keys and with no temporary file left in the folder:
+# not even the one an earlier save left behind when it was cut short.
 # A second run answers No: the program ends with code 0 and the file is not touched.
 E2E_EXE=$1
 E2E_PROBE=$2
@@ -29,6 +30,7 @@ done
 folder=$E2E_OUT/tileset
 tvt=$folder/save.tvt
 e2e_write_tileset "$tvt" $COLUMNS $ROWS "$tiles" MaxCache=50
+echo "half a save" >"$tvt.saving.tmp"
 
 # key_value NAME - the value of the key NAME in the tileset file, its line end removed.
 key_value() {
@@ -87,7 +89,7 @@ focus_is() {
 # the question box up and focused; its X id in BOX.
 add_label_and_exit() {
   e2e_start_app "-O$(e2e_winpath "$tvt")"
-  e2e_wait_window 120 || e2e_die "no window titled Terrava"
+  e2e_wait_window 300 || e2e_die "no window titled Terrava"
   e2e_client_area || e2e_die "the client area's place is unknown"
   e2e_key Right Right Right Down Down
   xdotool mousemove $((CX + CLICK_X)) $((CY + CLICK_Y))
@@ -97,14 +99,14 @@ add_label_and_exit() {
   xdotool click 3
   e2e_wait 30 find_visible "Add new label:" || e2e_die "a right click opened no 'Add new label:' dialog"
   dialog=$FOUND
-  e2e_wait 20 focus_is "$dialog" || e2e_die "the label dialog has not the keyboard focus"
+  e2e_wait 60 focus_is "$dialog" || e2e_die "the label dialog has not the keyboard focus"
   xdotool type --delay 50 "$TEXT"
   xdotool key Return
   e2e_check "Enter closes the label dialog" e2e_wait 30 label_dialog_gone
   e2e_key alt+x
   e2e_wait 30 find_visible Terrava || e2e_die "Alt+X with a new label asked no question"
   BOX=$FOUND
-  e2e_check "the question box takes the keyboard focus" e2e_wait 20 focus_is "$BOX"
+  e2e_check "the question box takes the keyboard focus" e2e_wait 60 focus_is "$BOX"
   e2e_check "the program waits for the answer" e2e_app_running
 }
 

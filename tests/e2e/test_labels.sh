@@ -80,7 +80,7 @@ label_placed() {
 }
 
 e2e_start_app "-O$(e2e_winpath "$tvt")"
-e2e_wait_window 90 || e2e_die "no window titled Terrava"
+e2e_wait_window 300 || e2e_die "no window titled Terrava"
 window_geometry || e2e_die "no window geometry"
 
 e2e_check "the tiles are decoded and drawn" e2e_wait 120 tiles_drawn

@@ -21,7 +21,7 @@ e2e_write_tileset "$spaced" 20 20 "$E2E_OUT/no tiles here" MaxCache=10
 
 # run_and_check DESCRIPTION - waits for the window, checks the loaded view, quits with Alt+X.
 run_and_check() {
-  e2e_wait_window 120 || e2e_die "no window titled Terrava ($1)"
+  e2e_wait_window 300 || e2e_die "no window titled Terrava ($1)"
   e2e_check "$1: the tileset is shown (no empty-state text, scroll bars enabled)" \
     e2e_wait 90 shows_loaded_tileset
   shot=$(e2e_screenshot "$2")
@@ -45,7 +45,7 @@ run_and_check "/o\"<path with spaces>\"" slash-o-quoted
 # message loop, which starts after the command line has been handled; once they show the new
 # pointer position, the tile pane tells whether a tileset is loaded.
 e2e_start_app -O "$(e2e_winpath "$plain")"
-e2e_wait_window 120 || e2e_die "no window titled Terrava (-O <path>)"
+e2e_wait_window 300 || e2e_die "no window titled Terrava (-O <path>)"
 xdotool mousemove 310 310 mousemove 300 300
 e2e_check "-O <path>: the panes follow the pointer" e2e_wait 30 x_pane_between 280 300
 e2e_check "-O <path>: nothing is loaded, the tile pane says so" \

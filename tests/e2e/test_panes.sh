@@ -23,7 +23,8 @@ CAPTION_Y=9
 
 e2e_begin panes
 tvt=$E2E_OUT/panes.tvt
-e2e_write_tileset "$tvt" 20 20 "$E2E_OUT/no tiles here" MaxCache=10
+e2e_write_tileset "$tvt" 20 20 "$E2E_OUT/no tiles here" MaxCache=10 LabelCount=1 \
+  Label1X=900 Label1Y=500 Label1Len=8 "Label1Text=WMWMWMWM"
 
 # pane_seen SHOT LEFT WIDTH - at least 10 pixels of text darker than mid grey, and at least
 # half of the box off the caption's colour by more than 48 levels (a hidden pane shows the
@@ -54,7 +55,7 @@ EOF
 move_and_look() {
   xdotool mousemove $(($2 + 10)) 410 mousemove "$2" 400
   e2e_check "$1: the x pane follows the mouse" e2e_wait 30 x_pane_between $(($2 - 20)) "$2"
-  e2e_check "$1: the tile pane names a tile" e2e_wait 10 tile_pane_names_tile
+  e2e_check "$1: the tile pane names a tile" e2e_wait 30 tile_pane_names_tile
   e2e_check "$1: each pane shows dark text on its own background" e2e_wait 30 panes_seen "$1"
   e2e_log "$1: $PANE_REPORT"
 }
@@ -68,12 +69,29 @@ about_shown() {
   xdotool search --onlyvisible --name '^About$' >/dev/null 2>&1
 }
 
+# The dialog is gone, as told by an xdotool that still finds the main window: a search that
+# fails for any other reason (no display, no xdotool) proves nothing.
 about_gone() {
+  xdotool search --onlyvisible --name '^Terrava$' >/dev/null 2>&1 || return 1
   ! about_shown
 }
 
+# The label list's first line, at the client area's top-left corner (estimated from the window
+# geometry as in checks.sh): the one label's text in dark pixels while the list is open.
+list_line_dark() {
+  window_geometry || return 1
+  shot=$(e2e_screenshot list) || return 1
+  e2e_pixels dark "$shot" $((WX + 8)) $((WY + 46)) 100 14 128
+}
+list_shown() {
+  n=$(list_line_dark) && [ "$n" -ge 10 ]
+}
+list_gone() {
+  n=$(list_line_dark) && [ "$n" -eq 0 ]
+}
+
 e2e_start_app "-O$(e2e_winpath "$tvt")"
-e2e_wait_window 120 || e2e_die "no window titled Terrava"
+e2e_wait_window 300 || e2e_die "no window titled Terrava"
 e2e_check "the tileset is shown" e2e_wait 90 shows_loaded_tileset
 move_and_look start 600
 
@@ -82,6 +100,12 @@ e2e_check "Alt+/ opens the About dialog" e2e_wait 30 about_shown
 xdotool key Return
 e2e_check "Return closes the About dialog" e2e_wait 30 about_gone
 move_and_look "after the About dialog" 500
+
+e2e_key g
+e2e_check "G opens the label list" e2e_wait 30 list_shown
+xdotool key Escape
+e2e_check "Esc closes the label list" e2e_wait 30 list_gone
+move_and_look "after the label list" 700
 
 e2e_key alt+x
 e2e_check "Alt+X ends the program with code 0" e2e_wait_exit 60

@@ -11,7 +11,7 @@ E2E_LIB_DIR=$(cd "$(dirname "$0")" && pwd)
 
 e2e_begin start
 e2e_start_app
-e2e_wait_window 120 || e2e_die "no window titled Terrava"
+e2e_wait_window 300 || e2e_die "no window titled Terrava"
 
 e2e_check "the window covers the screen from the origin, not maximised" \
   e2e_wait 30 window_is_normal

@@ -61,14 +61,14 @@ tiles_telling() {
 }
 
 e2e_start_app "-O$(e2e_winpath "$tvt")"
-e2e_wait_window 120 || e2e_die "no window titled Terrava"
+e2e_wait_window 300 || e2e_die "no window titled Terrava"
 e2e_client_area || e2e_die "the client area's place is unknown"
 
 e2e_check "every client pixel shows its tile's pixel at its place in the world" e2e_wait 90 tiles_match 0 0
 e2e_check "those tiles show a one-pixel shift or swapped red and blue" tiles_telling
 
 e2e_key Right Right Right
-e2e_check "three Right presses move the picture 30 pixels to the left" e2e_wait 30 tiles_match 30 0
+e2e_check "three Right presses move the picture 30 pixels to the left" e2e_wait 90 tiles_match 30 0
 e2e_check "those tiles show a one-pixel shift or swapped red and blue" tiles_telling
 
 # drag DX DY PAUSE - presses the left button in the middle of the client area, moves the
@@ -90,10 +90,10 @@ e2e_check "the i386 libXi that exact drags need is installed (libxi6:i386, from 
 for pause in 0.03 0.02 0.025; do
   drag -10 -7 "$pause"
   e2e_check "ten hand moves of (-10, -7), $pause s apart, move the view by (100, 70)" \
-    e2e_wait 30 tiles_match 130 70
+    e2e_wait 90 tiles_match 130 70
   drag 10 7 "$pause"
   e2e_check "ten hand moves of (10, 7), $pause s apart, move it back by (-100, -70)" \
-    e2e_wait 30 tiles_match 30 0
+    e2e_wait 90 tiles_match 30 0
 done
 
 e2e_key alt+x

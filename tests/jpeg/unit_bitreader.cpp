@@ -74,12 +74,15 @@ TEST(Restart, ExpectedMarkerIsConsumedAndStateIsReset) {
   d.component_count = 3;
   d.restart_interval = 4;
   d.next_restart_num = 3;
+  d.dc_pred[0] = 55;
+  d.dc_pred[1] = 66;
   d.dc_pred[2] = 77;
   d.eob_run = 9;
   EXPECT_EQ(c.bits(8), 0xABu);
   EXPECT_EQ(c.bits(8), 0xFFu) << "marker reads as ones";
   EXPECT_EQ(c.code_of([&] { process_restart(d); }), 0) << "FF FF FF D3 is RST3 after fill bytes";
-  EXPECT_EQ(d.dc_pred[2], 0);
+  for (int component = 0; component < 3; component++)
+    EXPECT_EQ(d.dc_pred[component], 0) << "component " << component << "'s predictor";
   EXPECT_EQ(d.eob_run, 0);
   EXPECT_EQ(d.restarts_left, 4);
   EXPECT_EQ(d.next_restart_num, 4);

@@ -125,6 +125,26 @@ TEST(ProgressiveRefinement, CorrectionBitsZrlWalkAndEobRuns) {
   EXPECT_EQ(d.ac(1, 3), 3);
 }
 
+TEST(ProgressiveRefinement, EobRunCorrectsACoefficientAtTheBandsLastPosition) {
+  EntropyWriter dc, first, refine;
+  put_dc(dc, 0);
+  put_dc(dc, 0);
+  put_run_value(first, 4, -1);  // band 1..5, Al = 1: -2 at position 5, the band's last ...
+  put_run_value(first, 4, -1);  // ... in both blocks
+  put_ac(refine, 0x00);         // block 0: an EOB run of this block alone at once ...
+  refine.put(1, 1);             // ... still corrects position 5
+  put_ac(refine, 0x31);         // block 1: a new +1 after three zeros (position 4) ...
+  refine.put(1, 1);
+  put_ac(refine, 0x00);         // ... then an EOB run with position 5 still to correct
+  refine.put(1, 1);
+  Decoded d(progressive_grey(16, 8, {{0, 0, 0, 0, done(dc)}, {1, 5, 0, 1, done(first)},
+                                     {1, 5, 1, 0, done(refine)}}));
+  ASSERT_EQ(d.result, 0) << "status " << d.t.decoder->status();
+  EXPECT_EQ(d.ac(0, 5), -3) << "block 0: -2 refined away from zero at the band's last position";
+  EXPECT_EQ(d.ac(1, 4), 1) << "block 1: the new coefficient";
+  EXPECT_EQ(d.ac(1, 5), -3) << "block 1: -2 refined at the band's last position after it";
+}
+
 TEST(ProgressiveScan, InvalidBandsAndApproximationsAreRejected) {
   EntropyWriter w;
   put_dc(w, 0);
@@ -171,17 +191,6 @@ TEST(ProgressiveScan, TableRedefinedBetweenScansTakesEffectForTheNextScan) {
   EXPECT_EQ(d.ac(0, 3), -2) << "second AC scan, redefined table";
 }
 
-TEST(ProgressiveScan, NumberOfScansIsBounded) {
-  // Each scan costs a walk over the image however few bytes it has; 1000 scans are allowed.
-  for (int scans : {1000, 1001}) {
-    std::vector<Scan> list;
-    list.push_back({0, 0, 0, 1, {0x00}});
-    for (int i = 1; i < scans; i++) list.push_back({0, 0, 1, 0, {0x00}});
-    Decoded d(progressive_grey(8, 8, list));
-    EXPECT_EQ(d.t.decoder->status(), scans == 1000 ? 0 : ERR_BAD_PROGRESSIVE_SCAN) << scans << " scans";
-  }
-}
-
 // A DC first scan of `blocks` blocks, each with difference 0.
 Bytes zero_dc_scan(int blocks) {
   EntropyWriter w;
@@ -202,8 +211,10 @@ Bytes eob_run_scan(int blocks) {
 
 TEST(ProgressiveWork, ScansWithoutDataAreBounded) {
   // Past the end of a scan's data the rest of it reads fill bits, so a header alone makes the
-  // decoder walk the whole image. A file cut off in a scan needs that once; more fails, long
-  // before the last scan header has been read.
+  // decoder walk the whole image. At 1024x1024 (16384 blocks, 2^26 units) a header-only DC
+  // scan costs 16 units per visit and 8 per fill bit (19 per block with these tables), each
+  // header-only refinement 16 + 8: about 160 refinements fit, more fail long before the last
+  // scan header has been read.
   const std::vector<JpegBuilder::FrameComponent> grey = {{1, 1, 1, 0}};
   const std::vector<JpegBuilder::FrameComponent> colour = {{1, 1, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}};
   const struct {
@@ -212,7 +223,8 @@ TEST(ProgressiveWork, ScansWithoutDataAreBounded) {
     int refinements;  // DC refinement scans after the DC scan (grey), or AC scans (colour)
     int32_t status;
   } cases[] = {{"grey, one DC scan", false, 0, 0},
-               {"grey, a DC scan and 10 refinements", false, 10, ERR_BAD_PROGRESSIVE_SCAN},
+               {"grey, a DC scan and 150 refinements", false, 150, 0},
+               {"grey, a DC scan and 200 refinements", false, 200, ERR_BAD_PROGRESSIVE_SCAN},
                {"grey, a DC scan and 999 refinements", false, 999, ERR_BAD_PROGRESSIVE_SCAN},
                {"colour, a DC scan and 600 AC scans", true, 600, ERR_BAD_PROGRESSIVE_SCAN}};
   for (const auto& c : cases) {
@@ -236,15 +248,15 @@ TEST(ProgressiveWork, ScansWithoutDataAreBounded) {
 }
 
 TEST(ProgressiveWork, ScanWorkIsBoundedEvenWithData) {
-  // A 2048x2048 grey image: 65536 blocks. Each scan of band 1..63 costs 71 units per block
-  // visit and the budget is 1024 per block plus a fixed part: 12 such scans fit, 20 do not,
-  // however few bytes their EOB runs take.
+  // A 2048x2048 grey image: 65536 blocks. A block visit costs 16 units and the bound is 48
+  // per pixel plus 2^24: 208 scans over every block fit, 211 do not, however few bytes their
+  // EOB runs take.
   const int blocks = 256 * 256;
-  for (int ac_scans : {12, 20}) {
+  for (int ac_scans : {207, 210}) {
     std::vector<Scan> list{{0, 0, 0, 0, zero_dc_scan(blocks)}};
     for (int i = 0; i < ac_scans; i++) list.push_back({1, 63, 0, 0, eob_run_scan(blocks)});
     Decoded d(progressive_grey(2048, 2048, list));
-    EXPECT_EQ(d.t.decoder->status(), ac_scans == 12 ? 0 : ERR_BAD_PROGRESSIVE_SCAN)
+    EXPECT_EQ(d.t.decoder->status(), ac_scans == 207 ? 0 : ERR_BAD_PROGRESSIVE_SCAN)
         << ac_scans << " AC scans over every block";
   }
 }

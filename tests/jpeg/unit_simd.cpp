@@ -1,5 +1,6 @@
 // Vector kernels against their scalar twins at every level this CPU offers: the inverse DCT
-// on random, sparse and pathological blocks (in batches, so that pairing and flat blocks mix),
+// on random, sparse, corner and pathological blocks (in batches, so that pairing and flat
+// blocks mix, and through the MCU-row transform capped to each level),
 // the colour arithmetic on all 2^24 (y, cb, cr) triples, and the dequantisation of stored
 // blocks with its nonzero mask.
 #include "jpeg/simd.h"
@@ -52,6 +53,12 @@ TEST(SimdIdct, BatchesMatchThePlainTransform) {
          for (int k = 0; k < 64; k++) b[k] = r.range(0, 2) ? static_cast<int16_t>(wrap16(extremes[r.range(0, 5)])) : 0;
          return 64;
        }},
+      {"corner", [](TestRandom& r, int16_t* b) {
+         // Nonzero only below the limit: 2..3 is the 2x2 corner, 4..10 the 4x4 one.
+         const int limit = r.range(2, 10);
+         for (int k = 0; k < limit; k++) b[zigzag_order[k]] = static_cast<int16_t>(r.range(-1500, 1500));
+         return limit;
+       }},
       {"DC only", [](TestRandom& r, int16_t* b) {
          b[0] = static_cast<int16_t>(r.range(-32768, 32767));
          return r.range(0, 1) ? 1 : 64;  // flat shortcut, or the full transform
@@ -71,7 +78,7 @@ TEST(SimdIdct, BatchesMatchThePlainTransform) {
       std::vector<int32_t> limits(count);
       std::vector<const char*> kinds(count);
       for (int i = 0; i < count; i++) {
-        const auto& maker = makers[random.range(0, 4)];
+        const auto& maker = makers[random.range(0, 5)];
         limits[i] = maker.make(random, &coefficients[64 * i]);
         blocks[i] = &coefficients[64 * i];
         kinds[i] = maker.name;
@@ -87,6 +94,43 @@ TEST(SimdIdct, BatchesMatchThePlainTransform) {
                   std::vector<uint8_t>(expected, expected + 64))
             << simd_level_name(level.level) << ", round " << round << ", block " << i << " of "
             << count << " (" << kinds[i] << ", limit " << limits[i] << ")";
+      }
+    }
+  }
+}
+
+// The decoder's MCU-row transform capped to each level the CPU runs, on a row that mixes every
+// size class of block (flat, 2x2 and 4x4 corners, full): each block as the plain transform.
+TEST(SimdIdct, EveryLevelTransformsEverySizeClassAsThePlainTransform) {
+  JpegBuilder b = baseline_headers(8 * 24, 8, {{1, 1, 1, 0}});
+  b.sos({{1, 0, 0}}).raw(Bytes(8, 0)).eoi();
+  DecoderOnBytes t(b.bytes);
+  t.decoder->create(*t.stream);
+  ASSERT_EQ(t.decoder->start_decoding(), 0);
+  JpegDecoderState& d = t.state();
+  const int32_t limits[] = {1, 2, 3, 4, 10, 64};
+  struct UncapOnExit {
+    ~UncapOnExit() { limit_simd_level(SimdLevel::AVX2); }
+  } uncap;
+  TestRandom random(12);
+  for (int round = 0; round < 200; round++) {
+    for (int i = 0; i < d.mcu_row_blocks; i++) {
+      const int32_t limit = limits[random.range(0, 5)];
+      std::memset(d.block_ptrs[i], 0, 128);
+      for (int k = 0; k < limit; k++)
+        d.block_ptrs[i][zigzag_order[k]] = static_cast<int16_t>(random.range(-2048, 2047));
+      d.block_coef_limit[i] = limit;
+    }
+    for (const SimdLevel level : {SimdLevel::SCALAR, SimdLevel::SSE2, SimdLevel::AVX2}) {
+      if (level > simd_level_available() || limit_simd_level(level) != level) continue;
+      transform_mcu_row(d);
+      for (int i = 0; i < d.mcu_row_blocks; i++) {
+        uint8_t expected[64];
+        idct_8x8_reference(d.block_ptrs[i], expected);
+        ASSERT_EQ(std::vector<uint8_t>(d.mcu_row_samples + 64 * i, d.mcu_row_samples + 64 * i + 64),
+                  std::vector<uint8_t>(expected, expected + 64))
+            << simd_level_name(level) << ", round " << round << ", block " << i << ", limit "
+            << d.block_coef_limit[i];
       }
     }
   }

@@ -173,4 +173,39 @@ TEST(LabelStore, SavingLabelsKeepsTheOverviewKeysByteForByte) {
         << "expected the overview lines unchanged after a label save, got:\n" << after;
 }
 
+TEST(LabelStore, LabelsSkippedAtLoadKeepTheirKeysThroughASave) {
+    // Labels 2 (Len 70000) and 4 (a negative Len) are not loaded; a save after a delete and an
+    // add must mean the same labels as before and keep theirs.
+    const std::string huge(70000, 'h');
+    const std::string file = tileset_with(
+        "LabelCount=5\r\n"
+        "Label1X=1\r\nLabel1Y=2\r\nLabel1Len=3\r\nLabel1Text=one\r\n"
+        "Label2X=10\r\nLabel2Y=20\r\nLabel2Len=70000\r\nLabel2Text=" + huge + "\r\n"
+        "Label3X=5\r\nLabel3Y=6\r\nLabel3Len=5\r\nLabel3Text=three\r\n"
+        "Label4Len=-4\r\nLabel4Text=\"  odd \"\r\n"
+        "Label5X=7\r\nLabel5Y=8\r\nLabel5Len=4\r\nLabel5Text=five\r\n");
+    std::vector<SkippedLabel> skipped;
+    const std::vector<StoredLabel> loaded = read_stored_labels(file, &skipped);
+    EXPECT_EQ(texts_of(loaded), (std::vector<std::string>{"one", "three", "five"}));
+    ASSERT_EQ(skipped.size(), 2u);
+    EXPECT_EQ(skipped[0].values[3].size(), 70000u);
+    EXPECT_EQ(skipped[1].values[0], "0") << "a missing X is kept as what it means";
+
+    // "one" deleted, "new" added at the head.
+    const std::string saved =
+        write_stored_labels(file, {{9, 9, "new"}, {5, 6, "three"}, {7, 8, "five"}}, skipped);
+    std::vector<SkippedLabel> skipped_again;
+    const std::vector<StoredLabel> reloaded = read_stored_labels(saved, &skipped_again);
+    EXPECT_EQ(texts_of(reloaded), (std::vector<std::string>{"new", "three", "five"}));
+    ASSERT_EQ(skipped_again.size(), 2u) << "both skipped labels are still in the file";
+    for (size_t i = 0; i < skipped.size(); ++i)
+        for (int key = 0; key < 4; ++key)
+            EXPECT_EQ(skipped_again[i].values[key], skipped[i].values[key])
+                << "skipped label " << i << ", key " << key;
+    Lookup l(saved);
+    EXPECT_EQ(l.integer("LabelCount"), 5);
+    EXPECT_EQ(l.string("Label4Text"), huge) << "the skipped labels follow the loaded ones";
+    EXPECT_EQ(l.string("Label5Text"), "  odd ");
+}
+
 }  // namespace

@@ -41,6 +41,8 @@ TEST(Eviction, NeverTheHeadAndNothingBelowTwoRecords) {
 TEST(Eviction, SmallestTickWinsAndTiesGoToTheNewer) {
     EXPECT_EQ(evicted_column({100, 50, 20, 70}), 2);
     EXPECT_EQ(evicted_column({100, 20, 50, 20}), 1) << "equal smallest: the one nearer the head";
+    EXPECT_EQ(evicted_column({100, 20, 50, 20}, {0, 0, 3, 0}), 1)
+        << "every record in view, equal smallest: the one nearer the head";
     EXPECT_EQ(evicted_column({0, 0xFFFFFFF0u, 3}), 2) << "ticks compare unsigned";
 }
 

@@ -236,6 +236,15 @@ TEST(TilesToolCheck, ReportsExactlyTheDamagedTiles) {
             out.erase(complaint + 17, out.find('\n', complaint) - complaint - 17);
         EXPECT_EQ(out, expected) << "--jobs " << jobs;
     }
+    // A 32 x 32 tile is of the wrong size when either side differs.
+    const std::string small_tile = read_text(dir / "small/000/000.jpg");
+    const auto* bytes = reinterpret_cast<const uint8_t*>(small_tile.data());
+    const struct { int32_t width, height; TileVerdict verdict; } sizes[] = {
+        {32, 32, TileVerdict::GOOD}, {32, 64, TileVerdict::WRONG_SIZE},
+        {64, 32, TileVerdict::WRONG_SIZE}};
+    for (const auto& s : sizes)
+        EXPECT_EQ(judge_tile_bytes(bytes, small_tile.size(), s.width, s.height).verdict, s.verdict)
+            << "a 32 x 32 tile judged for tiles of " << s.width << " x " << s.height;
 }
 
 // Every refused input: one line on stderr naming the fault, its exit code, nothing left behind.

@@ -45,6 +45,9 @@ TEST(TileDir, ResultThatDoesNotFitIsRefused) {
                                  resolved, sizeof resolved)) << "an absolute 259 fits";
 }
 
+// TileSizeX, TileSizeY, TileCountX, TileCountY as a file might spell them.
+const char* const kSpelled[4] = {"abc", "64", "2", "-3"};
+
 TEST(Refusal, NamesTheKeyAndItsValue) {
     struct Case { TilesetLoadResult result; TilesetLoadOutcome outcome; const char* words; };
     const Case cases[] = {
@@ -68,6 +71,15 @@ TEST(Refusal, NamesTheKeyAndItsValue) {
          "cannot be read: File not found."},
         {load_refused_tile_dir_too_long(259), TilesetLoadOutcome::KEY_OUT_OF_RANGE,
          "more than 259 characters"},
+        {check_geometry({0, 64, 2, 2}, kSpelled), TilesetLoadOutcome::KEY_OUT_OF_RANGE,
+         "TileSizeX is \"abc\", which is not a number; it must be a whole number, 1 or more."},
+        {check_geometry({64, 64, 2, -3}, kSpelled), TilesetLoadOutcome::KEY_OUT_OF_RANGE,
+         "TileCountY is -3; it must be 1 or more."},
+        {load_refused_too_large(256), TilesetLoadOutcome::UNREADABLE, "at most 256 MB"},
+        {load_refused_utf16(), TilesetLoadOutcome::NOT_A_TILESET, "UTF-16"},
+        {load_refused_path_too_long(284, 259), TilesetLoadOutcome::UNREADABLE,
+         "284 characters long; Terrava opens paths of at most 259"},
+        {load_refused_unusable_name(), TilesetLoadOutcome::UNREADABLE, "(shown as ?)"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(c.result.outcome, c.outcome) << c.words;
@@ -151,6 +163,13 @@ TEST(Overviews, KeysReadOrIgnoredAsAWhole) {
                 << c.name << ": expected '" << c.problem_part << "' in '" << levels.problem << "'";
         }
     }
+}
+
+TEST(Refusal, QuestionMarksInAPathAreCharactersTheCodePageLacks) {
+    EXPECT_TRUE(path_has_unusable_characters("Z:\\??\\map.tvt"));
+    EXPECT_FALSE(path_has_unusable_characters("\\\\?\\Z:\\maps\\map.tvt")) << "the long-path prefix";
+    EXPECT_TRUE(path_has_unusable_characters("\\\\?\\Z:\\m?p.tvt"));
+    EXPECT_FALSE(path_has_unusable_characters("Z:\\maps\\map.tvt"));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "app/view_math.h"
 
@@ -172,6 +173,66 @@ TEST(DragTrack, EachHandMoveCountsOnceWhateverTheWarpDoes) {
     }
     EXPECT_EQ(track_drag_move(late, INT32_MIN, 400, DragMeasure::FROM_LAST_SEEN).dx, INT32_MIN)
         << "saturates";
+}
+
+// The drag against a model of the cursor: the hand's moves (HAND) are added to it, the program
+// begins the drag (BEGIN: reads the anchor, counts the moves since the press) and reads the
+// cursor and warps it back to the anchor (READ) whenever its busy thread gets to the message.
+// However late the press is handled, however bunched the reads, and whatever a warp's echo
+// shows, the view moves by exactly the hand's sum and no read at the anchor warps.
+TEST(DragTrack, EveryHandMoveCountsOnceHoweverLateTheProgramReads) {
+    enum Kind { HAND, BEGIN, READ };
+    struct Event { Kind kind; int32_t dx, dy; };
+    const Event B = {BEGIN, 0, 0}, R = {READ, 0, 0};
+    const auto H = [](int32_t dx, int32_t dy) { return Event{HAND, dx, dy}; };
+    struct Case { const char* timing; std::vector<Event> events; };
+    const Case cases[] = {
+        {"prompt: each move read, then the warp's echo",
+         {B, H(-10, -7), R, R, H(-10, -7), R, R}},
+        {"the press handled after three moves",
+         {H(-10, -7), H(-10, -7), H(-10, -7), B, H(-10, -7), R, R}},
+        {"the press handled after the last move", {H(10, 7), H(10, 7), B}},
+        {"three moves bunched into one read",
+         {B, H(10, 7), H(10, 7), H(10, 7), R, R}},
+        {"the echo read after further moves",
+         {B, H(10, 7), R, H(10, 7), H(-3, 2), R, R}},
+        {"the same position read three times",
+         {B, H(5, 0), R, R, R, H(-5, 0), R, R}},
+    };
+    const int32_t press_x = 500, press_y = 400;
+    for (const Case& c : cases) {
+        DragTrack track = begin_drag_track(press_x, press_y);
+        int32_t cursor_x = press_x, cursor_y = press_y, hand_x = 0, hand_y = 0;
+        int32_t counted_x = 0, counted_y = 0;
+        bool warped_at_anchor = false;
+        for (const Event& e : c.events) {
+            if (e.kind == HAND) {
+                hand_x += e.dx, hand_y += e.dy;
+                cursor_x += e.dx, cursor_y += e.dy;
+            } else if (e.kind == BEGIN) {
+                track = begin_drag_track(cursor_x, cursor_y);
+                const DragStep early =
+                    drag_motion_before_begin(press_x, press_y, cursor_x, cursor_y);
+                EXPECT_FALSE(early.warp) << c.timing << ": the cursor is already at the anchor";
+                counted_x += early.dx, counted_y += early.dy;
+            } else {
+                const bool at_anchor = cursor_x == track.anchor_x && cursor_y == track.anchor_y;
+                const DragStep step =
+                    track_drag_move(track, cursor_x, cursor_y, DragMeasure::FROM_ANCHOR);
+                warped_at_anchor = warped_at_anchor || (at_anchor && step.warp);
+                if (step.warp) {
+                    counted_x += step.dx, counted_y += step.dy;
+                    cursor_x = track.anchor_x, cursor_y = track.anchor_y;
+                }
+            }
+        }
+        EXPECT_EQ(counted_x, hand_x) << c.timing << ": the view moved " << counted_x
+                                     << " across for a hand that moved " << hand_x;
+        EXPECT_EQ(counted_y, hand_y) << c.timing << ": the view moved " << counted_y
+                                     << " down for a hand that moved " << hand_y;
+        EXPECT_FALSE(warped_at_anchor) << c.timing << ": a read at the anchor (an echo) warped";
+    }
+    EXPECT_EQ(drag_motion_before_begin(INT32_MIN, 0, INT32_MAX, 0).dx, INT32_MAX) << "saturates";
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "app/main_window.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
+#include "app/whole_file.h"
 #include "res/resource_ids.h"
 #include "tests/win32/window_fixture.h"
 
@@ -793,7 +794,7 @@ TEST_F(Labels, FailedSavesAreReportedAndKeepTheLabelsUnsaved) {
         }
     }
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(temp_path("tvt*.tmp").c_str(), &found);
+    HANDLE search = FindFirstFileA(temp_path(std::string("*") + TEMPORARY_SUFFIX).c_str(), &found);
     EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a temporary file was left: " << found.cFileName;
     if (search != INVALID_HANDLE_VALUE) FindClose(search);
 
@@ -801,6 +802,20 @@ TEST_F(Labels, FailedSavesAreReportedAndKeepTheLabelsUnsaved) {
     EXPECT_FALSE(none.shown) << none.text;
     EXPECT_EQ(labels_unsaved, 0);
     EXPECT_EQ(profile_string(path_, "Label1Text"), "keep me");
+}
+
+TEST_F(Labels, ASaveKeepsTheFilesAttributesAndRemovesAStaleTemporary) {
+    const std::string stale = path_ + TEMPORARY_SUFFIX;
+    write_file(stale, "half a save");
+    SetFileAttributesA(stale.c_str(), FILE_ATTRIBUTE_HIDDEN);   // as a save cut short leaves it
+    ASSERT_TRUE(SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    const DWORD before = GetFileAttributesA(path_.c_str());
+    EXPECT_EQ(save_labels(path_.c_str()), 0u);
+    const DWORD after = GetFileAttributesA(path_.c_str());
+    SetFileAttributesA(path_.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(after & FILE_ATTRIBUTE_HIDDEN, before & FILE_ATTRIBUTE_HIDDEN)
+        << "attributes before " << before << ", after " << after;
+    EXPECT_EQ(GetFileAttributesA(stale.c_str()), INVALID_FILE_ATTRIBUTES) << "the stale temporary is gone";
 }
 
 // A second window of the main window's class, for closing without losing the test's own.
@@ -879,10 +894,12 @@ TEST_F(Labels, UnsavedLabelsAreOfferedForSavingBeforeExitOrAnotherTileset) {
                                    [&](HWND box) {
                                        click(box, IDYES);
                                        // The report follows once the question has gone.
-                                       for (int i = 0; i < 2000 && IsWindow(box); ++i) Sleep(10);
+                                       wait_for_window([&] { return !IsWindow(box); });
                                        HWND failure = nullptr;
-                                       for (int i = 0; i < 2000 && failure == nullptr; ++i, Sleep(10))
+                                       wait_for_window([&] {
                                            failure = FindWindowA(reinterpret_cast<LPCSTR>(32770), window_title);
+                                           return failure != nullptr;
+                                       });
                                        if (failure == nullptr) return;
                                        report = item_text(failure, 0xFFFF);
                                        click(failure, IDOK);
@@ -964,8 +981,10 @@ TEST_F(Options, AFailedWriteIsReportedNamingTheFile) {
             SetDlgItemTextA(dialog, CACHE_EDIT_ID, "100");
             click(dialog, IDOK);
             HWND box = nullptr;
-            for (int i = 0; i < 2000 && box == nullptr; ++i, Sleep(10))
+            wait_for_window([&] {
                 box = FindWindowA(reinterpret_cast<LPCSTR>(32770), window_title);
+                return box != nullptr;
+            });
             if (box == nullptr) return;
             report = item_text(box, 0xFFFF);
             click(box, IDOK);

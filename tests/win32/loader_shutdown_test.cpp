@@ -17,15 +17,14 @@ namespace {
 
 TEST(LoaderShutdown, ClosingWhileTheLoaderHoldsATileEndsItAndCachesNothing) {
     const std::string big = write_tileset_at("big.tvt", 256, 256, 6, 4, tile_data("big"));
-    hold_loader();
+    // Nothing is pumped from here on. The loader stops at the decode gate with the first tile
+    // it takes, so it is busy when the window closes, with more requests to take.
+    close_decode_gate();
     load_tileset(main_window, big.c_str());   // queues every visible tile
-    release_loader();
     ASSERT_EQ(tileset.loaded, 1);
     ValidateRect(main_window, nullptr);
-    // Nothing is pumped from here on. The loader is held once it has a tile on its way, so it
-    // is busy when the window closes, with more requests to take.
-    ASSERT_TRUE(hold_loader_once_busy()) << "the loader took no tile within " << TILE_WAIT_MS
-                                         << " ms";
+    ASSERT_TRUE(wait_for_loader_at_gate()) << "the loader took no tile within " << TILE_WAIT_MS
+                                           << " ms";
     const bool requests_left = !queued_tiles(high_queue).empty();
     const int32_t cached_before = tile_cache_count;
 
@@ -33,7 +32,7 @@ TEST(LoaderShutdown, ClosingWhileTheLoaderHoldsATileEndsItAndCachesNothing) {
     // loader is stopped. From the destruction on, the loader may go on taking requests until
     // the stop; none of its tiles may reach the cache, and none may be left behind.
     DestroyWindow(main_window);
-    release_loader();
+    open_decode_gate();
     stop_tile_loader();
     pump_messages();
 

@@ -22,6 +22,14 @@ SCROLLINFO scroll_info(int bar) {
 
 void key_down(WPARAM key) { SendMessageA(main_window, WM_KEYDOWN, key, 0); }
 void key_up(WPARAM key) { SendMessageA(main_window, WM_KEYUP, key, 0); }
+// Puts the cursor at screen point (x, y) and presses the left button there, the message
+// carrying the press's client point as a real one does.
+void press_left_button_at(int x, int y) {
+    SetCursorPos(x, y);
+    POINT press = {x, y};
+    ScreenToClient(main_window, &press);
+    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(press.x, press.y));
+}
 void scroll_request(UINT message, int code) {
     SendMessageA(main_window, message, MAKEWPARAM(code, 0), 0);
 }
@@ -141,8 +149,7 @@ TEST_F(Navigation, ScrollBarsFollowTheMosaicAndPosition) {
 TEST_F(Navigation, DragMovesWithTheHandAndWarpsTheCursorBack) {
     scroll_x = 400;
     scroll_y = 300;
-    SetCursorPos(500, 400);
-    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    press_left_button_at(500, 400);
     EXPECT_EQ(dragging, 1);
     EXPECT_EQ(GetCapture(), main_window);
     SetCursorPos(450, 380);
@@ -166,6 +173,26 @@ TEST_F(Navigation, DragMovesWithTheHandAndWarpsTheCursorBack) {
     EXPECT_EQ(scroll_x, 0) << "the next key clamps";
 }
 
+TEST_F(Navigation, DragCountsTheMovesMadeBeforeThePressWasHandled) {
+    // The button went down at (500, 400); a busy program reads the cursor 30 left and 20 up.
+    scroll_x = 400;
+    scroll_y = 300;
+    POINT press = {500, 400};
+    ScreenToClient(main_window, &press);
+    SetCursorPos(470, 380);
+    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(press.x, press.y));
+    EXPECT_EQ(scroll_x, 430) << "the moves before the press was handled move the view at once";
+    EXPECT_EQ(scroll_y, 320);
+    SetCursorPos(460, 380);
+    SendMessageA(main_window, WM_MOUSEMOVE, MK_LBUTTON, 0);
+    EXPECT_EQ(scroll_x, 440) << "later moves count from where the drag began";
+    POINT cursor;
+    GetCursorPos(&cursor);
+    EXPECT_EQ(cursor.x, 470) << "the anchor is where the cursor was when the drag began";
+    EXPECT_EQ(cursor.y, 380);
+    SendMessageA(main_window, WM_LBUTTONUP, 0, 0);
+}
+
 TEST_F(Navigation, DragConfinesTheCursorAndEveryWayOutOfItLetsGo) {
     // The clip is what makes Wine report each hand move from where the warp put the cursor;
     // it must never outlive the drag, however the drag ends.
@@ -183,8 +210,7 @@ TEST_F(Navigation, DragConfinesTheCursorAndEveryWayOutOfItLetsGo) {
         {"capture taken away", [] { ReleaseCapture(); }},
     };
     for (const auto& ending : endings) {
-        SetCursorPos(500, 400);
-        SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        press_left_button_at(500, 400);
         RECT clip;
         ASSERT_TRUE(GetClipCursor(&clip));
         EXPECT_TRUE(EqualRect(&clip, &during))
@@ -209,8 +235,7 @@ TEST_F(Navigation, DragPastTheEdgesLeavesOnlyTheWindowColourOutsideTheMap) {
     const Case cases[] = {{300, 170}, {-3000, -2500}};   // past the top left, past the far edges
     for (const Case& c : cases) {
         reset_view();
-        SetCursorPos(500, 400);
-        SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+        press_left_button_at(500, 400);
         for (int i = 0; i < 10; ++i) {
             SetCursorPos(500 + c.hand_dx / 10, 400 + c.hand_dy / 10);
             SendMessageA(main_window, WM_MOUSEMOVE, MK_LBUTTON, 0);
@@ -231,8 +256,7 @@ TEST_F(Navigation, DragPastTheEdgesLeavesOnlyTheWindowColourOutsideTheMap) {
 }
 
 TEST_F(Navigation, AltKeyDuringADragEndsItSoTheAcceleratorIsNotSwallowed) {
-    SetCursorPos(500, 400);
-    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    press_left_button_at(500, 400);
     MSG message = {};
     message.hwnd = main_window;
     message.message = WM_KEYDOWN;
@@ -250,8 +274,7 @@ TEST_F(Navigation, AltKeyDuringADragEndsItSoTheAcceleratorIsNotSwallowed) {
 }
 
 TEST_F(Navigation, DragEndsWhenAnotherWindowTakesTheMouse) {
-    SetCursorPos(500, 400);
-    SendMessageA(main_window, WM_LBUTTONDOWN, MK_LBUTTON, 0);
+    press_left_button_at(500, 400);
     ASSERT_EQ(dragging, 1);
     HWND other = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, main_window, nullptr,
                                  nullptr, nullptr);

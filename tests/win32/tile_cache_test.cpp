@@ -214,6 +214,21 @@ TEST_F(TileCache, ArrivalIsDrawnWhileItsEdgeTouchesTheClientArea) {
     reset_view();
 }
 
+TEST_F(TileCache, SpareBuffersAreOnlyOfTheTileSizeInForce) {
+    constexpr int32_t OTHER = 48;
+    load(write_tileset("cache-other.tvt", OTHER, OTHER, 4, 3));
+    load(write_tileset("cache.tvt", TILE, TILE, 4, 3));
+    ASSERT_EQ(count_spare_buffers(), 0) << "a tile size change keeps no spare buffer";
+    CachedTile* tiles[3];
+    for (CachedTile*& tile : tiles) tile = create_cached_tile(0, HIDDEN_ROW, TILE_BYTES);
+    for (CachedTile* tile : tiles) free_cached_tile(tile);
+    EXPECT_EQ(count_spare_buffers(), 3) << "freed tiles of the size in force keep their buffers";
+    free_cached_tile(create_cached_tile(0, HIDDEN_ROW, OTHER * OTHER * 4));
+    EXPECT_EQ(count_spare_buffers(), 3) << "a buffer of another size was kept";
+    load(write_tileset("cache-other.tvt", OTHER, OTHER, 4, 3));
+    EXPECT_EQ(count_spare_buffers(), 0) << "buffers of the earlier tile size outlived its change";
+}
+
 // Queue tests: the loader has taken the tile at (90, 90), which is not cached yet, and is
 // held off the queues until the test lets it go, so the queues and the wake-up event stay as
 // the test leaves them.

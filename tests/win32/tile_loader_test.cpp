@@ -160,6 +160,7 @@ protected:
         reset_view();
         pump_messages();
     }
+    void TearDown() override { open_decode_gate(); }
     // Loads a tileset without painting, so the test decides when tiles are requested.
     static void load_quietly(const std::string& path) {
         load_tileset(main_window, path.c_str());
@@ -227,24 +228,28 @@ TEST_F(TileLoader, TilesArriveAndAreBlittedWithoutARepaint) {
 }
 
 TEST_F(TileLoader, TilesetSwitchShowsNoTileOfTheEarlierTileset) {
-    // The load queues the 12 red tiles; the loader is held as soon as it has taken one, with
-    // the rest still queued. The load of the blue ones follows while it is held.
-    hold_loader();
+    // The load queues the 12 red tiles; the loader stops at the decode gate with the first it
+    // takes, so the rest stay queued. The load of the blue ones follows while it waits there.
+    close_decode_gate();
     load_quietly(write_tileset_at("old.tvt", TILE, TILE, 4, 3, tile_data("old")));
-    release_loader();
-    ASSERT_TRUE(hold_loader_once_busy()) << "the loader took no red tile within "
-                                         << TILE_WAIT_MS << " ms";
+    ASSERT_TRUE(wait_for_loader_at_gate()) << "the loader took no red tile within "
+                                           << TILE_WAIT_MS << " ms";
     const auto red_requests = [] {
         int count = 0;
         for (const TileRequest* request = high_queue; request != nullptr; request = request->next)
             count += std::strstr(request->path, "old") != nullptr;
         return count;
     };
+    hold_loader();
     const int red_left = red_requests();
+    const bool red_in_flight =
+        request_in_flight != nullptr && std::strstr(request_in_flight->path, "old") != nullptr;
     load_quietly(write_tileset_at("new.tvt", TILE, TILE, 4, 3, tile_data("new")));
     const int red_left_after = red_requests() + count_delivered_tiles();
     release_loader();
-    EXPECT_GT(red_left, 0) << "expected red requests still queued at the switch";
+    open_decode_gate();
+    EXPECT_TRUE(red_in_flight) << "expected a red request in flight at the switch";
+    EXPECT_EQ(red_left, 11) << "expected the other 11 red requests still queued at the switch";
     EXPECT_EQ(red_left_after, 0) << "red requests or deliveries survived the switch";
     InvalidateRect(main_window, nullptr, FALSE);
     ASSERT_TRUE(wait_until([] { return all_cached(4, 3) && loader_idle(); }))

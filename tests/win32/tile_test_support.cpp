@@ -68,16 +68,42 @@ bool hold_loader_when(const std::function<bool()>& busy, DWORD timeout_ms) {
 
 void hold_loader() { EnterCriticalSection(&queue_lock); }
 
-bool hold_loader_once_busy() {
-    return hold_loader_when(
-        [] { return request_in_flight != nullptr || count_delivered_tiles() > 0; }, TILE_WAIT_MS);
-}
-
 bool hold_loader_with_tile_on_its_way(int32_t column, int32_t row) {
     return hold_loader_when([=] { return tile_on_its_way(column, row); }, TILE_WAIT_MS);
 }
 
 void release_loader() { LeaveCriticalSection(&queue_lock); }
+
+namespace {
+// Manual-reset events of the decode gate, made on first use: open, and a loader waiting.
+HANDLE gate_open_event = nullptr;
+HANDLE loader_at_gate_event = nullptr;
+
+void wait_at_decode_gate(const TileRequest*) {
+    SetEvent(loader_at_gate_event);
+    WaitForSingleObject(gate_open_event, 4 * TILE_WAIT_MS);
+}
+}  // namespace
+
+void close_decode_gate() {
+    if (gate_open_event == nullptr) {
+        gate_open_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        loader_at_gate_event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    }
+    ResetEvent(gate_open_event);
+    ResetEvent(loader_at_gate_event);
+    loader_decode_gate.store(wait_at_decode_gate);
+}
+
+bool wait_for_loader_at_gate() {
+    return loader_at_gate_event != nullptr &&
+           WaitForSingleObject(loader_at_gate_event, TILE_WAIT_MS) == WAIT_OBJECT_0;
+}
+
+void open_decode_gate() {
+    loader_decode_gate.store(nullptr);
+    if (gate_open_event != nullptr) SetEvent(gate_open_event);
+}
 
 std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head) {
     std::vector<std::pair<int32_t, int32_t>> tiles;

@@ -27,12 +27,21 @@ bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms = TILE_
 // loader can neither take a request nor deliver a tile until release_loader. Each call waits,
 // dispatching nothing, for a moment when the loader has something on its way, and returns
 // holding the lock; false (lock not held) after the time-out.
-// - hold_loader_once_busy: a request in flight or a tile delivered and not yet taken.
 // - hold_loader_with_tile_on_its_way: the tile of (column, row) in flight or delivered.
 void hold_loader();   // at once, whatever the loader is doing
-bool hold_loader_once_busy();
 bool hold_loader_with_tile_on_its_way(int32_t column, int32_t row);
 void release_loader();
+
+// The loader's decode gate (loader_decode_gate): while it is closed, a loader that has taken a
+// request waits there before reading the tile file, so that request stays in flight and every
+// later one stays queued for as long as the test wants, however fast or slow the loader runs.
+// close_decode_gate: the next request taken stops at the gate.
+// wait_for_loader_at_gate: true once a loader waits there; false after TILE_WAIT_MS.
+// open_decode_gate: lets every loader through and takes the hook away (safe to repeat).
+// A loader still waits at most a few times TILE_WAIT_MS, should a failing test never open it.
+void close_decode_gate();
+bool wait_for_loader_at_gate();
+void open_decode_gate();
 
 // The (column, row) of every queued request, from the head, read under queue_lock.
 std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head);

@@ -83,22 +83,20 @@ TEST_F(TilesetFile, MissingMaxCacheAndTileDirTakeDefaults) {
     EXPECT_EQ(tileset.labels, nullptr);
 }
 
-TEST_F(TilesetFile, AFileInUtf16IsReadThroughTheProfileFunctions) {
+TEST_F(TilesetFile, AFileInUtf16IsRefusedWithAClearReason) {
     const std::string text =
         "[Terrava 1.0]\r\nTileSizeX=32\r\nTileSizeY=16\r\nTileCountX=3\r\nTileCountY=4\r\n"
-        "MaxCache=61\r\nTileDir=C:\\tiles\r\n";
+        "MaxCache=61\r\nTileDir=C:\\tiles\r\nLabelCount=1\r\nLabel1Text=lost\r\n";
     std::string utf16 = "\xFF\xFE";
     for (char c : text) utf16 += std::string{c, '\0'};
     const std::string path = temp_path("utf16.tvt");
     write_file(path, utf16);
-    load(path);
-    EXPECT_EQ(tileset.tile_width, 32);
-    EXPECT_EQ(tileset.tile_height, 16);
-    EXPECT_EQ(tileset.tile_columns, 3);
-    EXPECT_EQ(tileset.tile_rows, 4);
-    EXPECT_EQ(tileset.cache_limit, 61);
-    EXPECT_STREQ(tileset.tile_dir, "C:\\tiles");
-    EXPECT_EQ(std::string(tileset.file_path), path) << "the UTF-16 file was refused";
+    const std::string before = tileset.file_path;
+    const TilesetLoadResult result = load_tileset(main_window, path.c_str());
+    EXPECT_EQ(result.outcome, TilesetLoadOutcome::NOT_A_TILESET);
+    EXPECT_NE(std::string(result.reason).find("UTF-16"), std::string::npos) << result.reason;
+    EXPECT_EQ(std::string(tileset.file_path), before) << "the open tileset stays";
+    EXPECT_NE(tileset.tile_width, 32);
 }
 
 TEST_F(TilesetFile, RejectedFilesKeepThePreviousTileset) {
@@ -389,6 +387,72 @@ TEST_F(TilesetFile, FileRefusedOnOpenSaysWhyAndKeepsThePrevious) {
         EXPECT_NE(shown.find(path), std::string::npos) << "the box names the file: " << shown;
         expect_good_tileset_kept();
     }
+}
+
+// Refusals told in words: each case is opened the way a user would, and the message box's
+// text must hold the words and not the raw code the system gave.
+TEST_F(TilesetFile, RefusalsSayWhatHappenedInWords) {
+    // A file of 1 GB, made sparse: its size is all that matters.
+    const std::string huge = temp_path("huge.tvt");
+    HANDLE file = CreateFileA(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size;
+    size.QuadPart = LONGLONG{1} << 30;
+    ASSERT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN) && SetEndOfFile(file));
+    CloseHandle(file);
+    const std::string not_a_number = write_tileset("abc.tvt", 256, 256, 4, 4);
+    write_file(not_a_number, "[Terrava 1.0]\r\nTileSizeX=abc\r\nTileSizeY=64\r\nTileCountX=2\r\nTileCountY=2\r\n");
+    const std::string long_path = "-O" + temp_path(std::string(270, 'p') + ".tvt");
+    const std::string question_marks = "-O" + temp_path("??\\map.tvt");
+
+    const struct {
+        const char* what;
+        std::string command_line;
+        const char* words;
+        const char* not_words;
+    } cases[] = {
+        {"TileSizeX=abc", "-O" + not_a_number, "TileSizeX is \"abc\", which is not a number", "is 0"},
+        {"a 1 GB file", "-O" + huge, "too large to be a tileset file", "error 223"},
+        {"a path of 284 characters", long_path, "characters long; Terrava opens paths of at most 259",
+         "error"},
+        {"a path with characters outside the code page", question_marks,
+         "characters that Terrava cannot use (shown as ?)", "Invalid name"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::string text;
+        const bool shown = with_dialog(window_title, [&] { parse_command_line(c.command_line.c_str()); },
+                                       [&](HWND box) {
+                                           char buffer[1000] = "";
+                                           GetDlgItemTextA(box, 0xFFFF, buffer, sizeof buffer);
+                                           text = buffer;
+                                           PostMessageA(box, WM_COMMAND, IDOK, 0);
+                                       });
+        EXPECT_TRUE(shown) << "no message box";
+        EXPECT_NE(text.find(c.words), std::string::npos) << "expected \"" << c.words << "\" in: " << text;
+        EXPECT_EQ(text.find(c.not_words), std::string::npos) << "unexpected \"" << c.not_words << "\" in: " << text;
+        expect_good_tileset_kept();
+    }
+    DeleteFileA(huge.c_str());
+}
+
+TEST_F(TilesetFile, ALabelNotLoadedKeepsItsKeysThroughASave) {
+    const std::string text(70000, 'q');
+    const std::string path = write_tileset("long-label.tvt", 256, 256, 4, 4,
+                                           "LabelCount=2\r\nLabel1Len=70000\r\nLabel1Text=" + text +
+                                               "\r\nLabel2X=5\r\nLabel2Len=4\r\nLabel2Text=kept\r\n");
+    load(path);
+    ASSERT_NE(tileset.labels, nullptr);
+    EXPECT_STREQ(tileset.labels->text, "kept");
+    EXPECT_EQ(tileset.labels->next, nullptr) << "the 70,000-character label is not loaded";
+    ASSERT_EQ(save_labels(path.c_str()), 0u);
+    const std::string saved = read_file(path);
+    EXPECT_NE(saved.find("Len=70000\r\n"), std::string::npos) << "its Len is still in the file";
+    EXPECT_NE(saved.find("Text=" + text + "\r\n"), std::string::npos) << "and its text";
+    load(path);
+    ASSERT_NE(tileset.labels, nullptr);
+    EXPECT_STREQ(tileset.labels->text, "kept") << "the loaded label means what it meant";
+    EXPECT_EQ(tileset.labels->x, 5);
 }
 
 }  // namespace

@@ -116,20 +116,29 @@ struct DialogDriver {
 
 DWORD WINAPI drive_dialog(LPVOID parameter) {
     DialogDriver& driver = *static_cast<DialogDriver*>(parameter);
-    for (int waited = 0; waited < 2000 && !driver.give_up.load(); ++waited) {
-        HWND dialog = FindWindowA(reinterpret_cast<LPCSTR>(32770), driver.caption);
-        if (dialog != nullptr && IsWindowVisible(dialog) &&
-            GetWindowThreadProcessId(dialog, nullptr) == driver.owner_thread) {
-            driver.found = true;
-            (*driver.action)(dialog);
-            return 0;
-        }
-        Sleep(10);
-    }
+    HWND dialog = nullptr;
+    const bool shown = wait_for_window([&] {
+        if (driver.give_up.load()) return true;
+        dialog = FindWindowA(reinterpret_cast<LPCSTR>(32770), driver.caption);
+        return dialog != nullptr && IsWindowVisible(dialog) &&
+               GetWindowThreadProcessId(dialog, nullptr) == driver.owner_thread;
+    });
+    if (!shown || driver.give_up.load()) return 0;
+    driver.found = true;
+    (*driver.action)(dialog);
     return 0;
 }
 
 }  // namespace
+
+bool wait_for_window(const std::function<bool()>& condition) {
+    const DWORD start = GetTickCount();
+    while (!condition()) {
+        if (GetTickCount() - start >= DIALOG_WAIT_MS) return false;
+        Sleep(10);
+    }
+    return true;
+}
 
 bool with_dialog(const char* caption, const std::function<void()>& trigger,
                  const std::function<void(HWND)>& action) {

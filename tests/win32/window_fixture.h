@@ -23,8 +23,13 @@ RECT client_rect();
 std::string window_text(HWND window);
 // Pumps pending messages of this thread.
 void pump_messages();
+// How long a test waits for a dialog to show or go: generous, for a slow machine under Wine.
+constexpr DWORD DIALOG_WAIT_MS = 60000;
+// Waits, sleeping 10 ms at a time, until `condition` holds; false after DIALOG_WAIT_MS.
+bool wait_for_window(const std::function<bool()>& condition);
+
 // Runs `action` on a helper thread once a top-level window titled `caption` exists (waits
-// up to 20 s), while the calling thread runs `trigger` (which opens the modal dialog).
+// up to DIALOG_WAIT_MS), while the calling thread runs `trigger` (which opens the modal dialog).
 // Returns false when the dialog never appeared.
 bool with_dialog(const char* caption, const std::function<void()>& trigger,
                  const std::function<void(HWND)>& action);
