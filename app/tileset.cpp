@@ -27,7 +27,7 @@
 #include "res/resource_ids.h"
 #include "tiles/tile_cache.h"
 
-Tileset tileset = {0, 0, 0, 0, nullptr, "", INITIAL_CACHE_LIMIT, 0, nullptr, {}};
+Tileset tileset = {0, 0, 0, 0, nullptr, "", INITIAL_CACHE_LIMIT, 0, nullptr, {}, 0, {}};
 int labels_unsaved = 0;
 BOOL(WINAPI* replace_tileset_file)(LPCSTR, LPCSTR, DWORD) = move_file_replacing;
 
@@ -120,6 +120,7 @@ struct TilesetFileContent {
     TileGeometry geometry;
     int32_t cache_limit;
     char tile_dir[TILE_DIR_PATH_BYTES];   // resolved against the file's folder, UTF-8
+    OverviewLevels overviews;           // none when the keys are absent or unusable
     std::string text;                   // the whole file, for the labels
 };
 
@@ -129,6 +130,34 @@ void system_reason(DWORD error, char* reason, size_t capacity) {
     FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                    wide, 200, nullptr);
     lstrcpynA(reason, narrow(wide).c_str(), static_cast<int>(capacity));
+}
+
+// The overview levels' folders, resolved like TileDir and present on the disk. Keys the
+// viewer cannot use are ignored without a word: the map opens at 1:1 all the same.
+OverviewLevels read_overviews(const char* file, const TileGeometry& geometry, const TilesetKeys& keys) {
+    const auto lookup = [&keys](const char* key, std::string& value) {
+        if (!keys.key_present(key)) return false;
+        char text[TILE_DIR_CAPACITY];
+        keys.read_string(key, text, sizeof text);
+        value = text;
+        return true;
+    };
+    const auto locate = [file](const std::string& stored, std::string& why) {
+        char resolved[TILE_DIR_PATH_BYTES];
+        if (!resolve_tile_dir(file, from_system_code_page(stored.c_str()).c_str(), resolved,
+                              sizeof resolved) ||
+            path_characters(resolved) > static_cast<size_t>(TILE_DIR_CAPACITY - 1)) {
+            why = "too long";
+            return std::string();
+        }
+        const DWORD attributes = GetFileAttributesW(widen(resolved).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            why = "no such folder";
+            return std::string();
+        }
+        return std::string(resolved);
+    };
+    return read_overview_levels(geometry, lookup, locate);
 }
 
 TilesetLoadResult refuse_unreadable(DWORD error) {
@@ -182,6 +211,7 @@ TilesetLoadResult read_tileset_file(const char* file, TilesetFileContent& conten
                               sizeof content.tile_dir) ||
             path_characters(content.tile_dir) > static_cast<size_t>(TILE_DIR_CAPACITY - 1))
             return load_refused_tile_dir_too_long(TILE_DIR_CAPACITY - 1);
+        content.overviews = read_overviews(file, geometry, keys);
         return load_succeeded();
     } catch (const std::bad_alloc&) {
         return load_refused_out_of_memory();
@@ -287,6 +317,8 @@ TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
     tileset.tile_rows = content.geometry.tile_rows;
     std::free(tileset.tile_dir);
     tileset.tile_dir = tile_dir;
+    tileset.overview_count = content.overviews.count;
+    tileset.overview_dirs = std::move(content.overviews.dirs);
     clear_tile_cache();
     clear_tile_requests(tileset.tile_width, tileset.tile_height);
     tileset.cache_limit = content.cache_limit;

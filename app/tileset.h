@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/tileset_rules.h"
 
@@ -40,6 +41,13 @@ struct Tileset {
     int loaded;                           // a tileset has been loaded
     Label* labels;                        // head of the label list
     BITMAPINFOHEADER tile_dib_header;     // shared top-down 32-bit header for every tile blit
+    // Overview levels (smaller copies of the map), replaced at every load. Level k (1 to
+    // overview_count) is the map shrunk by 2^k: overview_geometry(geometry, k) tiles of the same
+    // size, each at overview_dirs[k - 1] + "\\RRR\\CCC.jpg" (a folder resolved like tile_dir,
+    // found to exist at the load). overview_count is 0, and overview_dirs empty, for a file
+    // without the keys or with keys the load ignored.
+    int32_t overview_count;
+    std::vector<std::string> overview_dirs;
 };
 
 // The one open tileset (main thread; the loader thread reads tile_width and tile_height).

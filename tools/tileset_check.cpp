@@ -218,6 +218,44 @@ std::string peer_complaint(const uint8_t* data, size_t size) {
     return errors.first;
 }
 
+// The overview keys as the viewer reads them, each found one listed in `found` as its line
+// says it; level folders resolved like TileDir and followed to Linux.
+static OverviewLevels read_overview_keys(const ProfileSection& section, const std::string& windows_tvt,
+                                  const TileGeometry& geometry, const std::string& wine_prefix,
+                                  int32_t ansi_code_page, std::vector<std::string>& found) {
+    const auto lookup = [&](const char* key, std::string& value) {
+        const ProfileLine* line = section.find(fold_profile_name(key));
+        value = std::string(profile_string(line, ""));
+        if (value.size() >= VIEWER_TILE_DIR_CAPACITY) value.resize(VIEWER_TILE_DIR_CAPACITY - 1);
+        if (value.empty()) return false;
+        std::string shown;
+        found.push_back(std::string(key) + "=" +
+                        (convert_code_page(value, ansi_code_page, true, shown) ? shown : value));
+        return true;
+    };
+    const auto locate = [&](const std::string& stored, std::string& why) {
+        char resolved[VIEWER_TILE_DIR_CAPACITY];
+        if (!resolve_tile_dir(windows_tvt.c_str(), stored.c_str(), resolved, sizeof resolved)) {
+            why = "with the tileset's folder it makes a path longer than the viewer's limit";
+            return std::string();
+        }
+        std::string utf8;
+        if (!convert_code_page(resolved, ansi_code_page, true, utf8)) {
+            why = "it holds bytes code page " + std::to_string(ansi_code_page) + " does not define";
+            return std::string();
+        }
+        std::string folder = linux_path_of(utf8, wine_prefix, why);
+        std::error_code error;
+        if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+            why = "the folder " + folder + " does not exist";
+            folder.clear();
+        }
+        if (folder.empty() && why.empty()) why = "the viewer cannot follow it";
+        return folder;
+    };
+    return read_overview_levels(geometry, lookup, locate);
+}
+
 TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view text,
                                  const std::string& wine_prefix, int32_t ansi_code_page) {
     TilesetReading reading{false, CheckedTileset{}, ""};
@@ -298,6 +336,8 @@ TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view t
         reading.error = "TileDir " + reading.tileset.tile_dir_as_stored + " cannot be followed on Linux: " + why + ".";
         return reading;
     }
+    reading.tileset.overviews = read_overview_keys(section, windows_tvt, geometry, wine_prefix, ansi_code_page,
+                                                   reading.tileset.overview_keys);
     reading.ok = true;
     return reading;
 }
@@ -357,7 +397,11 @@ TileJudgement judge_tile_file(const std::string& path, int32_t tile_width, int32
 
 std::vector<TileProblem> check_all_tiles(const CheckedTileset& tileset, int32_t jobs,
                                          std::atomic<int64_t>& tiles_done) {
-    const TileGeometry& g = tileset.geometry;
+    return check_level_tiles(tileset.tile_dir, tileset.geometry, jobs, tiles_done);
+}
+
+std::vector<TileProblem> check_level_tiles(const std::string& folder, const TileGeometry& g,
+                                           int32_t jobs, std::atomic<int64_t>& tiles_done) {
     const int64_t total = int64_t{g.tile_columns} * g.tile_rows;
     std::atomic<int64_t> next{0};
     std::mutex problems_lock;
@@ -367,7 +411,7 @@ std::vector<TileProblem> check_all_tiles(const CheckedTileset& tileset, int32_t 
         for (int64_t i = next++; i < total; i = next++) {
             const int32_t row = static_cast<int32_t>(i / g.tile_columns);
             const int32_t column = static_cast<int32_t>(i % g.tile_columns);
-            const std::string path = tileset.tile_dir + "/" + tile_file_name(row, column);
+            const std::string path = folder + "/" + tile_file_name(row, column);
             const TileJudgement j = judge_tile_file(path, g.tile_width, g.tile_height, buffer);
             if (j.verdict != TileVerdict::GOOD) {
                 std::lock_guard<std::mutex> hold(problems_lock);
