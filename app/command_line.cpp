@@ -74,3 +74,17 @@ CommandLineScan scan_command_line(const char* tail, char* path, size_t path_capa
     }
     return scan;
 }
+
+const char* skip_program_name(const char* command_line) {
+    if (command_line == nullptr) return nullptr;
+    const char* c = command_line;
+    if (*c == '"') {
+        ++c;
+        while (*c != '\0' && *c != '"') ++c;
+        if (*c == '"') ++c;
+    } else {
+        while (*c != '\0' && *c != ' ' && *c != '\t') ++c;
+    }
+    while (*c == ' ' || *c == '\t') ++c;
+    return c;
+}

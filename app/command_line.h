@@ -16,3 +16,7 @@ struct CommandLineScan {
 // (capacity `path_capacity`, at least 1); it is empty when no path was found, when the last
 // one was empty, or when the last one does not fit (then path_too_long is set).
 CommandLineScan scan_command_line(const char* tail, char* path, size_t path_capacity);
+
+// The tail of a whole command line (the program's name skipped as the C runtime skips it for
+// WinMain: a double-quoted name to its closing quote, else to the first blank; then blanks).
+const char* skip_program_name(const char* command_line);

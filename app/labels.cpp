@@ -15,6 +15,8 @@
 #include "app/label_store.h"
 #include "app/main_window.h"
 #include "app/pane_stacking.h"
+#include "app/screen_dpi.h"
+#include "app/screen_scale.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
 #include "app/zoom_view.h"
@@ -147,10 +149,8 @@ LRESULT CALLBACK input_edit_proc(HWND edit, UINT message, WPARAM wparam, LPARAM 
 
 }  // namespace
 
-void draw_label_overlay(HDC dc, const RECT& rectangle) {
-    if (!labels_visible) return;
-    SetBkMode(dc, TRANSPARENT);
-    SetTextAlign(dc, TA_CENTER);
+// The labels near the view, in the device context's current font.
+static void draw_labels_near_view(HDC dc, const RECT& rectangle) {
     const int32_t width = rectangle.right;
     const int32_t height = rectangle.bottom;
     // Zoomed out, a label that would overlap one drawn before it is left out.
@@ -182,6 +182,29 @@ void draw_label_overlay(HDC dc, const RECT& rectangle) {
         if (own.left < zx && zx < own.right && own.top < zy && zy < own.bottom)
             draw_unless_crowded(dc, label, zx, zy, drawn);
     }
+}
+
+void draw_label_overlay(HDC dc, const RECT& rectangle) {
+    if (!labels_visible) return;
+    SetBkMode(dc, TRANSPARENT);
+    SetTextAlign(dc, TA_CENTER);
+    // The text in the device context's own font; on a monitor of another DPI than the
+    // system's, the system font made for that DPI.
+    const HFONT scaled_font = scaled_font_for_window_dpi(SYSTEM_FONT);
+    const HGDIOBJ previous_font = scaled_font != nullptr ? SelectObject(dc, scaled_font) : nullptr;
+    draw_labels_near_view(dc, rectangle);
+    if (previous_font != nullptr) SelectObject(dc, previous_font);
+}
+
+void on_label_list_dpi_changed(int32_t old_dpi, int32_t new_dpi) {
+    label_list_width = scale_between_dpis(label_list_width, old_dpi, new_dpi);
+    if (!label_list_open || label_list == nullptr) return;
+    RECT frame;
+    GetWindowRect(label_list, &frame);
+    SetWindowPos(label_list, nullptr, 0, 0, label_list_width, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    SendMessageA(label_list, WM_SETFONT,
+                 reinterpret_cast<WPARAM>(font_for_window_dpi(ANSI_VAR_FONT)), TRUE);
 }
 
 void note_labels_changed() { label_index_current = false; }
@@ -291,7 +314,7 @@ void toggle_label_list(HWND parent) {
     SetWindowLongPtrA(list, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(parent));
     label_list_base_proc = reinterpret_cast<WNDPROC>(
         SetWindowLongPtrA(list, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(label_list_proc)));
-    SendMessageA(list, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT)), FALSE);
+    SendMessageA(list, WM_SETFONT, reinterpret_cast<WPARAM>(font_for_window_dpi(ANSI_VAR_FONT)), FALSE);
     for (Label* label = tileset.labels; label != nullptr; label = label->next) {
         const LRESULT index = SendMessageA(list, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(label->text));
         if (index >= 0)

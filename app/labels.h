@@ -28,4 +28,6 @@ void toggle_label_list(HWND parent);
 void close_label_list();
 LRESULT CALLBACK label_list_proc(HWND list, UINT message, WPARAM wparam, LPARAM lparam);
 void goto_selected_label();
+// The list keeps its size to the eye on a monitor of another DPI: width and font follow.
+void on_label_list_dpi_changed(int32_t old_dpi, int32_t new_dpi);
 void delete_selected_label(HWND list);

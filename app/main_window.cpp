@@ -3,17 +3,25 @@
 // command) and the message loop.
 #include "app/main_window.h"
 
+#include <shellapi.h>
+
 #include <cstdio>
+#include <string>
 
 #include "app/command_line.h"
 #include "app/dialogs.h"
+#include "app/dropped_files.h"
 #include "app/labels.h"
 #include "app/pane_stacking.h"
 #include "app/pane_text.h"
+#include "app/recent_tilesets.h"
+#include "app/screen_dpi.h"
+#include "app/screen_scale.h"
 #include "app/tileset.h"
 #include "app/user_messages.h"
 #include "app/viewport.h"
 #include "app/zoom_view.h"
+#include "app/wide_text.h"
 #include "res/resource_ids.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_loader.h"
@@ -50,14 +58,24 @@ ATOM register_main_class(HINSTANCE instance) {
 
 namespace {
 
-HWND create_status_pane(DWORD alignment, int left, int width, int height) {
+HWND create_status_pane(DWORD alignment, const PanePlace& place, int height) {
     HWND pane = CreateWindowExA(WS_EX_STATICEDGE, "STATIC", "0",
-                                WS_POPUP | WS_VISIBLE | alignment, left, 0, width, height,
-                                main_window, nullptr, app_instance, nullptr);
+                                WS_POPUP | WS_VISIBLE | alignment, place.left, 0, place.width,
+                                height, main_window, nullptr, app_instance, nullptr);
     if (pane != nullptr)
-        SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(ANSI_VAR_FONT)),
-                     TRUE);
+        SendMessageA(pane, WM_SETFONT,
+                     reinterpret_cast<WPARAM>(font_for_window_dpi(ANSI_VAR_FONT)), TRUE);
     return pane;
+}
+
+int status_pane_height() { return system_metric_for_dpi(SM_CYCAPTION, window_dpi) - 1; }
+
+void place_status_pane(HWND pane, const PanePlace& place) {
+    if (pane == nullptr) return;
+    SetWindowPos(pane, nullptr, place.left, 0, place.width, status_pane_height(),
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+    SendMessageA(pane, WM_SETFONT, reinterpret_cast<WPARAM>(font_for_window_dpi(ANSI_VAR_FONT)),
+                 TRUE);
 }
 
 // ---- commands ----
@@ -67,6 +85,8 @@ HWND create_status_pane(DWORD alignment, int left, int width, int height) {
 void open_tileset(HWND window, const char* file_name) {
     const TilesetLoadResult result = load_tileset(window, file_name);
     InvalidateRect(window, nullptr, TRUE);
+    if (result.outcome == TilesetLoadOutcome::LOADED)
+        remember_recent_tileset(window, tileset.file_path);
     if (result.outcome == TilesetLoadOutcome::LOADED ||
         result.outcome == TilesetLoadOutcome::CANCELLED)
         return;
@@ -77,9 +97,36 @@ void open_tileset(HWND window, const char* file_name) {
 
 void command_load_tileset(HWND window) { open_tileset(window, nullptr); }
 
+// A message box from the string `format_id`, whose one conversion takes `argument`.
+template <typename Argument>
+void report_formatted(HWND window, UINT format_id, Argument argument, UINT icon) {
+    char format[200] = "";
+    LoadStringA(app_instance, format_id, format, sizeof format);
+    const int length = std::snprintf(nullptr, 0, format, argument);
+    if (length < 0) return;
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(&text[0], text.size(), format, argument);
+    text.resize(static_cast<size_t>(length));
+    report_to_user(window, text.c_str(), window_title, MB_OK | icon);
+}
+
+// File > 1 ... 8: the recent tileset opens as if chosen in the dialog; one that is no longer
+// there is explained and taken off the list.
+void command_open_recent(HWND window, const std::string& chosen) {
+    const std::string path = chosen;   // the list changes under the open
+    const DWORD attributes = GetFileAttributesW(widen(path.c_str()).c_str());
+    const DWORD error = attributes == INVALID_FILE_ATTRIBUTES ? GetLastError() : 0;
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        report_formatted(window, IDS_RECENT_MISSING, path.c_str(), MB_ICONWARNING);
+        forget_recent_tileset(window, path.c_str());
+        return;
+    }
+    open_tileset(window, path.c_str());
+}
+
 // A command-line path too long to open: the message names its beginning.
 void report_path_too_long(const CommandLineScan& scan) {
-    TilesetLoadResult result = load_refused_path_too_long(scan.dropped_length, FILE_PATH_CAPACITY - 1);
+    TilesetLoadResult result = load_refused_path_too_long(scan.dropped_length, PATH_CHARACTERS - 1);
     std::snprintf(result.file, sizeof result.file, "%.60s...", scan.dropped_path);
     char text[sizeof result.file + sizeof result.reason + 40];
     format_load_failure(result, text, sizeof text);
@@ -117,8 +164,13 @@ LRESULT on_command(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     case CMD_ZOOM_OUT: command_zoom_out(window); return 0;
     case CMD_ZOOM_WHOLE_MAP: command_zoom_whole_map(window); return 0;
     case CMD_ZOOM_ONE_TO_ONE: command_zoom_one_to_one(window); return 0;
-    default: return DefWindowProcA(window, message, wparam, lparam);
+    default: break;
     }
+    if (const std::string* recent = recent_tileset_of_command(LOWORD(wparam))) {
+        command_open_recent(window, *recent);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
 }
 
 // ---- messages ----
@@ -141,6 +193,42 @@ void on_mouse_move(HWND window) {
     else update_status_panes();
 }
 
+// Files dropped on the window: one tileset file opens as if chosen in the dialog (unsaved
+// labels are asked about first); anything else is explained in one message box.
+void on_drop_files(HWND window, HDROP drop) {
+    const UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    std::wstring first;
+    if (count > 0) {
+        first.assign(DragQueryFileW(drop, 0, nullptr, 0) + 1, L'\0');
+        first.resize(DragQueryFileW(drop, 0, &first[0], static_cast<UINT>(first.size())));
+    }
+    DragFinish(drop);
+    const std::string path = narrow(first.c_str());
+    switch (classify_drop(count, path)) {
+    case DropAction::OPEN_TILESET: open_tileset(window, path.c_str()); return;
+    case DropAction::NOT_A_TILESET: report_formatted(window, IDS_DROP_NOT_A_TILESET, path.c_str(), MB_ICONWARNING); return;
+    case DropAction::SEVERAL: report_formatted(window, IDS_DROP_SEVERAL, count, MB_ICONWARNING); return;
+    case DropAction::NOTHING: return;
+    }
+}
+
+// The window moved to a monitor of another DPI (or the user changed the scale): panes, fonts
+// and the label list take the new size, and the window the place the system suggests.
+void on_dpi_changed(HWND window, WPARAM wparam, LPARAM lparam) {
+    const int32_t old_dpi = window_dpi;
+    set_window_dpi(HIWORD(wparam));
+    const StatusPaneLayout layout = status_pane_layout(GetSystemMetrics(SM_CXSCREEN), window_dpi);
+    place_status_pane(tile_pane, layout.tile);
+    place_status_pane(x_pane, layout.x);
+    place_status_pane(y_pane, layout.y);
+    on_label_list_dpi_changed(old_dpi, window_dpi);
+    release_retired_fonts();
+    const RECT& suggested = *reinterpret_cast<const RECT*>(lparam);
+    SetWindowPos(window, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                 suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    InvalidateRect(window, nullptr, TRUE);
+}
+
 // The window is going: no tile is offered to it any more, and the message loop ends.
 void on_destroy() {
     set_tile_receiver(nullptr);
@@ -161,11 +249,15 @@ BOOL create_main_window(HINSTANCE instance, int show_command) {
                                   nullptr);
     if (main_window == nullptr) return FALSE;
     set_tile_receiver(main_window);
+    set_window_dpi(dpi_of_window(main_window));
+    label_list_width = scale_for_dpi(label_list_width, window_dpi);
 
-    const int pane_height = GetSystemMetrics(SM_CYCAPTION) - 1;
-    x_pane = create_status_pane(SS_RIGHT, screen_width - 250, 50, pane_height);
-    y_pane = create_status_pane(SS_RIGHT, screen_width - 200, 50, pane_height);
-    tile_pane = create_status_pane(SS_CENTER, screen_width - 400, 150, pane_height);
+    const StatusPaneLayout layout = status_pane_layout(screen_width, window_dpi);
+    x_pane = create_status_pane(SS_RIGHT, layout.x, status_pane_height());
+    y_pane = create_status_pane(SS_RIGHT, layout.y, status_pane_height());
+    tile_pane = create_status_pane(SS_CENTER, layout.tile, status_pane_height());
+    load_recent_tilesets(main_window);
+    DragAcceptFiles(main_window, TRUE);
 
     ShowWindow(main_window, show_command);
     UpdateWindow(main_window);
@@ -173,9 +265,23 @@ BOOL create_main_window(HINSTANCE instance, int show_command) {
     return TRUE;
 }
 
+std::string command_line_tail_utf8() {
+    const std::string whole = narrow(GetCommandLineW());
+    return skip_program_name(whole.c_str());
+}
+
 void parse_command_line(const char* command_line_tail) {
     char path[FILE_PATH_CAPACITY];
-    const CommandLineScan scan = scan_command_line(command_line_tail, path, sizeof path);
+    CommandLineScan scan = scan_command_line(command_line_tail, path, sizeof path);
+    // The buffer takes 260 characters of UTF-8; a path of more characters is one too long.
+    const size_t characters = path_characters(path);
+    const std::string dropped = path;
+    if (characters > static_cast<size_t>(PATH_CHARACTERS - 1)) {
+        scan.path_too_long = true;
+        scan.dropped_path = dropped.c_str();
+        scan.dropped_length = characters;
+        path[0] = '\0';
+    }
     if (scan.maximise) ShowWindow(main_window, SW_SHOWMAXIMIZED);
     if (path[0] != '\0') open_tileset(main_window, path);
     if (scan.path_too_long) report_path_too_long(scan);
@@ -209,6 +315,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         if (wparam == PANE_WATCH_TIMER) on_pane_watch_tick(window);
         return 0;
     case WM_PAINT: on_paint(window); return 0;
+    case WM_DPICHANGED: on_dpi_changed(window, wparam, lparam); return 0;
+    case WM_DROPFILES: on_drop_files(window, reinterpret_cast<HDROP>(wparam)); return 0;
     case WM_KEYDOWN: on_key_down(window, wparam); return 0;
     case WM_KEYUP: on_key_up(wparam); return 0;
     case WM_COMMAND: return on_command(window, message, wparam, lparam);

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 // Frame state (main thread): the module instance, the title and class name from the string
 // table, the main window and the three status panes over its caption bar.
 extern HINSTANCE app_instance;
@@ -16,7 +18,11 @@ extern HWND tile_pane;
 void load_window_strings(HINSTANCE instance);
 ATOM register_main_class(HINSTANCE instance);
 BOOL create_main_window(HINSTANCE instance, int show_command);
+// `command_line_tail` is UTF-8, as command_line_tail_utf8 gives it.
 void parse_command_line(const char* command_line_tail);
+// The process's command line after the program's name, in UTF-8 (the tail WinMain is given is
+// in the system's code page, which cannot name every file).
+std::string command_line_tail_utf8();
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 void update_status_panes();
 

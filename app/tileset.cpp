@@ -24,45 +24,55 @@
 #include "app/viewport.h"
 #include "app/zoom_view.h"
 #include "app/whole_file.h"
+#include "app/wide_text.h"
 #include "res/resource_ids.h"
 #include "tiles/tile_cache.h"
 
-Tileset tileset = {0, 0, 0, 0, nullptr, "", INITIAL_CACHE_LIMIT, 0, nullptr, {}};
+Tileset tileset = {0, 0, 0, 0, nullptr, "", INITIAL_CACHE_LIMIT, 0, nullptr, {}, 0, {}};
 int labels_unsaved = 0;
-BOOL(WINAPI* replace_tileset_file)(LPCSTR, LPCSTR, DWORD) = MoveFileExA;
+BOOL(WINAPI* replace_tileset_file)(LPCSTR, LPCSTR, DWORD) = move_file_replacing;
 
 namespace {
+
+// Copies UTF-8 `text` into `buffer` (FILE_PATH_CAPACITY bytes); false when it does not fit.
+bool copy_path(const std::string& text, char* buffer) {
+    if (text.size() >= static_cast<size_t>(FILE_PATH_CAPACITY)) return false;
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return true;
+}
 
 // The labels of the open tileset file that were not loaded (a Len out of range), kept so that
 // a save writes their keys back instead of over them. Main thread; replaced by each label load.
 std::vector<SkippedLabel> skipped_labels;
 
-// Runs the open-file dialog; false when the user cancels or the dialog fails.
+// Runs the open-file dialog; false when the user cancels or the dialog fails. The chosen name
+// comes back in UTF-8, whatever characters it holds.
 bool ask_for_tileset_file(HWND owner, char* file_name) {
-    OPENFILENAMEA dialog;
+    wchar_t chosen[PATH_CHARACTERS] = L"";
+    OPENFILENAMEW dialog;
     std::memset(&dialog, 0, sizeof dialog);
-    dialog.lStructSize = 76;   // the first version of the structure, without its trailing fields
+    dialog.lStructSize = OPENFILENAME_SIZE_VERSION_400W;   // without the later trailing fields
     dialog.hwndOwner = owner;
-    dialog.hInstance = reinterpret_cast<HINSTANCE>(GetModuleHandleA(nullptr));
-    dialog.lpstrFilter = "Terrava Tilesets\0*.tvt\0Text files\0*.txt;*.ini;*.cfg\0";
+    dialog.hInstance = reinterpret_cast<HINSTANCE>(GetModuleHandleW(nullptr));
+    dialog.lpstrFilter = L"Terrava Tilesets\0*.tvt\0Text files\0*.txt;*.ini;*.cfg\0";
     dialog.nFilterIndex = 1;
-    dialog.lpstrFile = file_name;
-    dialog.nMaxFile = FILE_PATH_CAPACITY;
+    dialog.lpstrFile = chosen;
+    dialog.nMaxFile = PATH_CHARACTERS;
     dialog.Flags = OFN_HIDEREADONLY | OFN_LONGNAMES;
-    dialog.lpstrDefExt = "tvt";
+    dialog.lpstrDefExt = L"tvt";
     file_name[0] = '\0';
-    return GetOpenFileNameA(&dialog) != 0;
+    return GetOpenFileNameW(&dialog) != 0 && copy_path(narrow(chosen), file_name);
 }
 
 // The profile functions look for a bare file name in the Windows directory; a user naming
 // a file relative to the current directory means that directory.
 void make_full_path(const char* name, char* full) {
-    char resolved[FILE_PATH_CAPACITY];
-    DWORD length = GetFullPathNameA(name, FILE_PATH_CAPACITY, resolved, nullptr);
-    if (length > 0 && length < static_cast<DWORD>(FILE_PATH_CAPACITY))
-        std::memcpy(full, resolved, length + 1);
-    else
-        lstrcpynA(full, name, FILE_PATH_CAPACITY);
+    const std::wstring wide_name = widen(name);
+    wchar_t resolved[PATH_CHARACTERS];
+    const DWORD length = GetFullPathNameW(wide_name.c_str(), PATH_CHARACTERS, resolved, nullptr);
+    if (length > 0 && length < static_cast<DWORD>(PATH_CHARACTERS) && copy_path(narrow(resolved), full))
+        return;
+    lstrcpynA(full, name, FILE_PATH_CAPACITY);
 }
 
 // A file that starts with a UTF-16 byte-order mark.
@@ -110,15 +120,51 @@ private:
 struct TilesetFileContent {
     TileGeometry geometry;
     int32_t cache_limit;
-    char tile_dir[TILE_DIR_CAPACITY];   // resolved against the file's folder
+    char tile_dir[TILE_DIR_PATH_BYTES];   // resolved against the file's folder, UTF-8
+    OverviewLevels overviews;           // none when the keys are absent or unusable
     std::string text;                   // the whole file, for the labels
 };
+
+// The system's text for `error` in UTF-8, in `reason` (`capacity` bytes).
+void system_reason(DWORD error, char* reason, size_t capacity) {
+    wchar_t wide[200] = L"";
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                   wide, 200, nullptr);
+    lstrcpynA(reason, narrow(wide).c_str(), static_cast<int>(capacity));
+}
+
+// The overview levels' folders, resolved like TileDir and present on the disk. Keys the
+// viewer cannot use are ignored without a word: the map opens at 1:1 all the same.
+OverviewLevels read_overviews(const char* file, const TileGeometry& geometry, const TilesetKeys& keys) {
+    const auto lookup = [&keys](const char* key, std::string& value) {
+        if (!keys.key_present(key)) return false;
+        char text[TILE_DIR_CAPACITY];
+        keys.read_string(key, text, sizeof text);
+        value = text;
+        return true;
+    };
+    const auto locate = [file](const std::string& stored, std::string& why) {
+        char resolved[TILE_DIR_PATH_BYTES];
+        if (!resolve_tile_dir(file, from_system_code_page(stored.c_str()).c_str(), resolved,
+                              sizeof resolved) ||
+            path_characters(resolved) > static_cast<size_t>(TILE_DIR_CAPACITY - 1)) {
+            why = "too long";
+            return std::string();
+        }
+        const DWORD attributes = GetFileAttributesW(widen(resolved).c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            why = "no such folder";
+            return std::string();
+        }
+        return std::string(resolved);
+    };
+    return read_overview_levels(geometry, lookup, locate);
+}
 
 TilesetLoadResult refuse_unreadable(DWORD error) {
     if (error == ERROR_FILE_TOO_LARGE) return load_refused_too_large(LARGEST_TILESET_FILE >> 20);
     char reason[200] = "";
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                   reason, sizeof reason, nullptr);
+    system_reason(error, reason, sizeof reason);
     for (size_t end = std::strlen(reason); end > 0 && reason[end - 1] <= ' '; --end)
         reason[end - 1] = '\0';   // the system's text ends with a line break
     if (reason[0] == '\0') std::snprintf(reason, sizeof reason, "error %lu", error);
@@ -160,8 +206,13 @@ TilesetLoadResult read_tileset_file(const char* file, TilesetFileContent& conten
         content.cache_limit = keys.read_int("MaxCache", DEFAULT_CACHE_LIMIT);
         char stored_dir[TILE_DIR_CAPACITY];
         keys.read_string("TileDir", stored_dir, sizeof stored_dir);
-        if (!resolve_tile_dir(file, stored_dir, content.tile_dir, sizeof content.tile_dir))
+        // The value's bytes mean what they always meant (the system's code page); the folder
+        // it is joined to may hold any character.
+        if (!resolve_tile_dir(file, from_system_code_page(stored_dir).c_str(), content.tile_dir,
+                              sizeof content.tile_dir) ||
+            path_characters(content.tile_dir) > static_cast<size_t>(TILE_DIR_CAPACITY - 1))
             return load_refused_tile_dir_too_long(TILE_DIR_CAPACITY - 1);
+        content.overviews = read_overviews(file, geometry, keys);
         return load_succeeded();
     } catch (const std::bad_alloc&) {
         return load_refused_out_of_memory();
@@ -267,6 +318,8 @@ TilesetLoadResult load_tileset(HWND owner, const char* file_name) {
     tileset.tile_rows = content.geometry.tile_rows;
     std::free(tileset.tile_dir);
     tileset.tile_dir = tile_dir;
+    tileset.overview_count = content.overviews.count;
+    tileset.overview_dirs = std::move(content.overviews.dirs);
     clear_tile_cache();
     clear_tile_requests(tileset.tile_width, tileset.tile_height);
     tileset.cache_limit = content.cache_limit;
@@ -356,10 +409,9 @@ bool settle_unsaved_labels(HWND owner) {
 void report_file_error(HWND owner, UINT what_string_id, const char* file, DWORD error) {
     char format[200] = "";
     LoadStringA(app_instance, what_string_id, format, sizeof format);
-    char* reason = nullptr;
-    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                   nullptr, error, 0, reinterpret_cast<LPSTR>(&reason), 0, nullptr);
+    char system_text[400] = "";
+    system_reason(error, system_text, sizeof system_text);
+    char* reason = system_text[0] != '\0' ? system_text : nullptr;
     char fallback[40];
     std::snprintf(fallback, sizeof fallback, "System error %lu.", static_cast<unsigned long>(error));
     if (reason != nullptr) {
@@ -372,5 +424,4 @@ void report_file_error(HWND owner, UINT what_string_id, const char* file, DWORD 
     const int length = std::snprintf(&text[0], text.size(), format, file, because);
     if (length >= 0 && static_cast<size_t>(length) < text.size()) text.resize(static_cast<size_t>(length));
     report_to_user(owner, text.c_str(), window_title, MB_OK | MB_ICONERROR);
-    if (reason != nullptr) LocalFree(reason);
 }

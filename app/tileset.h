@@ -7,13 +7,17 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "app/tileset_rules.h"
 
 constexpr const char* TILESET_SECTION = "Terrava 1.0";
-constexpr int32_t FILE_PATH_CAPACITY = 260;     // file_path and the open-file dialog's buffer
-constexpr int32_t TILE_DIR_BLOCK = 270;         // allocation for tile_dir
-constexpr int32_t TILE_DIR_CAPACITY = 260;      // characters read into it, with the NUL
+// Paths are UTF-8: 260 characters take up to four bytes each.
+constexpr int32_t PATH_CHARACTERS = 260;
+constexpr int32_t FILE_PATH_CAPACITY = 4 * PATH_CHARACTERS;   // file_path, in bytes
+constexpr int32_t TILE_DIR_CAPACITY = 260;      // TileDir as stored: characters read, with the NUL
+constexpr int32_t TILE_DIR_PATH_BYTES = 4 * TILE_DIR_CAPACITY;   // TileDir resolved, in UTF-8
+constexpr int32_t TILE_DIR_BLOCK = TILE_DIR_PATH_BYTES + 10;    // allocation for tile_dir
 constexpr int32_t INITIAL_CACHE_LIMIT = 30;     // before the first load
 constexpr int32_t DEFAULT_CACHE_LIMIT = 50;     // a file without MaxCache
 
@@ -31,12 +35,19 @@ struct Tileset {
     int32_t tile_height;
     int32_t tile_columns;
     int32_t tile_rows;
-    char* tile_dir;                       // owned; null before the first load
-    char file_path[FILE_PATH_CAPACITY];   // the open tileset file; label and MaxCache writes go here
+    char* tile_dir;                       // owned, UTF-8; null before the first load
+    char file_path[FILE_PATH_CAPACITY];   // the open tileset file (UTF-8); label and MaxCache writes go here
     int32_t cache_limit;                  // most decoded tiles kept
     int loaded;                           // a tileset has been loaded
     Label* labels;                        // head of the label list
     BITMAPINFOHEADER tile_dib_header;     // shared top-down 32-bit header for every tile blit
+    // Overview levels (smaller copies of the map), replaced at every load. Level k (1 to
+    // overview_count) is the map shrunk by 2^k: overview_geometry(geometry, k) tiles of the same
+    // size, each at overview_dirs[k - 1] + "\\RRR\\CCC.jpg" (a folder resolved like tile_dir,
+    // found to exist at the load). overview_count is 0, and overview_dirs empty, for a file
+    // without the keys or with keys the load ignored.
+    int32_t overview_count;
+    std::vector<std::string> overview_dirs;
 };
 
 // The one open tileset (main thread; the loader thread reads tile_width and tile_height).
@@ -45,8 +56,8 @@ extern Tileset tileset;
 // Set when labels were added or deleted since the last load or successful save.
 extern int labels_unsaved;
 
-// The step that puts a finished temporary file in place of the tileset file; MoveFileExA in
-// the product, replaceable by tests that interrupt a save.
+// The step that puts a finished temporary file in place of the tileset file (UTF-8 names);
+// move_file_replacing in the product, replaceable by tests that interrupt a save.
 extern BOOL(WINAPI* replace_tileset_file)(LPCSTR temporary, LPCSTR file, DWORD flags);
 
 // Opens the tileset `file_name`, or asks for one with the open-file dialog when it is null.

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 
 namespace {
 
@@ -171,4 +172,73 @@ bool resolve_tile_dir(const char* tileset_file, const char* tile_dir, char* reso
     std::memcpy(resolved, tileset_file, prefix);
     std::memcpy(resolved + prefix, tile_dir, dir_length + 1);
     return true;
+}
+
+TileGeometry overview_geometry(const TileGeometry& geometry, int32_t level) {
+    TileGeometry shrunk = geometry;
+    if (level <= 0) return shrunk;
+    const int64_t scale = int64_t{1} << std::min(level, 31);
+    shrunk.tile_columns = static_cast<int32_t>((geometry.tile_columns + scale - 1) / scale);
+    shrunk.tile_rows = static_cast<int32_t>((geometry.tile_rows + scale - 1) / scale);
+    return shrunk;
+}
+
+int32_t useful_overview_levels(const TileGeometry& geometry) {
+    int32_t levels = 0;
+    for (TileGeometry g = geometry; g.tile_columns > 1 || g.tile_rows > 1;)
+        g = overview_geometry(geometry, ++levels);
+    return levels;
+}
+
+namespace {
+
+// A whole decimal number from 0 to `high`, blanks around it allowed; false otherwise.
+bool parse_level_count(const std::string& text, int32_t high, int32_t& value) {
+    size_t begin = text.find_first_not_of(" \t");
+    size_t end = text.find_last_not_of(" \t");
+    if (begin == std::string::npos || end - begin > 8) return false;
+    int32_t total = 0;
+    for (size_t i = begin; i <= end; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        total = total * 10 + (text[i] - '0');
+    }
+    if (total > high) return false;
+    value = total;
+    return true;
+}
+
+OverviewLevels ignored_levels(std::string problem) {
+    OverviewLevels levels;
+    levels.problem = std::move(problem) + " The overview levels are ignored.";
+    return levels;
+}
+
+}  // namespace
+
+OverviewLevels read_overview_levels(const TileGeometry& geometry, const OverviewKeyLookup& lookup,
+                                    const OverviewFolderLocator& locate) {
+    std::string text;
+    if (!lookup("OverviewCount", text)) return OverviewLevels();
+    const int32_t useful = useful_overview_levels(geometry);
+    int32_t count = 0;
+    if (!parse_level_count(text, MAX_OVERVIEW_LEVELS, count))
+        return ignored_levels("OverviewCount is '" + text + "'; it must be a whole number from 0 to " +
+                              std::to_string(useful) + ".");
+    if (count > useful)
+        return ignored_levels("OverviewCount is " + std::to_string(count) + ", but this map needs at most " +
+                              std::to_string(useful) + (useful == 1 ? " level" : " levels") +
+                              " (level " + std::to_string(useful) + " is a single tile).");
+    OverviewLevels levels;
+    for (int32_t level = 1; level <= count; ++level) {
+        const std::string key = "Overview" + std::to_string(level) + "Dir";
+        std::string stored;
+        if (!lookup(key.c_str(), stored) || stored.empty())
+            return ignored_levels("The key " + key + " is missing or empty.");
+        std::string why;
+        std::string folder = locate(stored, why);
+        if (folder.empty()) return ignored_levels(key + " " + stored + ": " + why + ".");
+        levels.dirs.push_back(std::move(folder));
+    }
+    levels.count = count;
+    return levels;
 }

@@ -4,6 +4,9 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "app/view_math.h"
 
@@ -20,7 +23,7 @@ enum class TilesetLoadOutcome {
 struct TilesetLoadResult {
     TilesetLoadOutcome outcome;
     char reason[300];   // one or two sentences for the user; empty when loaded or cancelled
-    char file[260];     // the file refused, as the viewer named it; may be empty
+    char file[1040];    // the file refused, as the viewer named it (UTF-8); may be empty
 };
 
 TilesetLoadResult load_succeeded();
@@ -59,3 +62,34 @@ void format_load_failure(const TilesetLoadResult& result, char* text, size_t cap
 // the result does not fit `capacity` characters with its NUL.
 bool resolve_tile_dir(const char* tileset_file, const char* tile_dir, char* resolved,
                       size_t capacity);
+
+// Overview levels: smaller copies of the map a tileset may carry. Level k is the map shrunk
+// by 2^k, cut into tiles of the same size and named the same way (RRR\CCC.jpg) under the
+// folder of the key Overview<k>Dir; OverviewCount=N says levels 1..N exist. Both keys are
+// optional: a file without them has no overviews, and readers that do not know them ignore
+// them as unknown keys.
+constexpr int32_t MAX_OVERVIEW_LEVELS = 30;   // a map of 2^31 pixels needs at most 27
+
+// Level k's tile grid: ceil(columns / 2^k) x ceil(rows / 2^k) tiles of the same size (the
+// same as ceil(map width / 2^k / tile width), as the map fills its last tile partly).
+TileGeometry overview_geometry(const TileGeometry& geometry, int32_t level);
+// The levels a map needs: down to the first whose grid is a single tile (0 for a map of one
+// tile). More levels would only be that tile shrunk further.
+int32_t useful_overview_levels(const TileGeometry& geometry);
+
+// The overview keys of one tileset file, as the viewer uses them.
+struct OverviewLevels {
+    int32_t count = 0;               // usable levels 1..count; 0 when absent or ignored
+    std::vector<std::string> dirs;   // dirs[k - 1]: level k's folder as `locate` resolved it
+    std::string problem;             // why keys that are present were ignored; empty otherwise
+};
+// The value of a key of the tileset section (false when the file has no such key).
+using OverviewKeyLookup = std::function<bool(const char* key, std::string& value)>;
+// A stored level folder resolved as TileDir is; empty, with `why` set, when it cannot be used
+// (missing, too long, ...).
+using OverviewFolderLocator = std::function<std::string(const std::string& stored, std::string& why)>;
+// Reads OverviewCount and Overview1Dir..Overview<N>Dir. Any problem (a count that is not a
+// whole number from 0 to what the map needs, a missing or empty folder key, a folder that
+// cannot be used) ignores every level: the map still opens at 1:1.
+OverviewLevels read_overview_levels(const TileGeometry& geometry, const OverviewKeyLookup& lookup,
+                                    const OverviewFolderLocator& locate);

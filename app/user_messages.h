@@ -4,6 +4,6 @@
 #pragma once
 #include <windows.h>
 
-// Shows `text` in a modal message box with `caption` and the MessageBoxA `flags`; returns
+// Shows `text` (UTF-8) in a modal message box with `caption` and the MessageBoxA `flags`; returns
 // the button pressed (IDOK, IDYES, ...), or 0 when the box could not be shown.
 int report_to_user(HWND owner, const char* text, const char* caption, UINT flags);

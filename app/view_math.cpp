@@ -49,13 +49,6 @@ int32_t add_saturating(int32_t a, int32_t b) {
     return clamp_to_int32(int64_t{a} + b);
 }
 
-namespace {
-
-// a - b, held to the 32-bit range (b may be INT32_MIN, whose negation does not exist).
-int32_t subtract_saturating(int32_t a, int32_t b) { return clamp_to_int32(int64_t{a} - b); }
-
-}  // namespace
-
 int32_t scroll_request_target(int request, int32_t current, int32_t track_position,
                               int32_t world_extent, int32_t view_extent) {
     switch (request) {
@@ -129,11 +122,11 @@ DragStep track_drag_move(DragTrack& track, int32_t x, int32_t y, DragMeasure mea
     track.last_x = x;
     track.last_y = y;
     if (x == track.anchor_x && y == track.anchor_y) return DragStep{0, 0, false};
-    return DragStep{subtract_saturating(x, from_x), subtract_saturating(y, from_y), true};
+    return DragStep{clamp_to_int32(int64_t{x} - from_x), clamp_to_int32(int64_t{y} - from_y), true};
 }
 
 DragStep drag_motion_before_begin(int32_t press_x, int32_t press_y, int32_t anchor_x,
                                   int32_t anchor_y) {
-    return DragStep{subtract_saturating(anchor_x, press_x), subtract_saturating(anchor_y, press_y),
-                    false};
+    return DragStep{clamp_to_int32(int64_t{anchor_x} - press_x),
+                    clamp_to_int32(int64_t{anchor_y} - press_y), false};
 }

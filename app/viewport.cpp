@@ -10,6 +10,7 @@
 #include "app/paint_plan.h"
 #include "app/tileset.h"
 #include "app/view_math.h"
+#include "app/wide_text.h"
 #include "app/zoom_view.h"
 #include "tiles/tile_cache.h"
 
@@ -131,7 +132,7 @@ void request_tile(int32_t column, int32_t row) {
     if (tile_already_requested(column, row)) return;
     char path[TILE_PATH_CAPACITY];
     if (format_tile_path(path, sizeof path, tileset.tile_dir, row, column) &&
-        GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES)
+        GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES)
         enqueue_tile_request(path, column, row, TILE_PRIORITY_HIGH);
 }
 

@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
+
+#include "app/wide_text.h"
 
 namespace {
 
@@ -59,10 +62,10 @@ void folder_of(const char* path, char* folder, size_t capacity) {
 // The access rights (DACL) of `file` in self-relative form, or empty.
 std::string access_rights_of(const char* file) {
     DWORD needed = 0;
-    GetFileSecurityA(file, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    GetFileSecurityW(widen(file).c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
     if (needed == 0) return std::string();
     std::string descriptor(needed, '\0');
-    if (!GetFileSecurityA(file, DACL_SECURITY_INFORMATION, &descriptor[0], needed, &needed))
+    if (!GetFileSecurityW(widen(file).c_str(), DACL_SECURITY_INFORMATION, &descriptor[0], needed, &needed))
         return std::string();
     descriptor.resize(needed);
     return descriptor;
@@ -73,20 +76,32 @@ std::string access_rights_of(const char* file) {
 // has as created are not set again: under Wine a descriptor does not carry the Unix mode
 // bits, and setting one would widen them.
 void copy_protection(const char* from, const char* to) {
-    const DWORD attributes = GetFileAttributesA(from);
+    const DWORD attributes = GetFileAttributesW(widen(from).c_str());
     constexpr DWORD KEPT = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE |
                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & KEPT) != 0)
-        SetFileAttributesA(to, attributes & KEPT);
+        SetFileAttributesW(widen(to).c_str(), attributes & KEPT);
     try {
         std::string rights = access_rights_of(from);
         if (!rights.empty() && rights != access_rights_of(to))
-            SetFileSecurityA(to, DACL_SECURITY_INFORMATION, &rights[0]);
+            SetFileSecurityW(widen(to).c_str(), DACL_SECURITY_INFORMATION, &rights[0]);
     } catch (const std::bad_alloc&) {
     }
 }
 
+// UTF-16 `text` as UTF-8 in `buffer`; false when it does not fit.
+bool narrow_into(const wchar_t* text, char* buffer, size_t capacity) {
+    const std::string utf8 = narrow(text);
+    if (utf8.size() >= capacity) return false;
+    std::memcpy(buffer, utf8.c_str(), utf8.size() + 1);
+    return true;
+}
+
 }  // namespace
+
+BOOL WINAPI move_file_replacing(LPCSTR from, LPCSTR to, DWORD flags) {
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), flags);
+}
 
 bool temporary_path_for(const char* path, char* temporary, size_t capacity) {
     const size_t length = std::strlen(path);
@@ -98,12 +113,12 @@ bool temporary_path_for(const char* path, char* temporary, size_t capacity) {
 }
 
 void remove_stale_temporary(const char* path) {
-    char temporary[MAX_PATH];
-    if (temporary_path_for(path, temporary, sizeof temporary)) DeleteFileA(temporary);
+    char temporary[4 * MAX_PATH];
+    if (temporary_path_for(path, temporary, sizeof temporary)) DeleteFileW(widen(temporary).c_str());
 }
 
 DWORD read_whole_file(const char* path, std::string& content) {
-    FileHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    FileHandle file(CreateFileW(widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.ok()) return GetLastError();
     LARGE_INTEGER size;
@@ -128,21 +143,24 @@ DWORD read_whole_file(const char* path, std::string& content) {
 
 DWORD replace_whole_file(const char* path, const std::string& content,
                          BOOL(WINAPI* move)(LPCSTR, LPCSTR, DWORD)) {
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
         return ERROR_ACCESS_DENIED;
-    char temporary[MAX_PATH];
+    char temporary[4 * MAX_PATH];
     if (temporary_path_for(path, temporary, sizeof temporary)) {
-        DeleteFileA(temporary);   // one left by a save that did not finish
+        DeleteFileW(widen(temporary).c_str());   // one left by a save that did not finish
     } else {
-        char folder[MAX_PATH];
-        folder_of(path, folder, sizeof folder);
-        if (!GetTempFileNameA(folder, "tvt", 0, temporary)) return GetLastError();
+        std::string folder(std::strlen(path) + 2, '\0');
+        folder_of(path, &folder[0], folder.size());
+        wchar_t unique[MAX_PATH];
+        if (!GetTempFileNameW(widen(folder.c_str()).c_str(), L"tvt", 0, unique) ||
+            !narrow_into(unique, temporary, sizeof temporary))
+            return GetLastError();
     }
 
     DWORD error = 0;
     {
-        FileHandle file(CreateFileA(temporary, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+        FileHandle file(CreateFileW(widen(temporary).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
         if (!file.ok()) error = GetLastError();
         if (error == 0) error = write_all(file.get(), content);
@@ -154,6 +172,6 @@ DWORD replace_whole_file(const char* path, const std::string& content,
         error = GetLastError();
         if (error == 0) error = ERROR_WRITE_FAULT;
     }
-    if (error != 0) DeleteFileA(temporary);
+    if (error != 0) DeleteFileW(widen(temporary).c_str());
     return error;
 }

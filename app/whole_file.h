@@ -8,6 +8,11 @@
 
 constexpr DWORD LARGEST_TILESET_FILE = 256u << 20;   // bytes; a bigger file is not a tileset file
 
+// Paths are UTF-8 and reach the system through its wide-character functions.
+
+// MoveFileExW for UTF-8 names: the step that puts a finished file in place.
+BOOL WINAPI move_file_replacing(LPCSTR from, LPCSTR to, DWORD flags);
+
 // Reads `path` into `content`. Returns 0, or the system's error code (ERROR_FILE_NOT_FOUND
 // for a missing file).
 DWORD read_whole_file(const char* path, std::string& content);

@@ -10,6 +10,11 @@
 // (do_fancy_upsampling off), 4-byte colour pixels (JCS_EXT_RGBX), one scanline per call.
 // Its plain C figures come from a second run of this program with JSIMD_FORCENONE=1, because
 // libjpeg-turbo reads that variable once per process.
+//
+// A second table decodes the same workloads at 1/2, 1/4 and 1/8 size, ours beside libjpeg-turbo
+// at the same scale (scale_num / scale_denom, same settings), with the speed-up over our own
+// full-size decode; its rates count the full-size pixels, so that they compare with the first
+// table's. --scale N with --only decodes one workload at 1/N.
 #include <dirent.h>
 #include <unistd.h>
 
@@ -27,7 +32,7 @@
 // constant of the same name.
 #include "jpeg/jpeg_decoder.h"
 #include "tests/jpeg/reference_decode.h"
-#include "tests/support/memory_stream.h"
+#include "jpeg/memory_stream.h"
 
 #include "jpeg/simd.h"
 
@@ -77,10 +82,12 @@ std::vector<std::string> jpeg_files_in(const std::string& dir) {
 // ---- Terrava ---------------------------------------------------------------------------------
 
 // Each decoder writes the whole picture into `frame`, as the viewer's loader does.
-bool decode_terrava(const Bytes& jpeg, JpegDecoder& decoder, std::vector<uint8_t>& frame) {
-    MemoryStream stream(jpeg);
+bool decode_terrava(const Bytes& jpeg, JpegDecoder& decoder, std::vector<uint8_t>& frame,
+                    int scale = 1) {
+    JpegMemoryStream stream(jpeg);
     decoder.create(stream);
-    bool ok = decoder.status() == 0 && decoder.start_decoding() == 0;
+    bool ok = decoder.status() == 0 && decoder.set_scale(scale) == 0 &&
+              decoder.start_decoding() == 0;
     if (ok) {
         const size_t row_bytes = size_t(decoder.image_width()) * decoder.output_bytes_per_pixel();
         frame.resize(row_bytes * decoder.image_height());
@@ -100,13 +107,15 @@ bool decode_terrava(const Bytes& jpeg, JpegDecoder& decoder, std::vector<uint8_t
 
 // ---- libjpeg-turbo ---------------------------------------------------------------------------
 
-bool decode_libjpeg(const Bytes& jpeg, std::vector<uint8_t>& frame) {
+bool decode_libjpeg(const Bytes& jpeg, std::vector<uint8_t>& frame, int scale = 1) {
     jpeg_decompress_struct info;
     jpeg_error_mgr errors;
     info.err = jpeg_std_error(&errors);
     jpeg_create_decompress(&info);
     jpeg_mem_src(&info, jpeg.data(), jpeg.size());
     jpeg_read_header(&info, TRUE);
+    info.scale_num = 1;
+    info.scale_denom = static_cast<unsigned>(scale);
     info.dct_method = JDCT_ISLOW;
     info.do_fancy_upsampling = FALSE;
     info.out_color_space = info.num_components == 1 ? JCS_GRAYSCALE : JCS_EXT_RGBX;
@@ -155,12 +164,12 @@ double thread_cpu_seconds() {
 // callgrind can count this alone.
 __attribute__((noinline)) bool decode_workload_once(Decoder which, const Workload& workload,
                                                     JpegDecoder& terrava,
-                                                    std::vector<uint8_t>& frame) {
+                                                    std::vector<uint8_t>& frame, int scale = 1) {
     for (const Bytes& file : workload.files) {
         bool ok = false;
         switch (which) {
-        case Decoder::Terrava: ok = decode_terrava(file, terrava, frame); break;
-        case Decoder::LibjpegTurbo: ok = decode_libjpeg(file, frame); break;
+        case Decoder::Terrava: ok = decode_terrava(file, terrava, frame, scale); break;
+        case Decoder::LibjpegTurbo: ok = decode_libjpeg(file, frame, scale); break;
         case Decoder::Stb: ok = decode_stb(file, workload.grey, frame); break;
         }
         if (!ok) return false;
@@ -193,7 +202,7 @@ struct Interleaved {
     double ours = 0, turbo = 0, ratio = 0;
 };
 
-Interleaved measure_interleaved(const Workload& workload, int rounds) {
+Interleaved measure_interleaved(const Workload& workload, int rounds, int scale = 1) {
     std::unique_ptr<JpegDecoder> terrava(new JpegDecoder);
     std::vector<uint8_t> frame;
     std::vector<double> ours, turbo, ratios;
@@ -204,7 +213,7 @@ Interleaved measure_interleaved(const Workload& workload, int rounds) {
             const bool libjpeg_turn = (turn == 1) != (round % 2 == 1);
             const double start = thread_cpu_seconds();
             if (!decode_workload_once(libjpeg_turn ? Decoder::LibjpegTurbo : Decoder::Terrava,
-                                      workload, *terrava, frame))
+                                      workload, *terrava, frame, scale))
                 return {};
             seconds[libjpeg_turn ? 1 : 0] = thread_cpu_seconds() - start;
         }
@@ -217,7 +226,7 @@ Interleaved measure_interleaved(const Workload& workload, int rounds) {
 }
 
 double image_pixels(const Bytes& jpeg) {
-    MemoryStream stream(jpeg);
+    JpegMemoryStream stream(jpeg);
     std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
     decoder->create(stream);
     const double pixels =
@@ -307,15 +316,17 @@ int main(int argc, char** argv) {
     int runs = 5;
     bool libjpeg_only = false;
     std::string only_decoder, only_key;
+    int only_scale = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
         else if (arg == "--libjpeg-only") libjpeg_only = true;
         else if (arg == "--only" && i + 2 < argc) only_decoder = argv[++i], only_key = argv[++i];
+        else if (arg == "--scale" && i + 1 < argc) only_scale = std::atoi(argv[++i]);
         else if (arg[0] != '-') dir = arg;
         else {
-            std::fprintf(stderr, "usage: bench_decode [--runs N] [--only terrava|libjpeg KEY] "
-                                 "[INPUT_DIR]\n");
+            std::fprintf(stderr, "usage: bench_decode [--runs N] [--only terrava|libjpeg KEY "
+                                 "[--scale 2|4|8]] [INPUT_DIR]\n");
             return 2;
         }
     }
@@ -326,7 +337,7 @@ int main(int argc, char** argv) {
         for (const Workload& workload : load_workloads(dir)) {
             if (workload.key != only_key) continue;
             const Decoder which = only_decoder == "libjpeg" ? Decoder::LibjpegTurbo : Decoder::Terrava;
-            const bool ok = decode_workload_once(which, workload, *terrava, frame);
+            const bool ok = decode_workload_once(which, workload, *terrava, frame, only_scale);
             std::printf("%s %s: %.0f pixels%s\n", only_decoder.c_str(), only_key.c_str(),
                         workload.pixels, ok ? "" : " FAILED");
             return ok ? 0 : 1;
@@ -363,9 +374,11 @@ int main(int argc, char** argv) {
                 "ratio", "libjpeg-turbo", "stb_image", "terrava output");
     std::printf("%-36s %9s %14s %7s %14s %10s  %s\n", "", "", "SIMD", "", "plain C", "",
                 "vs reference");
+    std::map<std::string, double> full_size_rates;
     for (const Workload& workload : workloads) {
         std::fprintf(stderr, "bench_decode: %s...\n", workload.label.c_str());
         const Interleaved pair = measure_interleaved(workload, runs);
+        full_size_rates[workload.key] = pair.ours;
         const double stb = measure(Decoder::Stb, workload, runs);
         const auto c = plain_c.find(workload.key);
         std::printf("%-36s %9.1f %14.1f %7.2f %14.1f %10.1f  %s\n", workload.label.c_str(),
@@ -375,5 +388,20 @@ int main(int argc, char** argv) {
     }
     std::printf("\nratio: ours / libjpeg-turbo SIMD, median of the per-round ratios. stb_image (0 when\n"
                 "not built in) is not compared: it interpolates chroma and rounds its IDCT its own way.\n");
+
+    std::printf("\nDecoding at reduced size: Mpixel/s of full-size pixels (thread CPU time), median of\n"
+                "%d interleaved runs; x full: our speed-up over our own full-size decode above\n\n", runs);
+    std::printf("%-36s %5s %9s %14s %7s %7s\n", "input", "scale", "terrava", "libjpeg-turbo", "ratio",
+                "x full");
+    for (const Workload& workload : workloads) {
+        for (const int scale : {2, 4, 8}) {
+            std::fprintf(stderr, "bench_decode: %s at 1/%d...\n", workload.label.c_str(), scale);
+            const Interleaved pair = measure_interleaved(workload, runs, scale);
+            const double full = full_size_rates[workload.key];
+            std::printf("%-36s   1/%d %9.1f %14.1f %7.2f %7.2f\n", workload.label.c_str(), scale,
+                        pair.ours, pair.turbo, pair.ratio, full > 0 ? pair.ours / full : 0.0);
+            std::fflush(stdout);
+        }
+    }
     return 0;
 }

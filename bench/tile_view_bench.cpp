@@ -1,8 +1,9 @@
-// How fast a view fills: the real main window with a 1920x1080 client area opens a tileset of
-// 256-pixel tiles, and the program measures the time from the open to the moment the last
-// visible tile has been drawn, next to the sum of those tiles' decode times (decode_tile
-// again on each, in the same run), and the time to repaint the full view from the cache.
-// The open's own share (load_tileset: the file, emptying the cache, the scroll bars) is shown
+// How fast a view fills: the real main window, with a 1920x1080 and then a 3840x2160 client
+// area, opens a tileset of 256-pixel tiles, and the program measures the time from the open to
+// the moment the last visible tile has been drawn, next to the sum of those tiles' decode times
+// on one thread (decode_tile again on each, in the same run) and to that sum shared among the
+// loader threads (TERRAVA_LOADERS), and the time to repaint the full view from the cache. The
+// open's own share (load_tileset: the file, emptying the cache, the scroll bars) is shown
 // apart, as is the ratio without it. Prints figures; it is no test. See bench/README.md.
 #include <windows.h>
 
@@ -20,6 +21,8 @@
 #include "app/zoom_view.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_loader.h"
+#include "tiles/tile_platform.h"
+#include "tiles/tile_pool.h"
 
 namespace {
 
@@ -108,8 +111,24 @@ OpenTimes open_to_full_view(const std::string& tileset_file, const std::vector<C
 // every tile stays allocated until the sum is taken, as in the cache, so each decode writes
 // a fresh pixel buffer like the loader's do; otherwise each tile is freed at once and the
 // next decode reuses its memory.
-double decode_sum(const std::string& tile_dir, const std::vector<Cell>& cells, bool keep_tiles) {
+// This thread's processor time in ms (user and kernel). Wine counts it in the system's clock
+// ticks (10 ms), so only a long stretch of work gives a useful figure.
+double thread_cpu_ms() {
+    FILETIME created, ended, kernel, user;
+    if (!GetThreadTimes(GetCurrentThread(), &created, &ended, &kernel, &user)) return 0.0;
+    const auto ms = [](const FILETIME& t) {
+        return ((static_cast<uint64_t>(t.dwHighDateTime) << 32) | t.dwLowDateTime) / 10000.0;
+    };
+    return ms(kernel) + ms(user);
+}
+
+// With `cpu_ms`, also the processor time of the whole sum: on a loaded machine the wall time
+// of a decode includes the waits for a processor, which the loaders' share of the machine
+// may not see alike.
+double decode_sum(const std::string& tile_dir, const std::vector<Cell>& cells, bool keep_tiles,
+                  double* cpu_ms = nullptr) {
     double total = 0.0;
+    const double cpu_start = thread_cpu_ms();
     std::vector<CachedTile*> kept;
     std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
     for (const Cell& cell : cells) {
@@ -130,6 +149,7 @@ double decode_sum(const std::string& tile_dir, const std::vector<Cell>& cells, b
         else if (keep_tiles) kept.push_back(request.tile);
         else free_cached_tile(request.tile);
     }
+    if (cpu_ms != nullptr) *cpu_ms = thread_cpu_ms() - cpu_start;
     for (CachedTile* tile : kept) free_cached_tile(tile);
     return total;
 }
@@ -161,9 +181,9 @@ void settle(DWORD quiet_ms = 300) {
     const DWORD deadline = GetTickCount() + ARRIVAL_TIME_OUT_MS;
     while (static_cast<int32_t>(deadline - GetTickCount()) > 0) {
         pump_messages();
-        EnterCriticalSection(&queue_lock);
+        enter_queue_lock();
         const bool queued = high_queue != nullptr || normal_queue != nullptr;
-        LeaveCriticalSection(&queue_lock);
+        leave_queue_lock();
         const uint32_t now = tiles_decoded.load();
         if (queued || now != seen) {
             seen = now;
@@ -284,6 +304,77 @@ void zoom_steps(const std::string& tileset_file, const std::string& tile_dir) {
     zoom_step("1:1", command_zoom_one_to_one, tile_dir);
 }
 
+// The system's load average (Wine maps the Unix root to Z:), or "unknown".
+std::string load_average() {
+    char text[100] = "unknown";
+    FILE* file = std::fopen("Z:\\proc\\loadavg", "r");
+    if (file == nullptr) return text;
+    if (std::fgets(text, sizeof text, file) == nullptr) std::strcpy(text, "unknown");
+    std::fclose(file);
+    const size_t end = std::strcspn(text, "\n");
+    text[end] = '\0';
+    std::string fields(text);
+    // The three averages only.
+    size_t cut = 0;
+    for (int spaces = 0; cut < fields.size() && spaces < 3; ++cut) spaces += fields[cut] == ' ';
+    return cut < fields.size() ? fields.substr(0, cut - 1) : fields;
+}
+
+// Opens the tileset `runs` times at the present client size and prints, per run and as
+// medians, the time to the full view next to the decode sum of the visible tiles on one
+// thread, and the ratio to the goal: decode sum / `sharing` (the loaders that can decode side
+// by side: their number, at most the processors).
+bool measure_open_to_full_view(const std::string& tileset_file, const std::string& tile_dir,
+                               int runs, int32_t sharing) {
+    RECT client;
+    GetClientRect(main_window, &client);
+    const std::vector<Cell> cells = visible_cells(client);
+    if (open_to_full_view(tileset_file, cells).full_view < 0) {
+        std::fprintf(stderr, "tile_view_bench: the view never filled\n");
+        return false;
+    }
+    std::printf("view %ldx%ld, %zu visible tiles of %dx%d, %d runs\n", client.right,
+                client.bottom, cells.size(), TILE, TILE, runs);
+    std::printf("%4s %8s %11s %14s %14s %8s %10s %14s %8s %10s\n", "run", "load ms",
+                "1st tile ms", "open->full ms", "decode sum ms", "ratio", "to goal", "reusing ms",
+                "sum cpu", "cpu goal");
+    std::vector<double> opens, sums, ratios, goal_ratios, reusing_sums, tile_ratios, cpu_sums,
+        cpu_goal_ratios;
+    for (int run = 0; run < runs; ++run) {
+        const OpenTimes open = open_to_full_view(tileset_file, cells);
+        if (open.full_view < 0) {
+            std::fprintf(stderr, "tile_view_bench: run %d: the view never filled (%d of %zu)\n",
+                         run, cached_count(cells), cells.size());
+            return false;
+        }
+        double cpu = 0.0;
+        const double sum = decode_sum(tile_dir, cells, true, &cpu);
+        const double reusing = decode_sum(tile_dir, cells, false);
+        const double to_goal = open.full_view / (sum / sharing);
+        const double to_cpu_goal = cpu > 0.0 ? open.full_view / (cpu / sharing) : 0.0;
+        cpu_sums.push_back(cpu);
+        cpu_goal_ratios.push_back(to_cpu_goal);
+        opens.push_back(open.full_view);
+        sums.push_back(sum);
+        ratios.push_back(open.full_view / sum);
+        goal_ratios.push_back(to_goal);
+        reusing_sums.push_back(reusing);
+        tile_ratios.push_back((open.full_view - open.load) / sum);
+        std::printf("%4d %8.1f %11.1f %14.1f %14.1f %8.3f %10.3f %14.1f %8.0f %10.3f\n", run,
+                    open.load, open.first_tile, open.full_view, sum, open.full_view / sum, to_goal,
+                    reusing, cpu, to_cpu_goal);
+    }
+    std::printf("median: open->full view %.1f ms, decode sum %.1f ms, ratio %.3f; "
+                "open->full / (decode sum / %d) = %.3f (goal <= 1.2)\n",
+                median(opens), median(sums), median(ratios), sharing, median(goal_ratios));
+    std::printf("median: ratio without load_tileset %.3f; decode sum reusing one buffer %.1f ms\n",
+                median(tile_ratios), median(reusing_sums));
+    std::printf("median: decode sum in processor time %.0f ms; open->full / (that / %d) = %.3f\n",
+                median(cpu_sums), sharing, median(cpu_goal_ratios));
+    std::fflush(stdout);
+    return true;
+}
+
 void usage() {
     std::fprintf(stderr,
                  "usage: tile_view_bench [--runs N] [--repaints N] [INPUTS]\n"
@@ -344,45 +435,28 @@ int main(int argc, char** argv) {
     // area is sized after that, and the open warms the file cache as a user's second look.
     load_tileset(main_window, tileset_file.c_str());
     pump_messages();
-    if (!size_client_area(VIEW_WIDTH, VIEW_HEIGHT))
-        std::fprintf(stderr,
-                     "tile_view_bench: the client area could not be made %dx%d; the screen "
-                     "must be larger than that (Xvfb -screen 0 2560x1440x24)\n",
-                     VIEW_WIDTH, VIEW_HEIGHT);
-    RECT client;
-    GetClientRect(main_window, &client);
-    const std::vector<Cell> cells = visible_cells(client);
-    if (open_to_full_view(tileset_file, cells).full_view < 0) {
-        std::fprintf(stderr, "tile_view_bench: the view never filled\n");
-        return 1;
-    }
-
-    std::printf("view %ldx%ld, %zu visible tiles of %dx%d, %d runs\n", client.right,
-                client.bottom, cells.size(), TILE, TILE, runs);
-    std::printf("%4s %8s %11s %14s %14s %8s %14s\n", "run", "load ms", "1st tile ms",
-                "open->full ms", "decode sum ms", "ratio", "reusing ms");
-    std::vector<double> opens, sums, ratios, reusing_sums, tile_ratios;
-    for (int run = 0; run < runs; ++run) {
-        const OpenTimes open = open_to_full_view(tileset_file, cells);
-        if (open.full_view < 0) {
-            std::fprintf(stderr, "tile_view_bench: run %d: the view never filled (%d of %zu)\n",
-                         run, cached_count(cells), cells.size());
-            return 1;
+    const int32_t processors = logical_processor_count();
+    const int32_t loaders = tile_loader_count();
+    const int32_t sharing = loaders < processors ? loaders : processors;
+    std::printf("%d loader threads (TERRAVA_LOADERS=%s), %d logical processors, load average "
+                "%s at the start\n",
+                loaders, std::getenv("TERRAVA_LOADERS") ? std::getenv("TERRAVA_LOADERS") : "unset",
+                processors, load_average().c_str());
+    const int view_sizes[][2] = {{VIEW_WIDTH, VIEW_HEIGHT}, {2 * VIEW_WIDTH, 2 * VIEW_HEIGHT}};
+    for (const auto& size : view_sizes) {
+        if (!size_client_area(size[0], size[1])) {
+            std::printf("%dx%d: skipped, the screen is too small (Xvfb -screen 0 4096x2400x24)\n",
+                        size[0], size[1]);
+            continue;
         }
-        const double sum = decode_sum(tile_dir, cells, true);
-        const double reusing = decode_sum(tile_dir, cells, false);
-        opens.push_back(open.full_view);
-        sums.push_back(sum);
-        ratios.push_back(open.full_view / sum);
-        reusing_sums.push_back(reusing);
-        tile_ratios.push_back((open.full_view - open.load) / sum);
-        std::printf("%4d %8.1f %11.1f %14.1f %14.1f %8.3f %14.1f\n", run, open.load,
-                    open.first_tile, open.full_view, sum, open.full_view / sum, reusing);
+        settle();
+        if (!measure_open_to_full_view(tileset_file, tile_dir, runs, sharing)) return 1;
     }
-    std::printf("median: open->full view %.1f ms, decode sum %.1f ms, ratio %.3f (goal <= 1.2)\n",
-                median(opens), median(sums), median(ratios));
-    std::printf("median: ratio without load_tileset %.3f; decode sum reusing one buffer %.1f ms\n",
-                median(tile_ratios), median(reusing_sums));
+    std::printf("load average %s at the end of the open runs\n", load_average().c_str());
+    if (!size_client_area(VIEW_WIDTH, VIEW_HEIGHT)) return 1;
+    load_tileset(main_window, tileset_file.c_str());
+    repaint_now();
+    settle();
 
     // Full repaints from the cache: every visible cell is a hit.
     std::vector<double> paints;

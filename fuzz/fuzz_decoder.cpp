@@ -2,7 +2,9 @@
 // byte source and decoded row by row, every row byte touched so that the sanitizers see any read
 // past the row the decoder reports. Pictures of any size are decoded, a large one only as far as
 // a pixel budget goes, so that one run stays fast. Each input is decoded twice, by a new decoder
-// and by one decoder object kept from input to input, which must agree in every row and result.
+// and by one decoder object kept from input to input, which must agree in every row and result;
+// then once more at a reduced scale (1/2, 1/4 or 1/8, by the input's length), which must end as
+// the full-size decode did, after the same MCU rows.
 // Also linked into fuzz-decoder-replay.
 #include <algorithm>
 #include <cstddef>
@@ -12,7 +14,7 @@
 #include <memory>
 
 #include "jpeg/jpeg_decoder.h"
-#include "tests/support/memory_stream.h"
+#include "jpeg/memory_stream.h"
 
 namespace {
 
@@ -56,9 +58,13 @@ size_t bytes_to_decode(const JpegDecoder& headers_read, const uint8_t* data, siz
   return size;
 }
 
+// The budget counts full-size rows; at a reduced scale the rows of the same MCU rows are read.
 int32_t rows_to_read(const JpegDecoder& decoder) {
-  const int64_t rows_in_budget = kRowPixelBudget / std::max(1, decoder.image_width());
-  return int32_t(std::min<int64_t>(decoder.image_height(), std::max<int64_t>(1, rows_in_budget)));
+  const int64_t rows_in_budget = kRowPixelBudget / std::max(1, decoder.frame_width());
+  const int64_t full_rows =
+      std::min<int64_t>(decoder.frame_height(), std::max<int64_t>(1, rows_in_budget));
+  const int32_t scale = decoder.scale_denominator();
+  return int32_t((full_rows + scale - 1) / scale);
 }
 
 bool is_listed_status(int32_t code) { return jpeg_error_name(code) != nullptr; }
@@ -113,23 +119,25 @@ void end_decode(JpegDecoder& decoder, bool kept) {
     decoder.destroy();
 }
 
-Outcome decode_input(JpegDecoder& decoder, bool kept, const uint8_t* data, size_t size) {
+Outcome decode_input(JpegDecoder& decoder, bool kept, const uint8_t* data, size_t size,
+                     int32_t scale = 1) {
   // 4096-byte reads with the end flag on the last bytes, as a file gives them. Both streams
   // outlive the decoder's use of them.
   Outcome outcome;
-  MemoryStream stream(data, size);
-  MemoryStream headers_only(data, 0);
+  JpegMemoryStream stream(data, size);
+  JpegMemoryStream headers_only(data, 0);
   decoder.create(stream);
   if (!is_listed_status(decoder.status())) std::abort();
   outcome.create_status = decoder.status();
   if (decoder.status() == 0) {
     const size_t decoded_size = bytes_to_decode(decoder, data, size);
     if (decoded_size != size) {
-      headers_only = MemoryStream(data, decoded_size);
+      headers_only = JpegMemoryStream(data, decoded_size);
       end_decode(decoder, kept);
       decoder.create(headers_only);
       if (!is_listed_status(decoder.status())) std::abort();
     }
+    if (decoder.status() == 0 && decoder.set_scale(scale) != 0) std::abort();
     if (decoder.status() == 0) outcome.start_result = decoder.start_decoding();
     if (decoder.status() == 0 && outcome.start_result == 0)
       read_rows(decoder, rows_to_read(decoder), outcome);
@@ -147,5 +155,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
   const Outcome fresh = decode_input(*decoder, false, data, size);
   if (decode_input(*kept_decoder, true, data, size) != fresh) std::abort();
+  const int32_t scale = 2 << (size % 3);
+  const Outcome scaled = decode_input(*decoder, false, data, size, scale);
+  if (scaled.create_status != fresh.create_status || scaled.start_result != fresh.start_result ||
+      scaled.last_result != fresh.last_result || scaled.final_status != fresh.final_status ||
+      scaled.rows != (fresh.rows + scale - 1) / scale)
+    std::abort();
   return 0;
 }

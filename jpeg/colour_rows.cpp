@@ -1,9 +1,8 @@
-// Row delivery: read_scanline runs the MCU-row pipeline (coefficients, end of the scan's
-// data, inverse DCT) when a new MCU row is due, then turns one row (or a row pair for vertical
-// chroma subsampling) of samples into grey bytes or red-green-blue-zero pixels. Chroma is
-// replicated, not interpolated. Also owns the fixed-point YCbCr tables. The converters here
-// are the scalar twins of colour_sse2.cpp's, which they hand the work to when simd_level()
-// allows.
+// Colour rows: turns one row (or a row pair for vertical chroma subsampling) of an MCU row's
+// samples into grey bytes or red-green-blue-zero pixels. Chroma is replicated, not
+// interpolated. Also owns the fixed-point YCbCr tables. The converters here are the scalar
+// twins of colour_sse2.cpp's, which they hand the work to when the decode's kernel table has
+// them.
 #include "jpeg/decoder_internal.h"
 #include "jpeg/simd.h"
 
@@ -43,26 +42,13 @@ inline int32_t row_in_mcu(const JpegDecoderState& d) {
   return d.mcu_height - d.rows_left_in_mcu_row;
 }
 
-#if defined(__SSE2__)
-using VectorConverter = void (*)(const ColourRowJob&);
-
-inline void run_vector_converter(const ColourRowJob& job, VectorConverter sse2,
-                                 VectorConverter avx2) {
-#if defined(TERRAVA_AVX2_KERNELS)
-  if (simd_level() == SimdLevel::AVX2) return avx2(job);
-#else
-  (void)avx2;
-#endif
-  sse2(job);
-}
-
-// The vector converter's job for the current row, or false when the scalar code is to run.
-inline bool vector_job(const JpegDecoderState& d, ColourRowJob& job) {
-  if (simd_level() == SimdLevel::SCALAR) return false;
-  job = {d.mcu_row_samples, d.mcus_per_row, row_in_mcu(d), d.row_buffer_a, d.row_buffer_b};
+// Hands the row to the decode's vector converter for the layout, if it has one.
+inline bool run_vector_converter(const JpegDecoderState& d) {
+  const ColourRowConverter convert = d.kernels->convert[d.colour_layout];
+  if (convert == nullptr) return false;
+  convert({d.mcu_row_samples, d.mcus_per_row, row_in_mcu(d), d.row_buffer_a, d.row_buffer_b});
   return true;
 }
-#endif
 
 }  // namespace
 
@@ -83,16 +69,6 @@ void build_colour_tables(JpegDecoderState& d) {
   }
 }
 
-void ycc_to_rgb_reference(int32_t y, int32_t cb, int32_t cr, uint8_t* rgb) {
-  const auto clamp = [](int64_t v) { return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v)); };
-  const int64_t red = (int64_t{91882} * (cr - 128) + 32768) >> 16;
-  const int64_t green = (int64_t{-22554} * (cb - 128) + 32768 - int64_t{46802} * (cr - 128)) >> 16;
-  const int64_t blue = (int64_t{116130} * (cb - 128) + 32768) >> 16;
-  rgb[0] = clamp(y + red);
-  rgb[1] = clamp(y + green);
-  rgb[2] = clamp(y + blue);
-}
-
 void convert_grey(JpegDecoderState& d) {
   const int32_t r = row_in_mcu(d);
   const uint8_t* samples = d.mcu_row_samples + 8 * r;
@@ -101,10 +77,7 @@ void convert_grey(JpegDecoderState& d) {
 }
 
 void convert_h1v1(JpegDecoderState& d) {
-#if defined(__SSE2__)
-  ColourRowJob job;
-  if (vector_job(d, job)) return run_vector_converter(job, convert_h1v1_sse2, convert_h1v1_avx2);
-#endif
+  if (run_vector_converter(d)) return;
   const int32_t r = row_in_mcu(d);
   for (int32_t i = 0; i < d.mcus_per_row; i++) {
     const uint8_t* y = d.mcu_row_samples + 192 * i + 8 * r;
@@ -116,10 +89,7 @@ void convert_h1v1(JpegDecoderState& d) {
 }
 
 void convert_h2v1(JpegDecoderState& d) {
-#if defined(__SSE2__)
-  ColourRowJob job;
-  if (vector_job(d, job)) return run_vector_converter(job, convert_h2v1_sse2, convert_h2v1_avx2);
-#endif
+  if (run_vector_converter(d)) return;
   const int32_t r = row_in_mcu(d);
   for (int32_t i = 0; i < d.mcus_per_row; i++) {
     const uint8_t* mcu = d.mcu_row_samples + 256 * i;
@@ -139,10 +109,7 @@ void convert_h2v1(JpegDecoderState& d) {
 }
 
 void convert_h1v2(JpegDecoderState& d) {
-#if defined(__SSE2__)
-  ColourRowJob job;
-  if (vector_job(d, job)) return run_vector_converter(job, convert_h1v2_sse2, convert_h1v2_avx2);
-#endif
+  if (run_vector_converter(d)) return;
   const int32_t r = row_in_mcu(d);
   const int32_t luma_block = r < 8 ? 0 : 1;
   const int32_t t = r & 7;
@@ -163,10 +130,7 @@ void convert_h1v2(JpegDecoderState& d) {
 }
 
 void convert_h2v2(JpegDecoderState& d) {
-#if defined(__SSE2__)
-  ColourRowJob job;
-  if (vector_job(d, job)) return run_vector_converter(job, convert_h2v2_sse2, convert_h2v2_avx2);
-#endif
+  if (run_vector_converter(d)) return;
   const int32_t r = row_in_mcu(d);
   const int32_t pair = r < 8 ? 0 : 2;
   const int32_t t = r & 7;
@@ -190,57 +154,55 @@ void convert_h2v2(JpegDecoderState& d) {
   }
 }
 
-void close_entropy_segment(JpegDecoderState& d) {
-  if (d.coefficients_buffered) return;
-  finish_entropy_segment(d);
-  prime_header_window(d);
-  read_markers(d);
+void convert_planar_row_scalar(const JpegDecoderState& d, const uint8_t* y, const uint8_t* cb,
+                               const uint8_t* cr, int32_t count, uint8_t* out) {
+  for (int32_t x = 0; x < count; x++) put_pixel(out + 4 * x, y[x], chroma_terms(d, cb[x], cr[x]));
 }
 
 namespace {
 
-void decode_next_mcu_row(JpegDecoderState& d) {
-  if (d.coefficients_buffered)
-    load_mcu_row_coefficients(d);
-  else
-    decode_mcu_row(d);
-  if (d.rows_left <= d.mcu_height) close_entropy_segment(d);
-  transform_mcu_row(d);
-  d.rows_left_in_mcu_row = d.mcu_height;
-}
+// Copies n (1, 2 or 4) samples as one 8-byte move: the source lies inside the sample buffer
+// (which has 8 bytes of slack) and the bytes written beyond n are overwritten by the next copy
+// or lie in the scratch row's slack.
+inline void copy_samples(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 8); }
 
 }  // namespace
 
-int32_t JpegDecoder::read_scanline(const uint8_t*& row, int32_t& length) {
-  if (error_code != 0 || !decoding_started) return -1;
-  if (rows_left == 0) return 1;
-  if (rows_left_in_mcu_row == 0) {
-    try {
-      decode_next_mcu_row(*this);
-    } catch (const JpegFailure&) {
-      return ERR_BAD_HUFFMAN_DATA;
-    }
+void convert_scaled_row(JpegDecoderState& d) {
+  // Blocks hold n x n luma samples, row-major from the block's start.
+  const int32_t n = 8 >> d.scale_shift;
+  const int32_t r = d.output_mcu_height - d.rows_left_in_mcu_row;
+  if (d.colour_layout == LAYOUT_GREY) {
+    for (int32_t i = 0; i < d.mcus_per_row; i++)
+      std::memcpy(d.row_buffer_a + n * i, d.mcu_row_samples + 64 * i + n * r,
+                  static_cast<size_t>(n));
+    return;
   }
-  const uint8_t* delivered = row_buffer_a;
-  switch (colour_layout) {
-    case LAYOUT_GREY: convert_grey(*this); break;
-    case LAYOUT_H1V1: convert_h1v1(*this); break;
-    case LAYOUT_H2V1: convert_h2v1(*this); break;
-    case LAYOUT_H1V2:
-    case LAYOUT_H2V2:
-      if (rows_left_in_mcu_row & 1) {
-        delivered = row_buffer_b;
-      } else if (colour_layout == LAYOUT_H1V2) {
-        convert_h1v2(*this);
-      } else {
-        convert_h2v2(*this);
-      }
-      break;
-    default: break;
+  // A chroma block holds one sample per output pixel of its MCU (h n across, v n down, at most
+  // 8 x 8), so the row is gathered into planar luma, Cb and Cr rows (in row_buffer_b, which reduced
+  // decodes do not otherwise use: its 4 bytes per full-size pixel hold the three rows of at
+  // most half as many pixels, with room for the 8-byte moves) and converted pixel by pixel.
+  const int32_t h = d.mcu_width / 8;
+  const int32_t v = d.mcu_height / 8;
+  const int32_t mcu_pixels = h * n;
+  const int32_t pixels = d.mcus_per_row * mcu_pixels;
+  const int32_t plane = (pixels + 15) & ~7;
+  uint8_t* y_row = d.row_buffer_b;
+  uint8_t* cb_row = y_row + plane;
+  uint8_t* cr_row = cb_row + plane;
+  const int32_t luma_block_row = (r / n) * h;
+  const int32_t luma_offset = n * (r % n);
+  const int32_t chroma_offset = 64 * h * v + mcu_pixels * (r * (8 >> chroma_shift_down(d)) / (v * n));
+  const int32_t mcu_bytes = 64 * (h * v + 2);
+  for (int32_t i = 0; i < d.mcus_per_row; i++) {
+    const uint8_t* mcu = d.mcu_row_samples + mcu_bytes * i;
+    for (int32_t bx = 0; bx < h; bx++)
+      copy_samples(y_row + mcu_pixels * i + n * bx, mcu + 64 * (luma_block_row + bx) + luma_offset);
+    copy_samples(cb_row + mcu_pixels * i, mcu + chroma_offset);
+    copy_samples(cr_row + mcu_pixels * i, mcu + chroma_offset + 64);
   }
-  row = delivered;
-  length = output_row_bytes;
-  rows_left_in_mcu_row--;
-  rows_left--;
-  return 0;
+  if (d.kernels->convert_planar != nullptr)
+    d.kernels->convert_planar(y_row, cb_row, cr_row, pixels, d.row_buffer_a);
+  else
+    convert_planar_row_scalar(d, y_row, cb_row, cr_row, pixels, d.row_buffer_a);
 }

@@ -111,6 +111,12 @@ inline void put_h2_row(uint8_t* out, const uint8_t* y_left, const uint8_t* y_rig
 
 }  // namespace
 
+void convert_planar_row_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t count,
+                             uint8_t* out) {
+  for (int32_t x = 0; x < count; x += 8)
+    put_pixels8(out + 4 * x, load8_as_words(y + x), chroma_offsets(cb + x, cr + x));
+}
+
 void convert_h1v1_sse2(const ColourRowJob& job) {
   for (int32_t i = 0; i < job.mcus; i++) {
     const uint8_t* y = job.samples + 192 * i + 8 * job.row;

@@ -94,7 +94,7 @@ uint8_t* aligned_start(void* raw) {
 // A Huffman table built inside a block that is about to be reused or freed is forgotten.
 void forget_tables_in(JpegDecoderState& d, const void* raw, uint32_t bytes) {
   const uint8_t* begin = static_cast<const uint8_t*>(raw);
-  for (HuffLookup*& table : d.kept.built_lookup) {
+  for (HuffLookup*& table : kept_memory(d).built_lookup) {
     const uint8_t* at = reinterpret_cast<const uint8_t*>(table);
     if (at >= begin && at < begin + bytes) table = nullptr;
   }
@@ -111,7 +111,7 @@ void remove_spare(JpegKeptMemory& kept, int32_t index) {
 // The released block that best fits `bytes` (not more than about twice as large), zero-filled
 // like a new one and out of the spares; null when none fits.
 void* take_spare_block(JpegDecoderState& d, uint32_t bytes, uint32_t& capacity) {
-  JpegKeptMemory& kept = d.kept;
+  JpegKeptMemory& kept = kept_memory(d);
   int32_t best = -1;
   for (int32_t i = 0; i < kept.spare_count; i++) {
     const uint32_t size = kept.spare_block_bytes[i];
@@ -129,7 +129,7 @@ void* take_spare_block(JpegDecoderState& d, uint32_t bytes, uint32_t& capacity) 
 
 // Keeps a released block for later decodes, within the limits; frees it otherwise.
 void keep_or_free(JpegDecoderState& d, void* raw, uint32_t capacity) {
-  JpegKeptMemory& kept = d.kept;
+  JpegKeptMemory& kept = kept_memory(d);
   if (capacity == 0 || kept.spare_count == JPEG_POOL_SLOTS ||
       capacity > JPEG_KEPT_BYTES_MAX - kept.spare_total_bytes) {
     forget_tables_in(d, raw, capacity);
@@ -158,13 +158,13 @@ void release_resources(JpegDecoderState& d) {
     stream->detach();
   }
   for (int32_t i = 0; i < JPEG_POOL_SLOTS; i++) {
-    if (d.pool_blocks[i] != nullptr) keep_or_free(d, d.pool_blocks[i], d.kept.live_block_bytes[i]);
+    if (d.pool_blocks[i] != nullptr) keep_or_free(d, d.pool_blocks[i], kept_memory(d).live_block_bytes[i]);
     d.pool_blocks[i] = nullptr;
   }
 }
 
 void free_kept_memory(JpegDecoderState& d) {
-  JpegKeptMemory& kept = d.kept;
+  JpegKeptMemory& kept = kept_memory(d);
   for (int32_t i = 0; i < kept.spare_count; i++) std::free(kept.spare_blocks[i]);
   std::memset(static_cast<void*>(&kept), 0, sizeof kept);
 }
@@ -185,18 +185,18 @@ void* pool_alloc(JpegDecoderState& d, uint32_t size) {
   if (raw == nullptr) raw = std::calloc(bytes, 1);
   if (raw == nullptr) raise_error(d, ERR_OUT_OF_MEMORY);
   d.pool_blocks[slot] = raw;
-  d.kept.live_block_bytes[slot] = capacity;
+  kept_memory(d).live_block_bytes[slot] = capacity;
   return aligned_start(raw);
 }
 
 void* pool_reclaim(JpegDecoderState& d, const void* block) {
-  JpegKeptMemory& kept = d.kept;
+  JpegKeptMemory& kept = kept_memory(d);
   for (int32_t i = 0; i < kept.spare_count; i++) {
     void* raw = kept.spare_blocks[i];
     if (aligned_start(raw) != block) continue;
     const int32_t slot = free_pool_slot(d);
     d.pool_blocks[slot] = raw;
-    d.kept.live_block_bytes[slot] = kept.spare_block_bytes[i];
+    kept_memory(d).live_block_bytes[slot] = kept.spare_block_bytes[i];
     remove_spare(kept, i);
     return aligned_start(raw);
   }
@@ -257,7 +257,7 @@ constexpr FieldSpan FIELDS_NOT_CLEARED[] = {
     TERRAVA_FIELD_SPAN(input_area, input_area),
     TERRAVA_FIELD_SPAN(block_ptrs, block_coef_limit),
     TERRAVA_FIELD_SPAN(cr_to_r, cb_to_g),
-    TERRAVA_FIELD_SPAN(kept, kept),
+    TERRAVA_FIELD_SPAN(kept_storage, kept_storage),
 };
 #undef TERRAVA_FIELD_SPAN
 
@@ -299,7 +299,7 @@ void initialise_decoder(JpegDecoderState& d, JpegInputStream& stream) {
 
 JpegDecoder::JpegDecoder() {
   clear_decode_state(state());
-  std::memset(static_cast<void*>(&kept), 0, sizeof kept);
+  std::memset(kept_storage, 0, sizeof kept_storage);
 }
 
 JpegDecoder::~JpegDecoder() { destroy(); }
@@ -315,8 +315,23 @@ void JpegDecoder::create(JpegInputStream& input) {
 }
 
 int32_t JpegDecoder::status() const { return error_code; }
-int32_t JpegDecoder::image_width() const { return JpegDecoderState::image_width; }
-int32_t JpegDecoder::image_height() const { return JpegDecoderState::image_height; }
+int32_t JpegDecoder::image_width() const { return scaled_width(*this); }
+int32_t JpegDecoder::image_height() const { return scaled_height(*this); }
+int32_t JpegDecoder::frame_width() const { return JpegDecoderState::image_width; }
+int32_t JpegDecoder::frame_height() const { return JpegDecoderState::image_height; }
+
+int32_t JpegDecoder::set_scale(int32_t denominator) {
+  if (error_code != 0 || decoding_started || JpegDecoderState::image_width <= 0) return -1;
+  for (int32_t shift = 0; shift <= JPEG_MAX_SCALE_SHIFT; shift++) {
+    if (denominator == 1 << shift) {
+      scale_shift = shift;
+      return 0;
+    }
+  }
+  return -1;
+}
+
+int32_t JpegDecoder::scale_denominator() const { return 1 << scale_shift; }
 int32_t JpegDecoder::component_count() const { return JpegDecoderState::component_count; }
 int32_t JpegDecoder::output_bytes_per_pixel() const {
   return JpegDecoderState::output_bytes_per_pixel;

@@ -13,6 +13,118 @@ struct JpegFailure {
   int32_t code;
 };
 
+// ---- reduced scale ---------------------------------------------------------------------------
+constexpr int32_t JPEG_MAX_SCALE_SHIFT = 3;  // 1/8
+
+// The picture's size at the scale in force: ceil(frame size / 2^scale_shift).
+inline int32_t scaled_width(const JpegDecoderState& d) {
+  return (d.image_width + (1 << d.scale_shift) - 1) >> d.scale_shift;
+}
+inline int32_t scaled_height(const JpegDecoderState& d) {
+  return (d.image_height + (1 << d.scale_shift) - 1) >> d.scale_shift;
+}
+// The scale shifts of the chroma blocks across and down. At a reduced scale a subsampled
+// chroma block is decoded at the luma's size times its subsampling along that axis (4:2:2 at
+// 1/2: 8 x 4 samples), so that each chroma sample stands for the full-size pixels of one
+// output pixel, as the box filter of the full-size decode has it, rather than being averaged
+// with its neighbour first. At full size nothing changes.
+inline int32_t chroma_shift_across(const JpegDecoderState& d) {
+  const bool halved = d.colour_layout == LAYOUT_H2V1 || d.colour_layout == LAYOUT_H2V2;
+  return halved && d.scale_shift > 0 ? d.scale_shift - 1 : d.scale_shift;
+}
+inline int32_t chroma_shift_down(const JpegDecoderState& d) {
+  const bool halved = d.colour_layout == LAYOUT_H1V2 || d.colour_layout == LAYOUT_H2V2;
+  return halved && d.scale_shift > 0 ? d.scale_shift - 1 : d.scale_shift;
+}
+
+// ---- decoding tables and stores shared by the decoder's source files -------------------------
+
+// Decoding table of one Huffman table slot. The first three fields form the canonical table
+// (an 8-bit primary lookup, code lengths per symbol, and a tree for codes longer than 8 bits;
+// child of node t for bit b is nodes[-t - b]). fast_* is a wider lookup derived from it.
+struct HuffLookup {
+  int32_t primary[256];
+  uint8_t lengths[256];
+  int32_t nodes[512];
+  // Indexed by the next JPEG_HUFF_FAST_BITS bits: (bits consumed << 8) | symbol, or 0 when the
+  // code is longer than the index and the tree has to be walked.
+  uint16_t fast[1 << 10];
+  // For AC decoding, same index: when an AC symbol with a nonzero size and its value bits all
+  // fit in the index, value * 256 + run * 16 + bits consumed; otherwise 0.
+  int32_t ac_fast[1 << 10];
+  // For DC decoding (tables of slots 0..3), same index: when the size category's code and its
+  // value bits all fit in the index, difference * 256 + bits consumed; otherwise 0.
+  int32_t dc_fast[1 << 10];
+};
+constexpr int32_t JPEG_HUFF_FAST_BITS = 10;
+
+// A grid of coefficient blocks of one component (progressive frames and frames whose
+// components come in separate scans).
+struct CoefficientStore {
+  int16_t* data;
+  int32_t width_blocks;
+  int32_t height_blocks;
+  int32_t coefs_across;
+  int32_t coefs_down;
+  int32_t block_bytes;
+  // Progressive AC stores: per block, the zig-zag positions holding nonzero values (bit k for
+  // position k), so that refinement scans find them without walking the block.
+  uint64_t* nonzero_positions;
+};
+
+// Memory that one decoder object keeps from one decode to the next, so that a decoder used for
+// many images (the tile loader's) neither allocates nor rebuilds what the previous image left:
+// pool blocks released by the last decode, and the Huffman decoding tables it built, each with
+// the DHT contents it was built from. destroy() frees it all.
+struct JpegKeptMemory {
+  uint32_t live_block_bytes[JPEG_POOL_SLOTS];  // size of each live pool block (pool_blocks)
+  void* spare_blocks[JPEG_POOL_SLOTS];         // released blocks, free for reuse
+  uint32_t spare_block_bytes[JPEG_POOL_SLOTS];
+  int32_t spare_count;
+  uint32_t spare_total_bytes;
+  // Per Huffman slot: the table last built (inside a live or spare block), and its source:
+  // the 16 code counts followed by the symbols.
+  HuffLookup* built_lookup[JPEG_HUFF_SLOTS];
+  uint8_t built_from[JPEG_HUFF_SLOTS][16 + 256];
+};
+constexpr uint32_t JPEG_KEPT_BYTES_MAX = 2u << 20;  // released memory kept at most
+
+static_assert(sizeof(JpegKeptMemory) <= JPEG_KEPT_STORAGE_BYTES,
+              "JPEG_KEPT_STORAGE_BYTES must hold JpegKeptMemory");
+static_assert(alignof(JpegKeptMemory) <= 8, "kept_storage is 8-byte aligned");
+
+inline JpegKeptMemory& kept_memory(JpegDecoderState& d) {
+  return *reinterpret_cast<JpegKeptMemory*>(d.kept_storage);
+}
+inline const JpegKeptMemory& kept_memory(const JpegDecoderState& d) {
+  return *reinterpret_cast<const JpegKeptMemory*>(d.kept_storage);
+}
+
+// ---- kernels.cpp: the kernels of one decode ---------------------------------------------------
+// One table per kernel level, chosen once per decode (setup_frame stores it in d.kernels): the
+// stages call through it instead of asking simd_level() on every row. A null converter or
+// dequantiser means the scalar code of the stage runs.
+using TransformBlocks = void (*)(const int16_t* const* blocks, const int32_t* limits,
+                                 int32_t count, uint8_t* out);
+struct ColourRowJob;
+using ColourRowConverter = void (*)(const ColourRowJob& job);
+using DequantiseBlock = uint64_t (*)(const int16_t* coefficients, const uint16_t* quant,
+                                     int16_t* out);
+using PlanarConverter = void (*)(const uint8_t* y, const uint8_t* cb, const uint8_t* cr,
+                                 int32_t count, uint8_t* out);
+struct JpegKernels {
+  int32_t level;                          // the SimdLevel it was made for
+  // Inverse DCT of an MCU row's blocks, by [horizontal][vertical] shift: 8 >> shift samples
+  // along each axis, row-major at the start of each block's 64 bytes. [0][0] is the full-size
+  // transform; shapes no decode uses are null.
+  TransformBlocks transform_blocks[4][4];
+  ColourRowConverter convert[5];          // by colour layout; null: scalar converter
+  DequantiseBlock dequantise;             // null: scalar loop
+  PlanarConverter convert_planar;         // rows at reduced size; null: scalar loop
+};
+// The table for the level in force now (simd_level()); simd.h declares kernels_for(level).
+const JpegKernels& current_kernels();
+
 // ---- decoder_core.cpp: error exit, pool, input ----------------------------------------------
 [[noreturn]] void raise_error(JpegDecoderState& d, int32_t code);
 void* pool_alloc(JpegDecoderState& d, uint32_t size);
@@ -65,6 +177,37 @@ void skip_segment(JpegDecoderState& d);
 // ---- huffman.cpp: bit readers, Huffman tables, restart markers -------------------------------
 extern const int32_t extend_threshold[18];
 
+inline uint32_t rotate_left(uint32_t x, int32_t n) {
+  n &= 31;
+  return n == 0 ? x : (x << n) | (x >> (32 - n));
+}
+
+// The refill step shared by the header and reference readers: takes two bytes into the high
+// half of the window once the bits below the view are used up.
+template <typename FetchByte>
+inline uint32_t window_take_bits(JpegDecoderState& d, int32_t n, FetchByte fetch) {
+  const uint32_t result = (d.bit_window & 0xFFFFu) >> (16 - n);
+  const int32_t old_bits_left = d.bits_left;
+  d.bits_left -= n;
+  if (d.bits_left > 0) {
+    d.bit_window = rotate_left(d.bit_window, n);
+    return result;
+  }
+  d.bit_window = rotate_left(d.bit_window, old_bits_left);
+  const uint32_t first = fetch();
+  const uint32_t second = fetch();
+  d.bit_window = (d.bit_window & 0xFFFFu) | (first << 24) | (second << 16);
+  d.bit_window = rotate_left(d.bit_window, n - old_bits_left);
+  d.bits_left += 16;
+  return result;
+}
+
+// Loads the 32-bit window with four bytes: the view (low half) b0 b1, then b2 b3 above it.
+void load_window_from_four(JpegDecoderState& d, uint32_t b0, uint32_t b1, uint32_t b2,
+                           uint32_t b3);
+// Hands the header window's unread bytes back to the input.
+void push_back_header_lookahead(JpegDecoderState& d);
+
 // Header reading: raw bytes through the 32-bit bit_window.
 void prime_header_window(JpegDecoderState& d);
 uint32_t read_bits(JpegDecoderState& d, int32_t n);
@@ -101,21 +244,10 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot);
 // the tree runs out of nodes.
 bool fill_huff_lookup(HuffLookup& t, const uint8_t* counts /* [1..16] used */,
                       const uint8_t* symbols, int32_t slot);
-// The fast lookups of `t` resolved prefix by prefix from its canonical table: the plain twin
-// of the range filling (tests compare them).
-void fill_fast_lookups_by_prefix(HuffLookup& t, int32_t slot);
+// Resolves the fast lookups of prefixes first..end-1 one by one from the canonical table.
+void resolve_fast_prefixes(HuffLookup& t, uint32_t first, uint32_t end, int32_t slot);
 // True when the 16 code counts fit their lengths (Kraft inequality).
 bool huff_counts_fit(const uint8_t* counts_by_length /* [1..16] used */);
-
-// The reference bit reader: the plain 32-bit window over entropy bytes, fetching two bytes at
-// a time. The fast reader below must consume and deliver exactly what this one does; tests
-// compare them.
-void window_start_entropy_segment(JpegDecoderState& d);
-// Loads the window with the next four entropy bytes (after start_entropy_segment or a restart).
-void window_prime_entropy(JpegDecoderState& d);
-uint32_t window_get_bits(JpegDecoderState& d, int32_t n);
-int32_t window_decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table);
-int32_t window_receive_extend(JpegDecoderState& d, int32_t s);
 
 // ---- the fast entropy reader ------------------------------------------------------------------
 // Hot loops copy the reader into a local BitSource, work on it, and store it back. Its bit buffer
@@ -314,17 +446,22 @@ void check_quant_tables(JpegDecoderState& d);
 // Sets the MCU structure to the whole frame (all components in frame order).
 void use_frame_mcu_structure(JpegDecoderState& d);
 
-// ---- progressive.cpp (also decodes sequential frames whose components come in separate
-// scans) -----------------------------------------------------------------------------------------
-void start_progressive(JpegDecoderState& d);
-void start_buffered_sequential(JpegDecoderState& d);
+// ---- coef_store.cpp: coefficient stores of buffered decoding ---------------------------------
 void allocate_coef_stores(JpegDecoderState& d);
 CoefficientStore* create_coef_store(JpegDecoderState& d, int32_t width_blocks,
                                     int32_t height_blocks, int32_t coefs_across,
                                     int32_t coefs_down);
 int16_t* coef_block_address(JpegDecoderState& d, const CoefficientStore& store, int32_t column,
                             int32_t row);
+// The component's output table (natural order) from its quantisation table now in force.
+void set_output_quant(JpegDecoderState& d, int32_t component);
+// Fills the MCU row's blocks, dequantised, from the stores.
 void load_mcu_row_coefficients(JpegDecoderState& d);
+
+// ---- progressive.cpp (also decodes sequential frames whose components come in separate
+// scans) -----------------------------------------------------------------------------------------
+void start_progressive(JpegDecoderState& d);
+void start_buffered_sequential(JpegDecoderState& d);
 // Block decoders of the buffered path; they read through the scan loop's local bit source.
 using BlockDecoder = void (*)(JpegDecoderState& d, BitSource& s, int32_t component,
                               int32_t column, int32_t row);
@@ -343,8 +480,6 @@ void decode_sequential_block_to_store(JpegDecoderState& d, BitSource& s, int32_t
 
 // ---- sequential.cpp ------------------------------------------------------------------------------
 void decode_mcu_row(JpegDecoderState& d);
-// The same decode on the reference bit reader, one operation at a time (tests compare them).
-void decode_mcu_row_reference(JpegDecoderState& d);
 
 // ---- sample clamping, shared by the inverse DCT and the colour converters -------------------
 // values[v + CLAMP_OFFSET] is v clamped to 0..255, for v in -CLAMP_OFFSET .. 1023 - CLAMP_OFFSET.
@@ -361,15 +496,25 @@ struct ClampTable {
 inline constexpr ClampTable CLAMP_TABLE{};
 
 // ---- idct.cpp --------------------------------------------------------------------------------------
+// Transforms the MCU row's blocks with the decode's kernels.
 void transform_mcu_row(JpegDecoderState& d);
-// The same with the scalar transform whatever simd_level() says (the vector kernels' twin).
-void transform_mcu_row_scalar(JpegDecoderState& d);
+// The scalar transform of count blocks (block i from blocks[i], with coefficient limit
+// limits[i], to out + 64 * i): the vector kernels' twin.
+void transform_blocks_scalar(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                             uint8_t* out);
+
+// ---- idct_reduced.cpp: the transforms of decoding at 1/2, 1/4, 1/8 ---------------------------
+// Same arguments as transform_blocks_scalar; block i gets NV rows of NH samples at
+// out + 64 * i. Defined for the shapes a decode uses: 4x4, 2x2, 1x1 (luma) and 8x4, 4x2, 2x1,
+// 4x8, 2x4, 1x2 (subsampled chroma). The 4x4 and 2x2 ones are the twins of the vector kernels;
+// the others run scalar at every level (1x1 is one shift per block; the chroma shapes are a
+// sixth of a colour frame's blocks at most).
+template <int32_t NH, int32_t NV>
+void idct_reduced_blocks_scalar(const int16_t* const* blocks, const int32_t* limits,
+                                int32_t count, uint8_t* out);
 // Transforms 64 dequantised coefficients (natural order) into 8x8 clamped samples, rows first;
 // the coefficients are only read.
 void idct_8x8(const int16_t* coefficients, uint8_t* out);
-// Straight transcription of the two passes without shortcuts, in the same wrapping 32-bit
-// arithmetic: equal to idct_8x8 for every input.
-void idct_8x8_reference(const int16_t* coefficients, uint8_t* out);
 
 // ---- colour_rows.cpp -------------------------------------------------------------------------
 void build_colour_tables(JpegDecoderState& d);
@@ -379,5 +524,9 @@ void convert_h1v1(JpegDecoderState& d);
 void convert_h2v1(JpegDecoderState& d);
 void convert_h1v2(JpegDecoderState& d);
 void convert_h2v2(JpegDecoderState& d);
-// One pixel by the conversion formulas, with multiplications instead of tables.
-void ycc_to_rgb_reference(int32_t y, int32_t cb, int32_t cr, uint8_t* rgb);
+// The row at a reduced scale, every layout, into row_buffer_a.
+void convert_scaled_row(JpegDecoderState& d);
+// The scalar twin of the planar converters (simd.h): count pixels from planar luma, Cb, Cr.
+void convert_planar_row_scalar(const JpegDecoderState& d, const uint8_t* y, const uint8_t* cb,
+                               const uint8_t* cr, int32_t count, uint8_t* out);
+

@@ -1,8 +1,8 @@
 // Bit-level machinery: the header bit window over raw bytes, the entropy-coded data reader
 // (stuffed zeros removed, markers left in the input), Huffman decoding tables and symbol
 // decoding, and restart markers. The fast entropy reader (a bit buffer of the machine's width)
-// has a plain 32-bit twin, the window_* functions, which tests use as its reference; the
-// decoding tables are built by code ranges, with a prefix-by-prefix twin for the tests.
+// has a plain 32-bit twin, the window reader of the test-only library (jpeg/reference/); the
+// decoding tables are built by code ranges, with a prefix-by-prefix twin there.
 #include "jpeg/decoder_internal.h"
 
 const int32_t extend_threshold[18] = {0,    1,    2,    4,     8,     16,    32,
@@ -13,30 +13,13 @@ namespace {
 
 constexpr int32_t RESTART_SEARCH_BUDGET = 1536;
 
-uint32_t rotate_left(uint32_t x, int32_t n) {
-  n &= 31;
-  return n == 0 ? x : (x << n) | (x >> (32 - n));
+void append_source_byte(BitSource& s, uint8_t value) {
+  s.bits |= static_cast<EntropyWord>(value) << (ENTROPY_WORD_BITS - 8 - s.count);
+  s.count += 8;
+  s.fetched++;
 }
 
-// The refill step shared by the header and reference readers: takes two bytes into the high
-// half of the window once the bits below the view are used up.
-template <typename FetchByte>
-uint32_t window_take_bits(JpegDecoderState& d, int32_t n, FetchByte fetch) {
-  const uint32_t result = (d.bit_window & 0xFFFFu) >> (16 - n);
-  const int32_t old_bits_left = d.bits_left;
-  d.bits_left -= n;
-  if (d.bits_left > 0) {
-    d.bit_window = rotate_left(d.bit_window, n);
-    return result;
-  }
-  d.bit_window = rotate_left(d.bit_window, old_bits_left);
-  const uint32_t first = fetch();
-  const uint32_t second = fetch();
-  d.bit_window = (d.bit_window & 0xFFFFu) | (first << 24) | (second << 16);
-  d.bit_window = rotate_left(d.bit_window, n - old_bits_left);
-  d.bits_left += 16;
-  return result;
-}
+}  // namespace
 
 void load_window_from_four(JpegDecoderState& d, uint32_t b0, uint32_t b1, uint32_t b2,
                            uint32_t b3) {
@@ -50,14 +33,6 @@ void push_back_header_lookahead(JpegDecoderState& d) {
   push_back_byte(d, static_cast<uint8_t>(d.bit_window));
   push_back_byte(d, static_cast<uint8_t>(d.bit_window >> 8));
 }
-
-void append_source_byte(BitSource& s, uint8_t value) {
-  s.bits |= static_cast<EntropyWord>(value) << (ENTROPY_WORD_BITS - 8 - s.count);
-  s.count += 8;
-  s.fetched++;
-}
-
-}  // namespace
 
 // ---- header window ------------------------------------------------------------------------------
 
@@ -374,13 +349,8 @@ bool fill_huff_lookup(HuffLookup& t, const uint8_t* counts, const uint8_t* symbo
   return true;
 }
 
-void fill_fast_lookups_by_prefix(HuffLookup& t, int32_t slot) {
-  const bool ac_slot = is_ac_slot(slot);
-  for (uint32_t prefix = 0; prefix < (1u << FAST_BITS); prefix++) {
-    t.fast[prefix] = fast_entry_for_prefix(t, prefix);
-    t.ac_fast[prefix] = ac_slot ? ac_fast_entry_for_prefix(t.fast[prefix], prefix) : 0;
-    t.dc_fast[prefix] = ac_slot ? 0 : dc_fast_entry_for_prefix(t.fast[prefix], prefix);
-  }
+void resolve_fast_prefixes(HuffLookup& t, uint32_t first, uint32_t end, int32_t slot) {
+  resolve_prefixes(t, first, end, is_ac_slot(slot));
 }
 
 namespace {
@@ -396,11 +366,11 @@ void copy_table_source(const JpegDecoderState& d, int32_t slot, uint8_t* out, in
 }
 
 bool built_from_same_source(const JpegDecoderState& d, int32_t slot) {
-  if (d.kept.built_lookup[slot] == nullptr) return false;
+  if (kept_memory(d).built_lookup[slot] == nullptr) return false;
   uint8_t source[16 + 256];
   int32_t bytes = 0;
   copy_table_source(d, slot, source, bytes);
-  return std::memcmp(source, d.kept.built_from[slot], static_cast<size_t>(bytes)) == 0;
+  return std::memcmp(source, kept_memory(d).built_from[slot], static_cast<size_t>(bytes)) == 0;
 }
 
 }  // namespace
@@ -410,9 +380,9 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
   // A table built from the same counts and symbols, in this decode or (kept) in an earlier
   // one of this object, is used as it stands.
   if (built_from_same_source(d, slot)) {
-    if (lookup == d.kept.built_lookup[slot]) return;
+    if (lookup == kept_memory(d).built_lookup[slot]) return;
     if (lookup == nullptr) {
-      lookup = static_cast<HuffLookup*>(pool_reclaim(d, d.kept.built_lookup[slot]));
+      lookup = static_cast<HuffLookup*>(pool_reclaim(d, kept_memory(d).built_lookup[slot]));
       if (lookup != nullptr) return;
     }
   }
@@ -422,15 +392,15 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
     cleared = true;  // pool blocks come zero-filled
   }
   HuffLookup& t = *lookup;
-  d.kept.built_lookup[slot] = nullptr;
+  kept_memory(d).built_lookup[slot] = nullptr;
   if (!cleared) std::memset(&t, 0, sizeof(HuffLookup));
   // Tables are checked when their segment is parsed; a table that does not fit stays empty.
   if (huff_counts_fit(d.huff_bits[slot]) &&
       !fill_huff_lookup(t, d.huff_bits[slot], d.huff_vals[slot], slot))
     raise_error(d, ERR_DHT_TOO_MANY_CODES);
   int32_t bytes = 0;
-  copy_table_source(d, slot, d.kept.built_from[slot], bytes);
-  d.kept.built_lookup[slot] = lookup;
+  copy_table_source(d, slot, kept_memory(d).built_from[slot], bytes);
+  kept_memory(d).built_lookup[slot] = lookup;
 }
 
 int32_t decode_long_huff_symbol(BitSource& s, const HuffLookup& table) {
@@ -473,40 +443,4 @@ int32_t decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table) {
 int32_t receive_extend(JpegDecoderState& d, int32_t s) {
   if (s == 0) return 0;
   return extend_value(get_bits(d, s), s);
-}
-
-// ---- the reference reader ----------------------------------------------------------------------
-
-void window_start_entropy_segment(JpegDecoderState& d) {
-  push_back_header_lookahead(d);
-  window_prime_entropy(d);
-}
-
-void window_prime_entropy(JpegDecoderState& d) {
-  const uint32_t b0 = read_entropy_byte(d).value;
-  const uint32_t b1 = read_entropy_byte(d).value;
-  const uint32_t b2 = read_entropy_byte(d).value;
-  const uint32_t b3 = read_entropy_byte(d).value;
-  load_window_from_four(d, b0, b1, b2, b3);
-}
-
-uint32_t window_get_bits(JpegDecoderState& d, int32_t n) {
-  if (n == 0) return 0;
-  return window_take_bits(d, n, [&d]() { return static_cast<uint32_t>(read_entropy_byte(d).value); });
-}
-
-int32_t window_decode_huff_symbol(JpegDecoderState& d, const HuffLookup& table) {
-  int32_t t = table.primary[(d.bit_window >> 8) & 0xFF];
-  if (t >= 0) {
-    if (table.lengths[t] > 0) window_get_bits(d, table.lengths[t]);
-    return t;
-  }
-  window_get_bits(d, 8);
-  while (t < 0) t = table.nodes[-t - static_cast<int32_t>(window_get_bits(d, 1))];
-  return t;
-}
-
-int32_t window_receive_extend(JpegDecoderState& d, int32_t s) {
-  if (s == 0) return 0;
-  return extend_value(window_get_bits(d, s), s);
 }

@@ -2,14 +2,15 @@
 // descaled by 11 bits and kept as 16-bit values, then columns, descaled by 18 bits, level
 // shifted and clamped to 0..255. Arithmetic runs on 32-bit unsigned values so that
 // pathological coefficients wrap instead of overflowing; valid data never wraps. This is the
-// scalar twin of the vector kernels (idct_sse2.cpp, idct_avx2.cpp), which transform_mcu_row
-// prefers when simd_level() allows.
+// scalar twin of the vector kernels (idct_sse2.cpp, idct_avx2.cpp); the decode's kernel table
+// names the one that runs.
 #include "jpeg/decoder_internal.h"
-#include "jpeg/simd.h"
+#include "jpeg/idct_kernel.h"
 
 namespace {
 
-inline uint32_t u32(int32_t v) { return static_cast<uint32_t>(v); }
+using idct::u32;
+using idct::idct_kernel;
 
 // Arithmetic shift of a wrapped 32-bit value.
 inline int32_t descale(uint32_t v, uint32_t rounding, int32_t shift) {
@@ -24,41 +25,6 @@ inline uint8_t clamp_sample(int32_t v) {
 inline uint8_t clamp_sample_fast(int32_t v) {
   const uint32_t index = static_cast<uint32_t>(v) + static_cast<uint32_t>(CLAMP_OFFSET);
   return index < 1024u ? CLAMP_TABLE.values[index] : clamp_sample(v);
-}
-
-// The 1-D kernel on eight inputs; store(k, y_k) receives the outputs (not yet descaled). Each
-// output goes straight to its destination: no staging array for the compiler to spill.
-template <typename Store>
-inline void idct_kernel(uint32_t x0, uint32_t x1, uint32_t x2, uint32_t x3, uint32_t x4,
-                        uint32_t x5, uint32_t x6, uint32_t x7, Store store) {
-  uint32_t z1 = (x2 + x6) * 4433u;
-  const uint32_t t2 = z1 - x6 * 15137u;
-  const uint32_t t3 = z1 + x2 * 6270u;
-  const uint32_t t0 = (x0 + x4) << 13;
-  const uint32_t t1 = (x0 - x4) << 13;
-  const uint32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
-
-  z1 = x7 + x1;
-  uint32_t z2 = x5 + x3, z3 = x7 + x3, z4 = x5 + x1;
-  const uint32_t z5 = (z3 + z4) * 9633u;
-  uint32_t o0 = x7 * 2446u, o1 = x5 * 16819u, o2 = x3 * 25172u, o3 = x1 * 12299u;
-  z1 = z1 * u32(-7373);
-  z2 = z2 * u32(-20995);
-  z3 = z3 * u32(-16069) + z5;
-  z4 = z4 * u32(-3196) + z5;
-  o0 += z1 + z3;
-  o1 += z2 + z4;
-  o2 += z2 + z3;
-  o3 += z1 + z4;
-
-  store(0, e10 + o3);
-  store(7, e10 - o3);
-  store(1, e11 + o2);
-  store(6, e11 - o2);
-  store(2, e12 + o1);
-  store(5, e12 - o1);
-  store(3, e13 + o0);
-  store(4, e13 - o0);
 }
 
 }  // namespace
@@ -127,84 +93,36 @@ inline void idct_block(const int16_t* coefficients, uint8_t* out) {
 
 void idct_8x8(const int16_t* work, uint8_t* out) { idct_block<8>(work, out); }
 
-namespace {
-
-// The kernel written out on arrays, for the reference transform.
-void idct_kernel_plain(const uint32_t* x, uint32_t* y) {
-  const uint32_t z1 = (x[2] + x[6]) * 4433u;
-  const uint32_t t2 = z1 - x[6] * 15137u;
-  const uint32_t t3 = z1 + x[2] * 6270u;
-  const uint32_t t0 = (x[0] + x[4]) << 13;
-  const uint32_t t1 = (x[0] - x[4]) << 13;
-  const uint32_t e10 = t0 + t3, e13 = t0 - t3, e11 = t1 + t2, e12 = t1 - t2;
-  const uint32_t z3 = x[7] + x[3], z4 = x[5] + x[1];
-  const uint32_t z5 = (z3 + z4) * 9633u;
-  const uint32_t m1 = (x[7] + x[1]) * u32(-7373);
-  const uint32_t m2 = (x[5] + x[3]) * u32(-20995);
-  const uint32_t m3 = z3 * u32(-16069) + z5;
-  const uint32_t m4 = z4 * u32(-3196) + z5;
-  const uint32_t o0 = x[7] * 2446u + m1 + m3;
-  const uint32_t o1 = x[5] * 16819u + m2 + m4;
-  const uint32_t o2 = x[3] * 25172u + m2 + m3;
-  const uint32_t o3 = x[1] * 12299u + m1 + m4;
-  y[0] = e10 + o3;
-  y[7] = e10 - o3;
-  y[1] = e11 + o2;
-  y[6] = e11 - o2;
-  y[2] = e12 + o1;
-  y[5] = e12 - o1;
-  y[3] = e13 + o0;
-  y[4] = e13 - o0;
-}
-
-}  // namespace
-
-void idct_8x8_reference(const int16_t* coefficients, uint8_t* out) {
-  int16_t work[64];
-  uint32_t x[8], y[8];
-  for (int32_t r = 0; r < 8; r++) {
-    for (int32_t k = 0; k < 8; k++) x[k] = u32(coefficients[8 * r + k]);
-    idct_kernel_plain(x, y);
-    for (int32_t k = 0; k < 8; k++)
-      work[8 * r + k] = static_cast<int16_t>(static_cast<uint16_t>(u32(descale(y[k], 1024u, 11))));
-  }
-  for (int32_t c = 0; c < 8; c++) {
-    for (int32_t k = 0; k < 8; k++) x[k] = u32(work[8 * k + c]);
-    idct_kernel_plain(x, y);
-    for (int32_t k = 0; k < 8; k++) out[8 * k + c] = clamp_sample(descale(y[k], 131072u, 18) + 128);
-  }
-}
-
 void transform_mcu_row(JpegDecoderState& d) {
-  switch (simd_level()) {
-#if defined(TERRAVA_AVX2_KERNELS)
-    case SimdLevel::AVX2:
-      idct_blocks_avx2(d.block_ptrs, d.block_coef_limit, d.mcu_row_blocks, d.mcu_row_samples);
-      return;
-#endif
-#if defined(__SSE2__)
-    case SimdLevel::SSE2:
-      idct_blocks_sse2(d.block_ptrs, d.block_coef_limit, d.mcu_row_blocks, d.mcu_row_samples);
-      return;
-#endif
-    default: break;
+  const TransformBlocks luma = d.kernels->transform_blocks[d.scale_shift][d.scale_shift];
+  const TransformBlocks chroma =
+      d.kernels->transform_blocks[chroma_shift_across(d)][chroma_shift_down(d)];
+  if (luma == chroma) {
+    luma(d.block_ptrs, d.block_coef_limit, d.mcu_row_blocks, d.mcu_row_samples);
+    return;
   }
-  transform_mcu_row_scalar(d);
+  // MCU by MCU: its luma blocks, then its two chroma blocks at their own size.
+  const int32_t luma_blocks = d.blocks_per_mcu - 2;
+  for (int32_t b = 0; b < d.mcu_row_blocks; b += d.blocks_per_mcu) {
+    luma(d.block_ptrs + b, d.block_coef_limit + b, luma_blocks, d.mcu_row_samples + 64 * b);
+    const int32_t c = b + luma_blocks;
+    chroma(d.block_ptrs + c, d.block_coef_limit + c, 2, d.mcu_row_samples + 64 * c);
+  }
 }
 
-void transform_mcu_row_scalar(JpegDecoderState& d) {
-  for (int32_t b = 0; b < d.mcu_row_blocks; b++) {
-    const int16_t* block = d.block_ptrs[b];
-    uint8_t* out = d.mcu_row_samples + 64 * b;
-    if (d.block_coef_limit[b] <= 1) {
+void transform_blocks_scalar(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                             uint8_t* out) {
+  for (int32_t b = 0; b < count; b++, out += 64) {
+    const int16_t* block = blocks[b];
+    if (limits[b] <= 1) {
       // Only the DC term can be nonzero: one flat block.
       std::memset(out, flat_sample(low16(u32(block[0]) << 2)), 64);
       continue;
     }
     // Zig-zag positions 0..2 lie in the top-left 2x2 corner, 0..9 in the 4x4 one.
-    if (d.block_coef_limit[b] <= 3)
+    if (limits[b] <= 3)
       idct_block<2>(block, out);
-    else if (d.block_coef_limit[b] <= 10)
+    else if (limits[b] <= 10)
       idct_block<4>(block, out);
     else
       idct_block<8>(block, out);

@@ -88,4 +88,62 @@ void idct_blocks_avx2(const int16_t* const* blocks, const int32_t* limits, int32
   _mm256_zeroupper();
 }
 
+namespace {
+
+// Two blocks' reduced transforms, one per register half: N x N samples each.
+template <int32_t N>
+void idct_reduced_pair(const int16_t* first, const int16_t* second, uint8_t* out_first,
+                       uint8_t* out_second) {
+  const auto load = [first, second](int32_t r) {
+    return _mm256_inserti128_si256(_mm256_castsi128_si256(load_row(first, r)),
+                                   load_row(second, r), 1);
+  };
+  const auto store = [out_first, out_second](__m256i samples) {
+    const __m128i a = _mm256_castsi256_si128(samples);
+    const __m128i b = _mm256_extracti128_si256(samples, 1);
+    if constexpr (N == 4) {
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out_first), a);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(out_second), b);
+    } else {
+      const int32_t four_a = _mm_cvtsi128_si32(a), four_b = _mm_cvtsi128_si32(b);
+      std::memcpy(out_first, &four_a, 4);
+      std::memcpy(out_second, &four_b, 4);
+    }
+  };
+  ReducedVectorIdct<Avx2Lanes, N>::transform(load, store);
+}
+
+template <int32_t N>
+void idct_reduced_blocks(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                         uint8_t* out) {
+  // Flat blocks are filled at once; the others go in pairs as they come, a last one alone
+  // with a copy of itself.
+  int32_t waiting = -1;
+  for (int32_t i = 0; i < count; i++) {
+    if (limits[i] <= 1) {
+      std::memset(out + 64 * i, flat_block_sample(blocks[i][0]), N * N);
+    } else if (waiting < 0) {
+      waiting = i;
+    } else {
+      idct_reduced_pair<N>(blocks[waiting], blocks[i], out + 64 * waiting, out + 64 * i);
+      waiting = -1;
+    }
+  }
+  if (waiting >= 0)
+    idct_reduced_pair<N>(blocks[waiting], blocks[waiting], out + 64 * waiting, out + 64 * waiting);
+  _mm256_zeroupper();
+}
+
+}  // namespace
+
+void idct_4x4_blocks_avx2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out) {
+  idct_reduced_blocks<4>(blocks, limits, count, out);
+}
+
+void idct_2x2_blocks_avx2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out) {
+  idct_reduced_blocks<2>(blocks, limits, count, out);
+}
+
 #endif

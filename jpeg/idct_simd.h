@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "jpeg/idct_reduced.h"
+
 // The kernel's pieces inline into one function per block shape, so that the vectors stay in
 // registers (or in that function's own spill slots) rather than pass through memory.
 #if defined(__GNUC__) || defined(__clang__)
@@ -189,5 +191,66 @@ inline uint8_t flat_block_sample(int16_t dc) {
   const int32_t v = ((x0 + 16) >> 5) + 128;
   return static_cast<uint8_t>(v < 0 ? 0 : (v > 255 ? 255 : v));
 }
+
+// ---- reduced transforms: decoding at 1/2 (N = 4) and 1/4 (N = 2) size ---------------------
+// The arithmetic of idct_reduced.cpp with the lanes of VectorIdct: pass 1 over the eight rows
+// (lane = row), then the N outputs of every row transposed so that pass 2 runs with lane =
+// output column. Each output's weights become pmaddwd pairs of the same 13-bit values, so the
+// sums agree with the scalar ones modulo 2^32.
+template <typename Ops, int32_t N>
+struct ReducedVectorIdct {
+  using V = typename Ops::V;
+
+  // The N outputs of the 1-D reduced kernel for four lanes, from the input pairs (x0, x2),
+  // (x4, x6), (x1, x3), (x5, x7), with `rounding` added.
+  static FORCE_INLINE void kernel_half(V p02, V p46, V p13, V p57, V rounding, V* y) {
+    for (int32_t i = 0; i < N / 2; i++) {
+      const ReducedWeights& k = ReducedTable<N>::weights[i];
+      V even = Ops::add32(Ops::madd(p02, Ops::set32(word_pair(8192, k.w2))), rounding);
+      if (k.w6 != 0) even = Ops::add32(even, Ops::madd(p46, Ops::set32(word_pair(0, k.w6))));
+      const V odd = Ops::add32(Ops::madd(p13, Ops::set32(word_pair(k.w1, k.w3))),
+                               Ops::madd(p57, Ops::set32(word_pair(k.w5, k.w7))));
+      y[i] = Ops::add32(even, odd);
+      y[N - 1 - i] = Ops::sub32(even, odd);
+    }
+  }
+
+  // load(r) gives coefficient row r of the block(s); store(v) receives the N x N samples
+  // (row-major) in the first N * N bytes of each 128-bit half.
+  template <typename Load, typename Store>
+  static FORCE_INLINE void transform(Load load, Store store) {
+    V m[8], lo[N], hi[N];
+    VectorIdct<Ops>::transpose(load(0), load(1), load(2), load(3), load(4), load(5), load(6),
+                               load(7), m);
+    const V rounding1 = Ops::set32(512);
+    kernel_half(Ops::unpacklo16(m[0], m[2]), Ops::unpacklo16(m[4], m[6]),
+                Ops::unpacklo16(m[1], m[3]), Ops::unpacklo16(m[5], m[7]), rounding1, lo);
+    kernel_half(Ops::unpackhi16(m[0], m[2]), Ops::unpackhi16(m[4], m[6]),
+                Ops::unpackhi16(m[1], m[3]), Ops::unpackhi16(m[5], m[7]), rounding1, hi);
+    // Low 16 bits of the sums descaled by 10 (shift left 6, arithmetic right 16): w[i] lane v is output i of
+    // row v; the transpose makes m[v] lane i the same value (lanes N..7 zero).
+    const V zero = Ops::set32(0);
+    V w[8];
+    for (int32_t i = 0; i < 8; i++)
+      w[i] = i < N ? Ops::packs32(Ops::srai32(Ops::slli32(lo[i], 6), 16),
+                                  Ops::srai32(Ops::slli32(hi[i], 6), 16))
+                   : zero;
+    VectorIdct<Ops>::transpose(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], m);
+    V y[N];
+    kernel_half(Ops::unpacklo16(m[0], m[2]), Ops::unpacklo16(m[4], m[6]),
+                Ops::unpacklo16(m[1], m[3]), Ops::unpacklo16(m[5], m[7]), Ops::set32(262144), y);
+    // y[j] lane i is sample (j, i) before descaling; clamp as VectorIdct::store_samples does.
+    const V flip = Ops::set32(0x80808080u);
+    if constexpr (N == 4) {
+      const V rows01 = Ops::packs32(Ops::srai32(y[0], 19), Ops::srai32(y[1], 19));
+      const V rows23 = Ops::packs32(Ops::srai32(y[2], 19), Ops::srai32(y[3], 19));
+      store(Ops::xor_(Ops::packs16(rows01, rows23), flip));
+    } else {
+      const V samples = Ops::unpacklo64(Ops::srai32(y[0], 19), Ops::srai32(y[1], 19));
+      const V words = Ops::packs32(samples, samples);
+      store(Ops::xor_(Ops::packs16(words, words), flip));
+    }
+  }
+};
 
 }  // namespace

@@ -64,4 +64,46 @@ void idct_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32
   }
 }
 
+namespace {
+
+// A reduced transform of one block: N x N samples at out, row-major.
+template <int32_t N>
+__attribute__((noinline)) void idct_reduced_block(const int16_t* coefficients, uint8_t* out) {
+  ReducedVectorIdct<Sse2Lanes, N>::transform(
+      [coefficients](int32_t r) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+      },
+      [out](__m128i samples) {
+        if constexpr (N == 4) {
+          _mm_storeu_si128(reinterpret_cast<__m128i*>(out), samples);
+        } else {
+          const int32_t four = _mm_cvtsi128_si32(samples);
+          std::memcpy(out, &four, 4);
+        }
+      });
+}
+
+template <int32_t N>
+void idct_reduced_blocks(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                         uint8_t* out) {
+  for (int32_t i = 0; i < count; i++, out += 64) {
+    if (limits[i] <= 1)
+      std::memset(out, flat_block_sample(blocks[i][0]), N * N);
+    else
+      idct_reduced_block<N>(blocks[i], out);
+  }
+}
+
+}  // namespace
+
+void idct_4x4_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out) {
+  idct_reduced_blocks<4>(blocks, limits, count, out);
+}
+
+void idct_2x2_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out) {
+  idct_reduced_blocks<2>(blocks, limits, count, out);
+}
+
 #endif

@@ -106,58 +106,14 @@ public:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Decoding tables and stores shared by the decoder's source files.
+// Internal types the decoder state points at; decoder_internal.h defines them.
 // ---------------------------------------------------------------------------------------------
-
-// Decoding table of one Huffman table slot. The first three fields form the canonical table
-// (an 8-bit primary lookup, code lengths per symbol, and a tree for codes longer than 8 bits;
-// child of node t for bit b is nodes[-t - b]). fast_* is a wider lookup derived from it.
-struct HuffLookup {
-  int32_t primary[256];
-  uint8_t lengths[256];
-  int32_t nodes[512];
-  // Indexed by the next JPEG_HUFF_FAST_BITS bits: (bits consumed << 8) | symbol, or 0 when the
-  // code is longer than the index and the tree has to be walked.
-  uint16_t fast[1 << 10];
-  // For AC decoding, same index: when an AC symbol with a nonzero size and its value bits all
-  // fit in the index, value * 256 + run * 16 + bits consumed; otherwise 0.
-  int32_t ac_fast[1 << 10];
-  // For DC decoding (tables of slots 0..3), same index: when the size category's code and its
-  // value bits all fit in the index, difference * 256 + bits consumed; otherwise 0.
-  int32_t dc_fast[1 << 10];
-};
-constexpr int32_t JPEG_HUFF_FAST_BITS = 10;
-
-// A grid of coefficient blocks of one component (progressive frames and frames whose
-// components come in separate scans).
-struct CoefficientStore {
-  int16_t* data;
-  int32_t width_blocks;
-  int32_t height_blocks;
-  int32_t coefs_across;
-  int32_t coefs_down;
-  int32_t block_bytes;
-  // Progressive AC stores: per block, the zig-zag positions holding nonzero values (bit k for
-  // position k), so that refinement scans find them without walking the block.
-  uint64_t* nonzero_positions;
-};
-
-// Memory that one decoder object keeps from one decode to the next, so that a decoder used for
-// many images (the tile loader's) neither allocates nor rebuilds what the previous image left:
-// pool blocks released by the last decode, and the Huffman decoding tables it built, each with
-// the DHT contents it was built from. destroy() frees it all.
-struct JpegKeptMemory {
-  uint32_t live_block_bytes[JPEG_POOL_SLOTS];  // size of each live pool block (pool_blocks)
-  void* spare_blocks[JPEG_POOL_SLOTS];         // released blocks, free for reuse
-  uint32_t spare_block_bytes[JPEG_POOL_SLOTS];
-  int32_t spare_count;
-  uint32_t spare_total_bytes;
-  // Per Huffman slot: the table last built (inside a live or spare block), and its source:
-  // the 16 code counts followed by the symbols.
-  HuffLookup* built_lookup[JPEG_HUFF_SLOTS];
-  uint8_t built_from[JPEG_HUFF_SLOTS][16 + 256];
-};
-constexpr uint32_t JPEG_KEPT_BYTES_MAX = 2u << 20;  // released memory kept at most
+struct HuffLookup;        // decoding table of one Huffman table slot
+struct CoefficientStore;  // coefficient blocks of one component, for buffered decoding
+struct JpegKeptMemory;    // what one decoder object keeps from one decode to the next
+struct JpegKernels;       // the kernels one decode runs (scalar or vector)
+// Room for JpegKeptMemory inside the decoder object (decoder_internal.h checks that it fits).
+constexpr size_t JPEG_KEPT_STORAGE_BYTES = 3072 + 112 * sizeof(void*);
 
 // All state of one decode. The decoder's source files share these fields; JpegDecoder adds
 // the public operations on top.
@@ -188,6 +144,10 @@ struct JpegDecoderState {
   int32_t scan_ss, scan_se, scan_al, scan_ah;
 
   int32_t mcu_width, mcu_height;
+  // Decoding at reduced size: output 1/2^scale_shift of the frame's size (set_scale), and the
+  // rows one MCU row delivers then (mcu_height >> scale_shift).
+  int32_t scale_shift;
+  int32_t output_mcu_height;
   int32_t mcu_block_count, mcu_row_blocks, scan_mcus_per_row, scan_mcu_rows;
   int32_t mcu_block_comp[JPEG_MAX_MCU_BLOCKS];
   int32_t rows_left, rows_left_in_mcu_row;
@@ -261,11 +221,14 @@ struct JpegDecoderState {
   uint8_t* row_buffer_a;
   uint8_t* row_buffer_b;
 
+  // The kernels of this decode, chosen once when it starts (setup_frame).
+  const JpegKernels* kernels;
+
   int32_t error_code;
   bool decoding_started;
 
-  // Survives create(); see JpegKeptMemory.
-  JpegKeptMemory kept;
+  // Survives create(): the JpegKeptMemory of this object (kept_memory() in decoder_internal.h).
+  alignas(8) uint8_t kept_storage[JPEG_KEPT_STORAGE_BYTES];
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -295,10 +258,28 @@ public:
   void create(JpegInputStream& stream);
   // 0 while healthy, otherwise the negative error code of the failure.
   int32_t status() const;
-  // Valid after a successful create().
+  // Valid after a successful create(). At a reduced scale (set_scale) the width and height
+  // of the decoded picture: ceil(frame size / denominator).
   int32_t image_width() const;
   int32_t image_height() const;
   int32_t component_count() const;
+  // Decoding at reduced size, for zooming out and overviews: denominator 1 (full size, the
+  // default that create() restores), 2, 4 or 8. Call after a successful create() and before
+  // start_decoding(). image_width() and image_height() then report ceil(width / denominator)
+  // x ceil(height / denominator), the sizes libjpeg-turbo gives, and read_scanline() delivers
+  // rows of that width, fewer of them. Each output pixel stands for the denominator x
+  // denominator pixels of the full-size picture: it is the average of the full-size inverse
+  // DCT over them (at 1/8 the block's DC term), and its chroma is that of the same full-size
+  // pixels (replicated where one chroma sample covers several output pixels, as at full size).
+  // The decode reads and checks the same data as at full size and fails with the same code at
+  // the same point of the input. Returns 0, or -1 (nothing changed) for any other
+  // denominator, a failed decoder, or a decode already started.
+  int32_t set_scale(int32_t denominator);
+  // The denominator in force (1, 2, 4 or 8).
+  int32_t scale_denominator() const;
+  // The frame's own width and height, whatever the scale.
+  int32_t frame_width() const;
+  int32_t frame_height() const;
   // 1 (grey) or 4 (colour); valid after a successful start_decoding().
   int32_t output_bytes_per_pixel() const;
   // Validates the frame, allocates the decode buffers and prepares the first scan (or decodes

@@ -2,70 +2,9 @@
 // coefficient blocks. The hot loop keeps the bit reader in locals; block_coef_limit records
 // where each block's zeros begin, for the clearing of the slot's next block and for the
 // inverse DCT's shortcuts.
-#include "jpeg/decoder_internal.h"
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "jpeg/sequential_block.h"
 
 namespace {
-
-// Zeroes one 128-byte coefficient block. Compilers turn a memset of this size into a string
-// store, whose start-up costs more than the eight 16-byte stores.
-inline void clear_block(int16_t* coef) {
-#if defined(__SSE2__)
-  const __m128i zero = _mm_setzero_si128();
-  __m128i* out = reinterpret_cast<__m128i*>(coef);
-  _mm_storeu_si128(out + 0, zero);
-  _mm_storeu_si128(out + 1, zero);
-  _mm_storeu_si128(out + 2, zero);
-  _mm_storeu_si128(out + 3, zero);
-  _mm_storeu_si128(out + 4, zero);
-  _mm_storeu_si128(out + 5, zero);
-  _mm_storeu_si128(out + 6, zero);
-  _mm_storeu_si128(out + 7, zero);
-#else
-  std::memset(coef, 0, 128);
-#endif
-}
-
-inline int16_t dequantise(int32_t value, uint16_t q) {
-  // A 16-bit product: the low 16 bits of value x q, whatever overflows.
-  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(value) * q));
-}
-
-// Adds a DC difference to the predictor with 32-bit wrap-around and returns the new value.
-inline int32_t advance_predictor(int32_t* predictor, int32_t difference) {
-  *predictor = static_cast<int32_t>(static_cast<uint32_t>(*predictor) +
-                                    static_cast<uint32_t>(difference));
-  return *predictor;
-}
-
-template <typename Reader>
-inline void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t b) {
-  const int32_t c = d.mcu_block_comp[j];
-  int16_t* coef = d.block_ptrs[b];
-  // Whatever the slot's previous block left below its limit is cleared in one sweep: a
-  // 128-byte clear costs less than clearing position by position inside runs, whose
-  // data-dependent loops mispredict. A limit of 1 means only position 0, rewritten below.
-  if (d.block_coef_limit[b] > 1) clear_block(coef);
-  const uint16_t* q = d.quant_tables[d.comp_quant[c]];
-  const HuffLookup& dc_table = *d.mcu_block_dc_lookup[j];
-  const int32_t dc_term = reader.dc_term(dc_table);
-  int32_t difference = dc_term >> 8;
-  if (dc_term == 0) {
-    const int32_t size = reader.symbol(dc_table);
-    // Categories above 16 have no meaning for 8-bit samples and cannot be received.
-    if (size > 16) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-    difference = size == 0 ? 0 : reader.extend(size);
-  }
-  coef[0] = dequantise(advance_predictor(d.mcu_block_dc_pred[j], difference), q[0]);
-  int32_t eob_r;
-  d.block_coef_limit[b] = decode_ac_terms(
-      d, reader, *d.mcu_block_ac_lookup[j], 1, 63,
-      [coef, q](int32_t k, int32_t value) { coef[zigzag_order[k]] = dequantise(value, q[k]); },
-      eob_r);
-}
 
 // The fast reader. Its bit buffer has the machine's width. A 64-bit buffer is topped up to
 // at least 32 bits before each symbol, which covers a code of up to 16 bits and the up to 16
@@ -148,20 +87,12 @@ struct FastReader {
   }
 };
 
-// The window reader has no combined lookups: every term goes through symbol() and extend().
-inline int32_t no_joint_term(const HuffLookup&) { return 0; }
-
-struct WindowReader {
-  JpegDecoderState& d;
-  int32_t symbol(const HuffLookup& table) { return window_decode_huff_symbol(d, table); }
-  int32_t extend(int32_t size) { return window_receive_extend(d, size); }
-  int32_t ac_term(const HuffLookup& table) { return no_joint_term(table); }
-  int32_t dc_term(const HuffLookup& table) { return no_joint_term(table); }
-};
-
 }  // namespace
 
-void decode_mcu_row(JpegDecoderState& d) {
+namespace {
+
+template <bool DC_ONLY>
+void decode_row(JpegDecoderState& d) {
   FastReader reader{d, 0, 0, nullptr, nullptr, nullptr, 0};
   reader.load();
   int32_t b = 0;
@@ -171,7 +102,8 @@ void decode_mcu_row(JpegDecoderState& d) {
       process_restart(d);
       reader.load();
     }
-    for (int32_t j = 0; j < d.mcu_block_count; j++, b++) decode_block(d, reader, j, b);
+    for (int32_t j = 0; j < d.mcu_block_count; j++, b++)
+      sequential::decode_block<DC_ONLY>(d, reader, j, b);
     d.restarts_left--;
   }
   reader.store();
@@ -179,15 +111,13 @@ void decode_mcu_row(JpegDecoderState& d) {
   charge_fill_bits(d, reader.pack());
 }
 
-void decode_mcu_row_reference(JpegDecoderState& d) {
-  WindowReader reader{d};
-  int32_t b = 0;
-  for (int32_t m = 0; m < d.scan_mcus_per_row; m++) {
-    if (d.restart_interval != 0 && d.restarts_left == 0) {
-      read_restart_marker(d);
-      window_prime_entropy(d);
-    }
-    for (int32_t j = 0; j < d.mcu_block_count; j++, b++) decode_block(d, reader, j, b);
-    d.restarts_left--;
-  }
+}  // namespace
+
+void decode_mcu_row(JpegDecoderState& d) {
+  // At 1/8 the transform uses the DC terms alone (of chroma too, unless it is subsampled).
+  if (d.scale_shift == JPEG_MAX_SCALE_SHIFT && chroma_shift_across(d) == JPEG_MAX_SCALE_SHIFT &&
+      chroma_shift_down(d) == JPEG_MAX_SCALE_SHIFT)
+    decode_row<true>(d);
+  else
+    decode_row<false>(d);
 }

@@ -95,11 +95,15 @@ void start_sequential(JpegDecoderState& d) {
 
 void setup_frame(JpegDecoderState& d) {
   choose_layout(d);
+  d.kernels = &current_kernels();
   d.mcus_per_row = (d.image_width + d.mcu_width - 1) / d.mcu_width;
   d.mcu_rows = (d.image_height + d.mcu_height - 1) / d.mcu_height;
   d.output_bytes_per_pixel = d.colour_layout == LAYOUT_GREY ? 1 : 4;
   d.row_stride = ((d.image_width + 15) & ~15) * d.output_bytes_per_pixel;
-  d.output_row_bytes = d.image_width * d.output_bytes_per_pixel;
+  // At a reduced scale the rows are shorter and fewer; the buffers keep their full-size
+  // capacity, so that a decode allocates the same blocks at every scale.
+  d.output_row_bytes = scaled_width(d) * d.output_bytes_per_pixel;
+  d.output_mcu_height = d.mcu_height >> d.scale_shift;
   d.row_buffer_a = static_cast<uint8_t*>(pool_alloc(d, static_cast<uint32_t>(d.row_stride + 8)));
   d.row_buffer_b = static_cast<uint8_t*>(pool_alloc(d, static_cast<uint32_t>(d.row_stride + 8)));
   d.mcu_row_blocks = d.blocks_per_mcu * d.mcus_per_row;
@@ -110,7 +114,7 @@ void setup_frame(JpegDecoderState& d) {
     d.block_coef_limit[i] = 64;
   }
   d.mcu_row_samples = align8(pool_alloc(d, static_cast<uint32_t>(d.mcu_row_blocks * 64 + 8)));
-  d.rows_left = d.image_height;
+  d.rows_left = scaled_height(d);
   d.rows_left_in_mcu_row = 0;
   build_colour_tables(d);
   set_work_budget(d);

@@ -18,6 +18,11 @@ SimdLevel simd_level_available();
 SimdLevel limit_simd_level(SimdLevel cap);
 const char* simd_level_name(SimdLevel level);
 
+// The decoder's kernel table for a level (decoder_internal.h defines it); a level this build
+// lacks gives the best one below it.
+struct JpegKernels;
+const JpegKernels& kernels_for(SimdLevel level);
+
 // ---- kernels (defined only where the build has them; simd_level() says which may run) ------
 // Inverse DCT of count blocks: block i is read from blocks[i] (64 dequantised coefficients,
 // natural order, not modified) and written to out + 64 * i. A block whose coefficient limit
@@ -26,6 +31,17 @@ void idct_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32
                       uint8_t* out);
 void idct_blocks_avx2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
                       uint8_t* out);
+// Reduced transforms for decoding at 1/2 (4x4) and 1/4 (2x2): block i's N x N samples go,
+// row-major, to out + 64 * i. Same samples as idct_reduced_blocks_scalar<4, 4> and <2, 2>
+// (decoder_internal.h).
+void idct_4x4_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out);
+void idct_2x2_blocks_sse2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out);
+void idct_4x4_blocks_avx2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out);
+void idct_2x2_blocks_avx2(const int16_t* const* blocks, const int32_t* limits, int32_t count,
+                          uint8_t* out);
 
 // Colour conversion of one row (or row pair) of an MCU row, with the arithmetic of the
 // colour tables. samples is the MCU row's sample buffer, row the row index within the MCU
@@ -46,6 +62,13 @@ void convert_h1v1_avx2(const ColourRowJob& job);
 void convert_h2v1_avx2(const ColourRowJob& job);
 void convert_h1v2_avx2(const ColourRowJob& job);
 void convert_h2v2_avx2(const ColourRowJob& job);
+
+// Colour conversion of count pixels given as planar rows of luma, Cb and Cr (one chroma sample
+// per pixel; the rows of a decode at reduced size), red-green-blue-zero into out. Reads and
+// writes whole groups of 8 pixels: up to 7 samples and pixels beyond count. Same pixels as
+// convert_planar_row_scalar (decoder_internal.h).
+void convert_planar_row_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t count,
+                             uint8_t* out);
 
 // Dequantises one stored block: out[n] = low 16 bits of coefficients[n] * quant[n] for all
 // 64 positions, and returns the 64-bit mask of nonzero results (bit n for position n).

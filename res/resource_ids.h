@@ -16,6 +16,9 @@
 #define IDS_LABELS_NOT_SAVED      110
 #define IDS_SAVE_LABELS_QUESTION  111
 #define IDS_CACHE_NOT_STORED      112
+#define IDS_RECENT_MISSING        130
+#define IDS_DROP_NOT_A_TILESET    131
+#define IDS_DROP_SEVERAL          132
 
 /* Commands */
 #define CMD_ABOUT          104
@@ -27,6 +30,9 @@
 #define CMD_ZOOM_OUT       32775
 #define CMD_ZOOM_WHOLE_MAP 32776
 #define CMD_ZOOM_ONE_TO_ONE 32777
+/* File menu: the recent tilesets, 1 to 8, and the separator below them */
+#define CMD_RECENT_FIRST   32900
+#define CMD_RECENT_SEPARATOR 32908
 
 /* Controls */
 #define INPUT_EDIT_ID      256

@@ -1,10 +1,12 @@
-// Whole-file reads of tile files into a per-thread buffer that only grows: the loader reads
-// tile after tile of about the same size, so after the first few no read allocates.
+// Whole-file reads of tile files into a per-thread buffer that grows as needed: a loader reads
+// tile after tile of about the same size, so after the first few no read allocates. A loader
+// trims it after each tile (trim_tile_file_buffer), so one huge file is not kept.
 #include "tiles/tile_file.h"
 
 #include <windows.h>
 
 #include <cstdlib>
+#include <string>
 
 namespace {
 // Per thread: the loader and, in tests and benchmarks, the main thread decode side by side.
@@ -21,10 +23,23 @@ bool reserve_tile_buffer(size_t bytes) {
     tile_buffer_capacity = capacity;
     return true;
 }
+// `path` (UTF-8) for the wide-character file functions.
+std::wstring wide_path(const char* path) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, path, -1, nullptr, 0);
+    if (length <= 0) return std::wstring();
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, path, -1, &wide[0], length);
+    wide.resize(static_cast<size_t>(length) - 1);
+    return wide;
+}
 }  // namespace
 
+std::FILE* open_tile_file_stream(const char* path) {
+    return _wfopen(wide_path(path).c_str(), L"rb");
+}
+
 TileFileRead read_tile_file(const char* path, const uint8_t*& bytes, size_t& size) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+    HANDLE file = CreateFileW(wide_path(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return TileFileRead::FAILED;
     TileFileRead result = TileFileRead::FAILED;
@@ -45,4 +60,11 @@ TileFileRead read_tile_file(const char* path, const uint8_t*& bytes, size_t& siz
     }
     CloseHandle(file);
     return result;
+}
+
+void trim_tile_file_buffer(size_t keep_bytes) {
+    if (tile_buffer_capacity <= keep_bytes && keep_bytes > 0) return;
+    std::free(tile_buffer);
+    tile_buffer = nullptr;
+    tile_buffer_capacity = 0;
 }

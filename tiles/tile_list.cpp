@@ -2,15 +2,15 @@
 // newest at the head, walked linearly.
 #include "tiles/tile_list.h"
 
-CachedTile* find_tile_in_list(CachedTile* head, int32_t column, int32_t row) {
+CachedTile* find_tile_in_list(CachedTile* head, const TileKey& key) {
     for (CachedTile* tile = head; tile != nullptr; tile = tile->next)
-        if (tile->column == column && tile->row == row) return tile;
+        if (same_tile(*tile, key)) return tile;
     return nullptr;
 }
 
-TileRequest* find_request_in_list(TileRequest* head, int32_t column, int32_t row) {
+TileRequest* find_request_in_list(TileRequest* head, const TileKey& key) {
     for (TileRequest* request = head; request != nullptr; request = request->next)
-        if (request->column == column && request->row == row) return request;
+        if (same_tile(*request, key)) return request;
     return nullptr;
 }
 

@@ -4,25 +4,32 @@
 #pragma once
 #include <cstdint>
 
-// One decoded tile: top-down rows of blue, green, red, unused bytes.
-struct CachedTile {
-    CachedTile* prev;
-    CachedTile* next;
+// What names a tile: the key of cache records and of requests, compared wherever a tile is
+// looked up (same_tile). Both records below are keys, so a field added here (a zoom level) is
+// carried and compared everywhere at once.
+struct TileKey {
     int32_t column;
     int32_t row;
+};
+inline bool same_tile(const TileKey& a, const TileKey& b) {
+    return a.column == b.column && a.row == b.row;
+}
+
+// One decoded tile: top-down rows of blue, green, red, unused bytes.
+struct CachedTile : TileKey {
+    CachedTile* prev;
+    CachedTile* next;
     uint32_t last_used;     // tick of the last draw (or of the last request, before any draw)
     int32_t pixel_bytes;    // size of `pixels`, fixed at creation
     unsigned char* pixels;  // owned
 };
 
 // One pending tile load.
-struct TileRequest {
+struct TileRequest : TileKey {
     TileRequest* prev;
     TileRequest* next;
     CachedTile* tile;        // the decoded tile, once the loader has made it
     char* path;              // owned
-    int32_t column;
-    int32_t row;
     uint32_t last_requested; // tick of the latest request for this tile
     // Filled in by the loader when it takes the request (under the queue lock): the tileset
     // generation and tile size that the decode is made for.
@@ -31,9 +38,15 @@ struct TileRequest {
     int32_t tile_height;
 };
 
-// First record from `head` with that column and row, or null.
-CachedTile* find_tile_in_list(CachedTile* head, int32_t column, int32_t row);
-TileRequest* find_request_in_list(TileRequest* head, int32_t column, int32_t row);
+// First record from `head` with that key (or column and row), or null.
+CachedTile* find_tile_in_list(CachedTile* head, const TileKey& key);
+TileRequest* find_request_in_list(TileRequest* head, const TileKey& key);
+inline CachedTile* find_tile_in_list(CachedTile* head, int32_t column, int32_t row) {
+    return find_tile_in_list(head, TileKey{column, row});
+}
+inline TileRequest* find_request_in_list(TileRequest* head, int32_t column, int32_t row) {
+    return find_request_in_list(head, TileKey{column, row});
+}
 
 // A block of cells, both ends included; empty when a last index is below its first.
 struct CellRange {

@@ -1,9 +1,11 @@
 // terrava-decode: decodes one JPEG file with Terrava's own decoder and writes it as a binary
 // PPM (colour) or PGM (grey). It is the command-line face of the decoder, for comparing its
 // output with other decoders and for trying files the viewer refuses.
-// Usage: terrava-decode IN.jpg OUT.pnm; on failure prints "CODE NAME" and exits with 1.
+// Usage: terrava-decode [--scale 1/N] IN.jpg OUT.pnm (N = 1, 2, 4 or 8: decode at 1/N size);
+// on failure prints "CODE NAME" and exits with 1.
 #include <cstdio>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -19,14 +21,32 @@ int fail(const char* in_path, int32_t code) {
 
 }  // namespace
 
+int usage() {
+  std::fprintf(stderr, "usage: terrava-decode [--scale 1/N] IN.jpg OUT.pnm\n"
+                       "Writes a binary PPM for colour images and a PGM for grey ones; --scale 1/2,\n"
+                       "1/4 or 1/8 decodes at that fraction of the size.\n");
+  return 2;
+}
+
+// "1/N" with N = 1, 2, 4 or 8 (the decoder checks N), or 0.
+int32_t parse_scale(const char* text) {
+  if (std::strncmp(text, "1/", 2) != 0) return 0;
+  const char* digits = text + 2;
+  if (digits[0] < '1' || digits[0] > '9' || digits[1] != 0) return 0;
+  return digits[0] - '0';
+}
+
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: terrava-decode IN.jpg OUT.pnm\n"
-                         "Writes a binary PPM for colour images and a PGM for grey ones.\n");
-    return 2;
+  int32_t scale = 1;
+  int first = 1;
+  if (argc == 5 && std::strcmp(argv[1], "--scale") == 0) {
+    scale = parse_scale(argv[2]);
+    if (scale == 0) return usage();
+    first = 3;
   }
-  const char* in_path = argv[1];
-  const char* out_path = argv[2];
+  if (argc != first + 2) return usage();
+  const char* in_path = argv[first];
+  const char* out_path = argv[first + 1];
 
   JpegFileStream stream;
   if (!stream.open(in_path)) {
@@ -36,6 +56,10 @@ int main(int argc, char** argv) {
   std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);  // large object: heap, not stack
   decoder->create(stream);
   if (decoder->status() != 0) return fail(in_path, decoder->status());
+  if (decoder->set_scale(scale) != 0) {
+    std::fprintf(stderr, "terrava-decode: the scale must be 1/1, 1/2, 1/4 or 1/8\n");
+    return 2;
+  }
   if (decoder->start_decoding() != 0) return fail(in_path, decoder->status());
 
   const int32_t width = decoder->image_width();

@@ -22,6 +22,7 @@
 
 #include <vips/vips8>
 
+#include "tools/overview_command.h"
 #include "tools/tile_maker.h"
 #include "tools/tile_plan.h"
 #include "tools/tileset_check.h"
@@ -37,16 +38,23 @@ constexpr int EXIT_BAD_TILESET = 3;    // check: the viewer would refuse the til
 const char* const USAGE =
     "usage: terrava-tiles make IMAGE OUTDIR [--tile 256] [--quality 85] [--progressive]\n"
     "                          [--subsample 420|444] [--name NAME] [--force] [--accept-damaged]\n"
+    "                          [--no-overviews]\n"
     "       terrava-tiles check TILESET.tvt [--jobs N]\n"
+    "       terrava-tiles overview TILESET.tvt [--jobs N]\n"
     "\n"
     "make   cuts IMAGE (any format libvips reads) into OUTDIR/NAME.tvt and OUTDIR/NAME/RRR/CCC.jpg;\n"
     "       NAME defaults to the image's file name without extension. Edge tiles are padded\n"
     "       to the full tile size with white. Tile size 16..4096; 4:2:0 chroma by default.\n"
     "       An existing tileset of that name is replaced only with --force. A damaged\n"
     "       IMAGE (truncated, corrupt data) is refused unless --accept-damaged is given.\n"
+    "       Overview levels (the map shrunk by 2, 4, ... down to one tile) go to\n"
+    "       NAME/overview<k>, made in the same pass, unless --no-overviews is given.\n"
     "check  decodes every tile of a tileset with the viewer's decoder and lists the missing,\n"
     "       unreadable, undecodable, truncated and wrongly sized ones; exit status 0 only\n"
-    "       when all are good. --jobs N decodes on N threads (default: one per processor).\n";
+    "       when all are good, overview levels included. --jobs N decodes on N threads\n"
+    "       (default: one per processor).\n"
+    "overview  adds (or remakes) the overview levels of an existing tileset from its own\n"
+    "       tiles and records them in TILESET.tvt, keeping every other line of it.\n";
 
 // The number of the signal (SIGINT, SIGTERM) that asked make to stop, or 0.
 std::atomic<int> interrupted{0};
@@ -132,6 +140,8 @@ int run_make(const std::vector<std::string>& args, const char* program) {
                 static_cast<long long>(outcome.image_width), static_cast<long long>(outcome.image_height),
                 static_cast<long long>(outcome.grid.columns) * size,
                 static_cast<long long>(outcome.grid.rows) * size);
+    if (outcome.overview_levels > 0)
+        std::printf("%d overview levels, down to one tile\n", outcome.overview_levels);
     return EXIT_DONE;
 }
 
@@ -184,15 +194,51 @@ int run_check(const std::vector<std::string>& args) {
         std::printf("%s\n", summary_line(tally).c_str());
         return EXIT_FAILED;
     }
-    std::vector<TileProblem> problems;
+    const OverviewLevels& levels = reading.tileset.overviews;
+    for (const std::string& key : reading.tileset.overview_keys) std::printf("found       %s\n", key.c_str());
+    if (!levels.problem.empty()) std::printf("ignored     %s\n", levels.problem.c_str());
+    for (int32_t level = 1; level <= levels.count; ++level)
+        total += int64_t{overview_geometry(g, level).tile_columns} * overview_geometry(g, level).tile_rows;
+    bool all_good = true;
     {
         ProgressBar bar(done, total);
-        problems = check_all_tiles(reading.tileset, jobs, done);
+        for (int32_t level = 0; level <= levels.count; ++level) {
+            const std::string& folder = level == 0 ? reading.tileset.tile_dir : levels.dirs[level - 1];
+            const TileGeometry grid = overview_geometry(g, level);
+            const std::vector<TileProblem> problems = check_level_tiles(folder, grid, jobs, done);
+            for (const TileProblem& problem : problems)
+                std::printf("%s%s\n", level == 0 ? "" : ("level " + std::to_string(level) + ": ").c_str(),
+                            describe_problem(reading.tileset, problem).c_str());
+            const std::string summary =
+                summary_line(tally_problems(int64_t{grid.tile_columns} * grid.tile_rows, problems));
+            if (level == 0) std::printf("%s\n", summary.c_str());
+            else std::printf("overview level %d (%d x %d tiles): %s\n", level, grid.tile_columns,
+                             grid.tile_rows, summary.c_str());
+            all_good = all_good && problems.empty();
+        }
     }
-    for (const TileProblem& problem : problems)
-        std::printf("%s\n", describe_problem(reading.tileset, problem).c_str());
-    std::printf("%s\n", summary_line(tally_problems(total, problems)).c_str());
-    return problems.empty() ? EXIT_DONE : EXIT_FAILED;
+    return all_good ? EXIT_DONE : EXIT_FAILED;
+}
+
+int run_overview(const std::vector<std::string>& args) {
+    const ParsedCheck parsed = parse_check_arguments(args);   // the same words: TILESET.tvt [--jobs N]
+    if (!parsed.ok) {
+        std::string error = parsed.error;
+        if (error.rfind("check ", 0) == 0) error.replace(0, 5, "overview");
+        return usage_error("overview", error);
+    }
+    std::atomic<int64_t> done{0}, total{0};
+    OverviewOutcome outcome;
+    {
+        ProgressBar bar(done, total);
+        outcome = remake_overviews(parsed.options.tileset, parsed.options.jobs, done, total, interrupted);
+    }
+    if (!outcome.ok) {
+        std::fprintf(stderr, "terrava-tiles overview: %s\n", outcome.error.c_str());
+        return EXIT_FAILED;
+    }
+    std::printf("%s: %d overview levels\n", parsed.options.tileset.c_str(), outcome.levels);
+    return EXIT_DONE;
 }
 
 }  // namespace
@@ -213,6 +259,12 @@ int main(int argc, char** argv) {
         return run_make(args, argv[0]);
     }
     if (command == "check") return run_check(args);
-    return usage_error("", command.empty() ? "no command given: make or check"
-                                           : "unknown command '" + command + "': make or check");
+    if (command == "overview") {
+        signal(SIGINT, on_interrupt);
+        signal(SIGTERM, on_interrupt);
+        signal(SIGXFSZ, SIG_IGN);
+        return run_overview(args);
+    }
+    return usage_error("", command.empty() ? "no command given: make, check or overview"
+                                           : "unknown command '" + command + "': make, check or overview");
 }

@@ -17,12 +17,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
 #include <vips/vips8>
 
+#include "app/tileset_rules.h"
+#include "tools/overview_maker.h"
 #include "tools/tile_encoder.h"
 #include "tools/tileset_check.h"
 
@@ -243,6 +246,7 @@ void remove_dead_runs(const fs::path& out_dir) {
 // What the band callback of the read needs.
 struct Cutting {
     BandEncoders& encoders;
+    OverviewChain* overviews;   // null without overview levels
     const fs::path& folder;
     int32_t tile_size;
     const std::atomic<int>& stop;
@@ -266,24 +270,39 @@ int encode_next_band(VipsRegion* region, VipsRect* area, void* context) {
             return -1;
         }
     }
-    const bool ok = cut.encoders.encode_band(
-        reinterpret_cast<const uint8_t*>(VIPS_REGION_ADDR(region, 0, area->top)),
-        VIPS_REGION_LSKIP(region), area->top, area->height);
-    return ok ? 0 : -1;
+    const uint8_t* pixels = reinterpret_cast<const uint8_t*>(VIPS_REGION_ADDR(region, 0, area->top));
+    const size_t stride = VIPS_REGION_LSKIP(region);
+    if (!cut.encoders.encode_band(pixels, stride, area->top, area->height)) return -1;
+    if (cut.overviews != nullptr && !cut.overviews->take_rows(pixels, stride, area->top, area->height)) {
+        cut.error = cut.overviews->error();
+        return -1;
+    }
+    return 0;
 }
 
 // Reads `padded` into tiles under `paths.partial_tiles`; the first failure, or empty.
 std::string cut_tiles(const VImage& padded, const MakeOptions& options, const TileGrid& grid,
-                      const Paths& paths, std::atomic<int64_t>& tiles_done,
-                      const std::atomic<int>& stop, const TestFaults& faults, VipsWarnings& warnings) {
+                      const MakeOutcome& outcome, const Paths& paths, std::atomic<int64_t>& tiles_done,
+                      std::atomic<int64_t>& tiles_total, const std::atomic<int>& stop,
+                      const TestFaults& faults, VipsWarnings& warnings) {
     const int32_t workers = static_cast<int32_t>(
         std::min<unsigned>(std::max(1u, std::thread::hardware_concurrency()),
                            static_cast<unsigned>(grid.columns)));
     BandEncoders encoders(options, grid, paths.partial_tiles, workers, tiles_done, faults.full_disk_tile);
-    Cutting cut{encoders, paths.partial_tiles, options.tile_size, stop, faults.signal_band, 0, ""};
+    std::unique_ptr<OverviewChain> overviews;
+    if (outcome.overview_levels > 0) {
+        overviews = std::make_unique<OverviewChain>(options, grid, outcome.image_width, outcome.image_height,
+                                                    outcome.overview_levels, paths.partial_tiles, tiles_done);
+        tiles_total += overviews->tile_count();
+    }
+    Cutting cut{encoders, overviews.get(), paths.partial_tiles, options.tile_size, stop, faults.signal_band, 0, ""};
     // (libvips keeps the warnings of a read in its error buffer and prints them as the reader
     // closes: the buffer stays as it is.)
-    if (vips_sink_disc(padded.get_image(), encode_next_band, &cut) == 0) return interruption(stop);
+    if (vips_sink_disc(padded.get_image(), encode_next_band, &cut) == 0) {
+        if (overviews != nullptr && !overviews->finished() && interruption(stop).empty())
+            return "the overview levels were left unfinished";
+        return interruption(stop);
+    }
     if (!interruption(stop).empty()) return interruption(stop);
     if (!cut.error.empty()) return cut.error;
     const std::string encoder_error = encoders.error();
@@ -333,11 +352,12 @@ std::string install(const Paths& paths) {
 // Writes the tileset file under its hidden name, flushed to the disk, after the tiles.
 // TileDir is relative to the tileset file: the viewer finds the tiles next to it from any
 // working directory, and the pair can be moved together.
-std::string write_tileset_file(const MakeOptions& options, const TileGrid& grid, const Paths& paths,
+std::string write_tileset_file(const MakeOptions& options, const MakeOutcome& outcome, const Paths& paths,
                                const TestFaults& faults) {
     std::string error = flush_tiles(paths.partial_tiles);
     if (!error.empty()) return error;
-    const std::string text = tileset_file_text(grid, options.tile_size, options.name);
+    const std::string text =
+        tileset_file_text(outcome.grid, options.tile_size, options.name, outcome.overview_levels);
     error = write_new_file(faults.full_disk_tileset_file ? fs::path("/dev/full") : paths.partial_file,
                            text.data(), text.size(), true);
     return error.empty() ? "" : "cannot write " + paths.tileset_file.string() + ": " + error;
@@ -383,6 +403,10 @@ std::string cut_image(const MakeOptions& options, const Paths& paths, const Test
     const GridPlan plan = plan_tile_grid(image.width(), image.height(), options.tile_size);
     outcome.grid = plan.grid;
     if (!plan.ok) return options.image + ": " + plan.error;
+    outcome.overview_levels =
+        options.overviews ? useful_overview_levels(TileGeometry{options.tile_size, options.tile_size,
+                                                                plan.grid.columns, plan.grid.rows})
+                          : 0;
     const std::string refusal = viewer_refusal(options, paths, plan.grid);
     if (!refusal.empty()) return refusal;
 
@@ -398,14 +422,14 @@ std::string cut_image(const MakeOptions& options, const Paths& paths, const Test
         return "cannot create " + paths.partial_tiles.string() + ": " +
                (error ? error.message() : std::string("it exists"));
     tiles_total = int64_t{plan.grid.columns} * plan.grid.rows;
-    return cut_tiles(padded, options, plan.grid, paths, tiles_done, stop, faults, warnings);
+    return cut_tiles(padded, options, plan.grid, outcome, paths, tiles_done, tiles_total, stop, faults, warnings);
 }
 
 }  // namespace
 
 MakeOutcome make_tileset(const MakeOptions& options, std::atomic<int64_t>& tiles_done,
                          std::atomic<int64_t>& tiles_total, const std::atomic<int>& stop) {
-    MakeOutcome outcome{false, "", "", TileGrid{0, 0}, 0, 0, ""};
+    MakeOutcome outcome{false, "", "", TileGrid{0, 0}, 0, 0, 0, ""};
     const Paths paths = paths_for(options);
     const TestFaults faults = test_faults();
     outcome.error = image_file_problem(options.image);
@@ -418,7 +442,7 @@ MakeOutcome make_tileset(const MakeOptions& options, std::atomic<int64_t>& tiles
     const std::string damage = warnings.first();
     if (outcome.error.empty() && !damage.empty() && !options.accept_damaged)
         outcome.error = options.image + " is damaged: " + damage + " (--accept-damaged makes the tileset anyway)";
-    if (outcome.error.empty()) outcome.error = write_tileset_file(options, outcome.grid, paths, faults);
+    if (outcome.error.empty()) outcome.error = write_tileset_file(options, outcome, paths, faults);
     if (outcome.error.empty() && faults.signal_before_install) raise(SIGINT);
     if (outcome.error.empty()) outcome.error = interruption(stop);
     if (outcome.error.empty()) outcome.error = install(paths);

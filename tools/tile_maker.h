@@ -15,6 +15,7 @@ struct MakeOutcome {
     std::string error;     // one line, when not ok
     std::string warning;   // one line about damage accepted with --accept-damaged, or empty
     TileGrid grid;
+    int32_t overview_levels;   // levels written besides the tiles
     int64_t image_width;
     int64_t image_height;
     std::string tileset_file;

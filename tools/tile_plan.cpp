@@ -94,12 +94,14 @@ ParsedMake parse_make_arguments(const std::vector<std::string>& args) {
         }
         OptionWord option = split_option(args[i]);
         const std::string& key = option.key;
-        if (key == "--progressive" || key == "--force" || key == "--accept-damaged") {
+        if (key == "--progressive" || key == "--force" || key == "--accept-damaged" ||
+            key == "--no-overviews") {
             if (option.has_value) {
                 parsed.error = key + " takes no value";
                 return parsed;
             }
-            (key == "--force" ? o.force : key == "--progressive" ? o.progressive : o.accept_damaged) = true;
+            if (key == "--no-overviews") o.overviews = false;
+            else (key == "--force" ? o.force : key == "--progressive" ? o.progressive : o.accept_damaged) = true;
             continue;
         }
         const bool valued = key == "--tile" || key == "--quality" || key == "--subsample" ||
@@ -254,10 +256,20 @@ std::string tile_file_name(int32_t row, int32_t column) {
     return printed("%03d/%03d.jpg", row, column);
 }
 
-std::string tileset_file_text(const TileGrid& grid, int32_t tile_size, const std::string& tile_dir) {
+std::string tileset_file_text(const TileGrid& grid, int32_t tile_size, const std::string& tile_dir,
+                              int32_t overview_levels) {
     return printed("[Terrava 1.0]\r\nTileSizeX=%d\r\nTileSizeY=%d\r\nTileCountX=%d\r\n"
                    "TileCountY=%d\r\nTileDir=%s\r\n",
-                   tile_size, tile_size, grid.columns, grid.rows, tile_dir.c_str());
+                   tile_size, tile_size, grid.columns, grid.rows, tile_dir.c_str()) +
+           overview_key_lines(tile_dir, overview_levels);
+}
+
+std::string overview_key_lines(const std::string& tile_dir, int32_t overview_levels) {
+    if (overview_levels <= 0) return "";
+    std::string lines = printed("OverviewCount=%d\r\n", overview_levels);
+    for (int32_t level = 1; level <= overview_levels; ++level)
+        lines += printed("Overview%dDir=%s\\overview%d\r\n", level, tile_dir.c_str(), level);
+    return lines;
 }
 
 std::string format_progress(int64_t done, int64_t total, double elapsed_seconds) {

@@ -31,6 +31,7 @@ struct MakeOptions {
     std::string name;   // the image's file name without its extension unless given
     bool force = false;
     bool accept_damaged = false;   // a source libvips warns about is cut all the same
+    bool overviews = true;         // overview levels down to a single tile, unless --no-overviews
 };
 
 struct CheckOptions {
@@ -81,9 +82,13 @@ GridPlan plan_tile_grid(int64_t image_width, int64_t image_height, int32_t tile_
 std::string row_folder_name(int32_t row);
 std::string tile_file_name(int32_t row, int32_t column);
 
-// The tileset file: the section, the tile size and counts, and TileDir; CR LF line ends.
+// The tileset file: the section, the tile size and counts, TileDir, and OverviewCount with
+// Overview<k>Dir = TILE_DIR\overview<k> when `overview_levels` > 0; CR LF line ends.
 // MaxCache is left out, so the viewer's default applies.
-std::string tileset_file_text(const TileGrid& grid, int32_t tile_size, const std::string& tile_dir);
+std::string tileset_file_text(const TileGrid& grid, int32_t tile_size, const std::string& tile_dir,
+                              int32_t overview_levels = 0);
+// The key lines of `overview_levels` levels under `tile_dir`.
+std::string overview_key_lines(const std::string& tile_dir, int32_t overview_levels);
 
 // "  42% 1720/4096 tiles  850 tiles/s  3 s left" (time left once a rate is known).
 std::string format_progress(int64_t done, int64_t total, double elapsed_seconds);

@@ -21,6 +21,7 @@
 #include "app/profile_text.h"
 #include "app/tileset_rules.h"
 #include "jpeg/jpeg_decoder.h"
+#include "jpeg/memory_stream.h"
 #include "tools/tile_plan.h"
 
 // Last: libjpeg's headers define macros (JPEG_MAX_DIMENSION) that our decoder's names share.
@@ -38,24 +39,6 @@ std::string with_forward_slashes(std::string path) {
     std::replace(path.begin(), path.end(), '\\', '/');
     return path;
 }
-
-// The decoder's byte source over a tile already read into memory.
-class BytesStream : public JpegInputStream {
-public:
-    BytesStream(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-    int32_t read(uint8_t* buffer, int32_t max_count, bool& end_of_stream) override {
-        const size_t count = std::min(size_ - position_, static_cast<size_t>(max_count));
-        if (count > 0) std::memcpy(buffer, data_ + position_, count);
-        position_ += count;
-        if (position_ == size_) end_of_stream = true;
-        return static_cast<int32_t>(count);
-    }
-
-private:
-    const uint8_t* data_;
-    size_t size_;
-    size_t position_ = 0;
-};
 
 // Entropy-coded data never holds FF D9 or FF DA (an FF there is followed by 00 or a restart
 // number), so a complete stream has an end-of-image marker after its last start of scan.
@@ -235,6 +218,44 @@ std::string peer_complaint(const uint8_t* data, size_t size) {
     return errors.first;
 }
 
+// The overview keys as the viewer reads them, each found one listed in `found` as its line
+// says it; level folders resolved like TileDir and followed to Linux.
+static OverviewLevels read_overview_keys(const ProfileSection& section, const std::string& windows_tvt,
+                                  const TileGeometry& geometry, const std::string& wine_prefix,
+                                  int32_t ansi_code_page, std::vector<std::string>& found) {
+    const auto lookup = [&](const char* key, std::string& value) {
+        const ProfileLine* line = section.find(fold_profile_name(key));
+        value = std::string(profile_string(line, ""));
+        if (value.size() >= VIEWER_TILE_DIR_CAPACITY) value.resize(VIEWER_TILE_DIR_CAPACITY - 1);
+        if (value.empty()) return false;
+        std::string shown;
+        found.push_back(std::string(key) + "=" +
+                        (convert_code_page(value, ansi_code_page, true, shown) ? shown : value));
+        return true;
+    };
+    const auto locate = [&](const std::string& stored, std::string& why) {
+        char resolved[VIEWER_TILE_DIR_CAPACITY];
+        if (!resolve_tile_dir(windows_tvt.c_str(), stored.c_str(), resolved, sizeof resolved)) {
+            why = "with the tileset's folder it makes a path longer than the viewer's limit";
+            return std::string();
+        }
+        std::string utf8;
+        if (!convert_code_page(resolved, ansi_code_page, true, utf8)) {
+            why = "it holds bytes code page " + std::to_string(ansi_code_page) + " does not define";
+            return std::string();
+        }
+        std::string folder = linux_path_of(utf8, wine_prefix, why);
+        std::error_code error;
+        if (!folder.empty() && !std::filesystem::is_directory(folder, error)) {
+            why = "the folder " + folder + " does not exist";
+            folder.clear();
+        }
+        if (folder.empty() && why.empty()) why = "the viewer cannot follow it";
+        return folder;
+    };
+    return read_overview_levels(geometry, lookup, locate);
+}
+
 TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view text,
                                  const std::string& wine_prefix, int32_t ansi_code_page) {
     TilesetReading reading{false, CheckedTileset{}, ""};
@@ -315,13 +336,15 @@ TilesetReading read_tileset_text(const std::string& tvt_path, std::string_view t
         reading.error = "TileDir " + reading.tileset.tile_dir_as_stored + " cannot be followed on Linux: " + why + ".";
         return reading;
     }
+    reading.tileset.overviews = read_overview_keys(section, windows_tvt, geometry, wine_prefix, ansi_code_page,
+                                                   reading.tileset.overview_keys);
     reading.ok = true;
     return reading;
 }
 
 TileJudgement judge_tile_bytes(const uint8_t* data, size_t size, int32_t tile_width,
                                int32_t tile_height) {
-    BytesStream stream(data, size);
+    JpegMemoryStream stream(data, size);
     std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);   // a large object: not on the stack
     decoder->create(stream);
     TileJudgement result = judgement(TileVerdict::GOOD);
@@ -374,7 +397,11 @@ TileJudgement judge_tile_file(const std::string& path, int32_t tile_width, int32
 
 std::vector<TileProblem> check_all_tiles(const CheckedTileset& tileset, int32_t jobs,
                                          std::atomic<int64_t>& tiles_done) {
-    const TileGeometry& g = tileset.geometry;
+    return check_level_tiles(tileset.tile_dir, tileset.geometry, jobs, tiles_done);
+}
+
+std::vector<TileProblem> check_level_tiles(const std::string& folder, const TileGeometry& g,
+                                           int32_t jobs, std::atomic<int64_t>& tiles_done) {
     const int64_t total = int64_t{g.tile_columns} * g.tile_rows;
     std::atomic<int64_t> next{0};
     std::mutex problems_lock;
@@ -384,7 +411,7 @@ std::vector<TileProblem> check_all_tiles(const CheckedTileset& tileset, int32_t 
         for (int64_t i = next++; i < total; i = next++) {
             const int32_t row = static_cast<int32_t>(i / g.tile_columns);
             const int32_t column = static_cast<int32_t>(i % g.tile_columns);
-            const std::string path = tileset.tile_dir + "/" + tile_file_name(row, column);
+            const std::string path = folder + "/" + tile_file_name(row, column);
             const TileJudgement j = judge_tile_file(path, g.tile_width, g.tile_height, buffer);
             if (j.verdict != TileVerdict::GOOD) {
                 std::lock_guard<std::mutex> hold(problems_lock);

@@ -9,12 +9,15 @@
 #include <string_view>
 #include <vector>
 
+#include "app/tileset_rules.h"
 #include "app/view_math.h"
 
 struct CheckedTileset {
     TileGeometry geometry;
     std::string tile_dir_as_stored;   // TileDir as the file has it
     std::string tile_dir;             // the Linux folder that holds the row folders
+    OverviewLevels overviews;         // dirs are Linux folders; problem says why they were ignored
+    std::vector<std::string> overview_keys;   // "OverviewCount=3", "Overview1Dir=...", as found
 };
 
 struct TilesetReading {
@@ -79,8 +82,11 @@ struct TileProblem {
     TileJudgement judgement;
 };
 
-// Judges every tile with `jobs` threads, counting finished tiles in `tiles_done`; the
-// problems come back in row, then column order.
+// Judges every tile of `folder` laid out as `grid` with `jobs` threads, counting finished tiles
+// in `tiles_done`; the problems come back in row, then column order.
+std::vector<TileProblem> check_level_tiles(const std::string& folder, const TileGeometry& grid,
+                                           int32_t jobs, std::atomic<int64_t>& tiles_done);
+// The same for the tileset's own tiles (level 0).
 std::vector<TileProblem> check_all_tiles(const CheckedTileset& tileset, int32_t jobs,
                                          std::atomic<int64_t>& tiles_done);
 

@@ -3,6 +3,7 @@
 #   -O<path>              the path runs to the next space
 #   "<path with spaces>"  a double-quoted path alone
 #   /o"<path with spaces>" the switch in its other spelling, followed by a quoted path
+# and a quoted path whose folder and file are named in Greek, Chinese and an emoji.
 # The tileset is 20 x 20 tiles of 256 pixels whose tile files do not exist, so a successful
 # load paints empty cells in the window colour: the "No tileset loaded" line disappears and
 # the scroll bars, needed for a 5120-pixel world, become enabled.
@@ -16,8 +17,10 @@ e2e_begin load
 
 plain=$E2E_OUT/plain/empty.tvt
 spaced="$E2E_OUT/with space/empty set.tvt"
+unicode="$E2E_OUT/Χάρτες 地图 🗺/κόσμος 世界.tvt"
 e2e_write_tileset "$plain" 20 20 "$E2E_OUT/no tiles here" MaxCache=10
 e2e_write_tileset "$spaced" 20 20 "$E2E_OUT/no tiles here" MaxCache=10
+e2e_write_tileset "$unicode" 20 20 "$E2E_OUT/no tiles here" MaxCache=10
 
 # run_and_check DESCRIPTION - waits for the window, checks the loaded view, quits with Alt+X.
 run_and_check() {
@@ -37,6 +40,9 @@ run_and_check "-O<path>" dash-o
 
 e2e_start_app "$(e2e_winpath "$spaced")"
 run_and_check "quoted path with spaces" quoted
+
+e2e_start_app "$(e2e_winpath "$unicode")"
+run_and_check "a path in Greek, Chinese and an emoji" unicode
 
 e2e_start_app_cmdline "/o\"$(e2e_winpath "$spaced")\""
 run_and_check "/o\"<path with spaces>\"" slash-o-quoted

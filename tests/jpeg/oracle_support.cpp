@@ -2,7 +2,7 @@
 // tools, PNM reading, in-memory decoding with our decoder and pixel-exact comparison.
 #include "tests/jpeg/oracle_support.h"
 
-#include "tests/support/memory_stream.h"
+#include "jpeg/memory_stream.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -135,13 +135,14 @@ void end_decode(JpegDecoder& decoder, bool reused) {
 DecodeOutcome decode_on(JpegDecoder* decoder, bool reused, const std::vector<uint8_t>& jpeg,
                         StreamBehaviour behaviour, int64_t max_pixels) {
     DecodeOutcome outcome;
-    MemoryStream stream(jpeg, behaviour.chunk_size);
+    JpegMemoryStream stream(jpeg, behaviour.chunk_size);
     stream.fail_after_bytes = behaviour.fail_after_bytes;
     stream.end_with_last_bytes = behaviour.end_flag_with_last_bytes;
     decoder->create(stream);
     outcome.create_status = decoder->status();
     outcome.final_status = outcome.create_status;
-    const int64_t pixels = int64_t(decoder->image_width()) * decoder->image_height();
+    // The frame's size decides, so that a file is decoded or skipped alike at every scale.
+    const int64_t pixels = int64_t(decoder->frame_width()) * decoder->frame_height();
     outcome.skipped_as_too_large = pixels > max_pixels;
     if (outcome.create_status != 0 || outcome.skipped_as_too_large) {
         end_decode(*decoder, reused);
@@ -149,7 +150,10 @@ DecodeOutcome decode_on(JpegDecoder* decoder, bool reused, const std::vector<uin
         outcome.detach_calls = stream.detach_count;
         return outcome;
     }
-    outcome.start_result = decoder->start_decoding();
+    if (behaviour.scale_denominator != 1 && decoder->set_scale(behaviour.scale_denominator) != 0)
+        outcome.start_result = -2000; // refused scale: reported by the caller
+    else
+        outcome.start_result = decoder->start_decoding();
     if (outcome.start_result == 0) {
         Image& image = outcome.image;
         image.width = decoder->image_width();

@@ -26,13 +26,16 @@ struct DecodeOutcome {
     Image image;                  // rows delivered so far, converted to 1 or 3 channels
 };
 
-// How the in-memory stream (tests/support/memory_stream.h) hands out the bytes.
+// How the in-memory stream (jpeg/memory_stream.h) hands out the bytes.
 struct StreamBehaviour {
     int32_t chunk_size = 4096;     // at most this many bytes per read
     int64_t fail_after_bytes = -1; // once this many bytes are out, every read returns -1
     // true: the end flag comes with the last bytes; false: with a later read of 0 bytes,
     // as a file does when its length is a multiple of the read size.
     bool end_flag_with_last_bytes = true;
+    // And the decoder: the scale it decodes at (1, 2, 4 or 8, set between create and
+    // start_decoding).
+    int32_t scale_denominator = 1;
 };
 
 // Directory for generated files, created on first use below the test's working directory

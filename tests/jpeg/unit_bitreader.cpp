@@ -1,6 +1,7 @@
 // Bit readers, Huffman tables and restart markers: stuffed zeros, markers left in the input,
 // codes longer than 8 bits, the fast reader against the plain 32-bit window, and the input
 // position each leaves behind.
+#include "jpeg/reference/reference.h"
 #include "tests/jpeg/unit_support.h"
 
 #include <gtest/gtest.h>

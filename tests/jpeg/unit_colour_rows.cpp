@@ -1,6 +1,7 @@
 // Colour tables and conversion, every converter against the per-pixel formula on random
 // samples, and row delivery: pairs for vertical subsampling, short last MCU rows, width 1,
 // the end of the scan's data, and the states before start and after a failure.
+#include "jpeg/reference/reference.h"
 #include "tests/jpeg/unit_support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,7 @@
 // Inverse DCT: flat and clamped blocks, the pass order on blocks where it shows, the fast
 // transform against the plain one (pathological coefficients included), and the corner and
 // DC-only shortcuts of the MCU-row transform.
+#include "jpeg/reference/reference.h"
 #include "tests/jpeg/unit_support.h"
 
 #include <gtest/gtest.h>

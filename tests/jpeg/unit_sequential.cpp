@@ -1,5 +1,6 @@
 // Sequential decoding: coefficient-limit bookkeeping of reused block slots, run and ZRL bounds,
 // DC categories, and the fast MCU-row decoder against the same decode on the plain window.
+#include "jpeg/reference/reference.h"
 #include "tests/jpeg/unit_support.h"
 
 #include <gtest/gtest.h>

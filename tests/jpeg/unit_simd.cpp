@@ -4,6 +4,7 @@
 // the colour arithmetic on all 2^24 (y, cb, cr) triples, and the dequantisation of stored
 // blocks with its nonzero mask.
 #include "jpeg/simd.h"
+#include "jpeg/reference/reference.h"
 #include "tests/jpeg/unit_support.h"
 
 #include <gtest/gtest.h>
@@ -197,9 +198,8 @@ TEST(SimdColour, EveryLayoutMatchesTheScalarConverter) {
         std::vector<uint8_t> got[2] = {std::vector<uint8_t>(row_bytes), std::vector<uint8_t>(row_bytes)};
         d.row_buffer_a = got[0].data();
         d.row_buffer_b = got[1].data();
-        limit_simd_level(level);
+        d.kernels = &kernels_for(level);
         layout.convert(d);
-        limit_simd_level(SimdLevel::AVX2);
         if (level == SimdLevel::SCALAR) {
           rows[0] = got[0], rows[1] = got[1];
           continue;

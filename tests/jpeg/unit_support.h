@@ -5,7 +5,7 @@
 
 #include "jpeg/decoder_internal.h"
 #include "jpeg/jpeg_decoder.h"
-#include "tests/support/memory_stream.h"
+#include "jpeg/memory_stream.h"
 
 #include <cstdint>
 #include <memory>
@@ -17,11 +17,11 @@ using Bytes = std::vector<uint8_t>;
 // A decoder on its own stream over its own copy of the bytes, all on the heap.
 struct DecoderOnBytes {
   explicit DecoderOnBytes(const Bytes& bytes, int32_t chunk = 4096)
-      : data(bytes), stream(new MemoryStream(data, chunk)), decoder(new JpegDecoder) {}
+      : data(bytes), stream(new JpegMemoryStream(data, chunk)), decoder(new JpegDecoder) {}
   ~DecoderOnBytes() { decoder->destroy(); }
   JpegDecoderState& state() { return decoder->state(); }
   Bytes data;
-  std::unique_ptr<MemoryStream> stream;
+  std::unique_ptr<JpegMemoryStream> stream;
   std::unique_ptr<JpegDecoder> decoder;
 };
 

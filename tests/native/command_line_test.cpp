@@ -78,4 +78,12 @@ TEST(CommandLine, PathLongerThanBufferIsDroppedNotOverrun) {
     EXPECT_EQ(scan(one_over.c_str(), 260).path, "");
 }
 
+TEST(CommandLine, ProgramNameSkippedAsTheRuntimeSkipsIt) {
+    EXPECT_STREQ(skip_program_name("\"C:\\Program Files\\Terrava\\terrava.exe\" \"C:\\m\\a.tvt\""),
+                 "\"C:\\m\\a.tvt\"");
+    EXPECT_STREQ(skip_program_name("terrava.exe  \t-M"), "-M");
+    EXPECT_STREQ(skip_program_name("terrava.exe"), "");
+    EXPECT_STREQ(skip_program_name("\"unclosed name"), "");
+}
+
 }  // namespace

@@ -164,6 +164,15 @@ TEST(LabelStore, WritingKeepsEveryOtherLineAndRewritesKeysWhereTheyStand) {
               "Label1Len=1\r\n");
 }
 
+TEST(LabelStore, SavingLabelsKeepsTheOverviewKeysByteForByte) {
+    const std::string overview_lines = "OverviewCount=2\r\nOverview1Dir=earth\\overview1\r\n"
+                                       "overview2dir = earth\\overview2\r\n";
+    const std::string before = "[Terrava 1.0]\r\nTileSizeX=256\r\n" + overview_lines + "LabelCount=0\r\n";
+    const std::string after = write_stored_labels(before, {{5, 6, "x"}});
+    EXPECT_NE(after.find("TileSizeX=256\r\n" + overview_lines), std::string::npos)
+        << "expected the overview lines unchanged after a label save, got:\n" << after;
+}
+
 TEST(LabelStore, LabelsSkippedAtLoadKeepTheirKeysThroughASave) {
     // Labels 2 (Len 70000) and 4 (a negative Len) are not loaded; a save after a delete and an
     // add must mean the same labels as before and keep theirs.

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "tiles/tile_bytes_stream.h"
+#include "jpeg/memory_stream.h"
 #include "tiles/tile_list.h"
 
 namespace {
@@ -145,7 +145,7 @@ TEST(Announce, TheFirstTileAndTheLastAreToldAtOnceTheRestAtMostOncePerInterval) 
 TEST(TileBytes, ServesThePiecesAskedForAndFlagsTheEnd) {
     std::vector<uint8_t> file(10000);
     for (size_t i = 0; i < file.size(); ++i) file[i] = static_cast<uint8_t>(i * 7);
-    TileBytesStream stream(file.data(), file.size());
+    JpegMemoryStream stream(file.data(), file.size());
     std::vector<uint8_t> read_back;
     uint8_t buffer[4096];
     bool end = false;
@@ -161,7 +161,7 @@ TEST(TileBytes, ServesThePiecesAskedForAndFlagsTheEnd) {
     EXPECT_EQ(read_back, file);
     EXPECT_EQ(stream.read(buffer, 4096, end), 0) << "a read after the end";
 
-    TileBytesStream empty(nullptr, 0);
+    JpegMemoryStream empty(nullptr, 0);
     bool empty_end = false;
     EXPECT_EQ(empty.read(buffer, 4096, empty_end), 0);
     EXPECT_TRUE(empty_end) << "an empty file must flag its end on the first read";

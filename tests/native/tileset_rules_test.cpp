@@ -3,6 +3,8 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/tileset_rules.h"
 
@@ -90,6 +92,77 @@ TEST(Refusal, NamesTheKeyAndItsValue) {
     format_load_failure(refused, text, sizeof text);
     EXPECT_EQ(std::string(text), std::string("Cannot open the tileset\nZ:\\maps\\x.tvt\n\n") +
                                      refused.reason);
+}
+
+TEST(Overviews, GridOfEachLevelAndTheLevelsAMapNeeds) {
+    struct Case { TileGeometry map; int32_t level; int32_t columns, rows; int32_t useful; };
+    const Case cases[] = {
+        {{256, 256, 1, 1}, 1, 1, 1, 0},          // one tile: nothing to shrink
+        {{256, 256, 2, 1}, 1, 1, 1, 1},          // one row
+        {{256, 256, 1000, 1}, 1, 500, 1, 10},    // 1000 columns: 500, 250, ..., 2, 1
+        {{256, 256, 1001, 1}, 1, 501, 1, 10},
+        {{256, 256, 1001, 1}, 9, 2, 1, 10},
+        {{256, 256, 1025, 3}, 10, 2, 1, 11},
+        {{256, 256, 1025, 3}, 11, 1, 1, 11},
+        {{100, 60, 5, 7}, 2, 2, 2, 3},           // odd counts round up at every level
+        {{100, 60, 5, 7}, 3, 1, 1, 3},
+        {{16, 16, 134217727, 134217727}, 27, 1, 1, 27},   // the largest map
+        {{16, 16, 134217727, 1}, 26, 2, 1, 27},
+    };
+    for (const Case& c : cases) {
+        const TileGeometry level = overview_geometry(c.map, c.level);
+        EXPECT_EQ(level.tile_columns, c.columns) << c.map.tile_columns << " columns at level " << c.level;
+        EXPECT_EQ(level.tile_rows, c.rows) << c.map.tile_rows << " rows at level " << c.level;
+        EXPECT_EQ(level.tile_width, c.map.tile_width);
+        EXPECT_EQ(useful_overview_levels(c.map), c.useful) << c.map.tile_columns << " x " << c.map.tile_rows;
+    }
+}
+
+TEST(Overviews, KeysReadOrIgnoredAsAWhole) {
+    const TileGeometry map{256, 256, 5, 3};   // needs 3 levels
+    struct Case {
+        const char* name;
+        std::vector<std::pair<std::string, std::string>> keys;
+        int32_t count;
+        const char* problem_part;   // empty: no problem
+    };
+    const Case cases[] = {
+        {"no keys", {}, 0, ""},
+        {"all levels", {{"OverviewCount", "3"}, {"Overview1Dir", "a1"}, {"Overview2Dir", "a2"}, {"Overview3Dir", "a3"}}, 3, ""},
+        {"fewer levels", {{"OverviewCount", " 1 "}, {"Overview1Dir", "a1"}}, 1, ""},
+        {"zero", {{"OverviewCount", "0"}}, 0, ""},
+        {"beyond the map", {{"OverviewCount", "4"}, {"Overview1Dir", "a1"}, {"Overview2Dir", "a2"},
+                            {"Overview3Dir", "a3"}, {"Overview4Dir", "a4"}}, 0, "needs at most 3 levels"},
+        {"negative", {{"OverviewCount", "-1"}}, 0, "whole number from 0 to 3"},
+        {"not a number", {{"OverviewCount", "two"}}, 0, "'two'"},
+        {"huge", {{"OverviewCount", "99999999999"}}, 0, "whole number"},
+        {"folder key missing", {{"OverviewCount", "2"}, {"Overview1Dir", "a1"}}, 0, "Overview2Dir is missing"},
+        {"folder missing", {{"OverviewCount", "2"}, {"Overview1Dir", "a1"}, {"Overview2Dir", "gone"}}, 0,
+         "Overview2Dir gone: no such folder"},
+    };
+    for (const Case& c : cases) {
+        const auto lookup = [&c](const char* key, std::string& value) {
+            for (const auto& entry : c.keys)
+                if (entry.first == key) return value = entry.second, true;
+            return false;
+        };
+        const auto locate = [](const std::string& stored, std::string& why) {
+            if (stored == "gone") return why = "no such folder", std::string();
+            return "Z:\\maps\\" + stored;
+        };
+        const OverviewLevels levels = read_overview_levels(map, lookup, locate);
+        EXPECT_EQ(levels.count, c.count) << c.name;
+        EXPECT_EQ(levels.dirs.size(), static_cast<size_t>(c.count)) << c.name;
+        if (c.count > 0) {
+            EXPECT_EQ(levels.dirs.back(), "Z:\\maps\\a" + std::to_string(c.count)) << c.name;
+        }
+        if (c.problem_part[0] == '\0') {
+            EXPECT_EQ(levels.problem, "") << c.name;
+        } else {
+            EXPECT_NE(levels.problem.find(c.problem_part), std::string::npos)
+                << c.name << ": expected '" << c.problem_part << "' in '" << levels.problem << "'";
+        }
+    }
 }
 
 TEST(Refusal, QuestionMarksInAPathAreCharactersTheCodePageLacks) {

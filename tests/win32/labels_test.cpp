@@ -772,7 +772,7 @@ TEST_F(Labels, FailedSavesAreReportedAndKeepTheLabelsUnsaved) {
         {"missing folder", [&] { std::strcpy(tileset.file_path, missing.c_str()); },
          [&] { std::strcpy(tileset.file_path, path_.c_str()); }, missing},
         {"move fails", [] { replace_tileset_file = failing_move; },
-         [] { replace_tileset_file = MoveFileExA; }, path_},
+         [] { replace_tileset_file = move_file_replacing; }, path_},
     };
     const std::function<void()> saves[] = {
         [] { key_down(main_window, 'S'); },

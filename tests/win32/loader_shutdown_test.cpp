@@ -37,8 +37,8 @@ TEST(LoaderShutdown, ClosingWhileTheLoaderHoldsATileEndsItAndCachesNothing) {
     pump_messages();
 
     EXPECT_TRUE(requests_left) << "the loader should have had requests left";
-    EXPECT_EQ(WaitForSingleObject(loader_thread, 0), WAIT_OBJECT_0)
-        << "the loader was still running when stop_tile_loader returned";
+    EXPECT_EQ(tile_loaders_running(), 0)
+        << "a loader was still running when stop_tile_loader returned";
     EXPECT_EQ(tile_cache_count, cached_before) << "a tile entered the cache of a closed window";
     EXPECT_EQ(tiles_alive.load(), tile_cache_count)
         << "tile records outside the cache after the stop: the loader's tiles leaked";

@@ -2,13 +2,17 @@
 // drag, size changes, status panes, the command line and the exit command.
 #include <gtest/gtest.h>
 
+
 #include "app/labels.h"
 #include "app/main_window.h"
+#include "app/screen_dpi.h"
+#include "app/screen_scale.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
 #include "res/resource_ids.h"
 #include "tests/win32/window_fixture.h"
 #include "tiles/tile_cache.h"
+#include "tiles/tile_platform.h"
 
 namespace {
 
@@ -319,12 +323,12 @@ TEST_F(Navigation, PanesShowWorldPointAndTileUnderTheCursor) {
 TEST_F(Navigation, PaintRequestsNothingForMissingTilesAndKeepsState) {
     // The loader cannot take a request while this thread holds the queue lock (which the
     // paint, on this same thread, may still enter): whatever the paint queued stays queued.
-    EnterCriticalSection(&queue_lock);
+    enter_queue_lock();
     InvalidateRect(main_window, nullptr, TRUE);
     UpdateWindow(main_window);
     const bool high_empty = high_queue == nullptr;
     const bool normal_empty = normal_queue == nullptr;
-    LeaveCriticalSection(&queue_lock);
+    leave_queue_lock();
     RECT unpainted;
     EXPECT_FALSE(GetUpdateRect(main_window, &unpainted, FALSE)) << "the paint did not run";
     EXPECT_TRUE(high_empty) << "a paint over a tile directory that does not exist queued a "
@@ -356,6 +360,56 @@ TEST(CommandLine, LoadsQuotedAndSwitchPathsAndMaximises) {
     const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
     SetWindowPos(main_window, nullptr, 0, 0, w, h, SWP_NOZORDER);
     pump_messages();
+}
+
+// ---- the manifest and the monitor's DPI ----
+
+TEST(Screen, TheManifestAsksForVisualStylesAndPerMonitorDpi) {
+    HRSRC found = FindResourceA(nullptr, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));   // RT_MANIFEST
+    ASSERT_NE(found, nullptr) << "no application manifest";
+    const char* text = static_cast<const char*>(LockResource(LoadResource(nullptr, found)));
+    const std::string manifest(text, SizeofResource(nullptr, found));
+    for (const char* part : {"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0",
+                             ">PerMonitorV2, PerMonitor<", ">true/pm<"})
+        EXPECT_NE(manifest.find(part), std::string::npos) << part;
+    EXPECT_TRUE(IsProcessDPIAware()) << "the system would scale the window as a bitmap";
+}
+
+// The pane's font height in pixels (negative: character height).
+LONG font_height(HWND window) {
+    LOGFONTA font = {};
+    GetObjectA(reinterpret_cast<HFONT>(SendMessageA(window, WM_GETFONT, 0, 0)), sizeof font, &font);
+    return font.lfHeight;
+}
+
+TEST(Screen, PanesAndFontsFollowTheMonitorsDpiAndComeBack) {
+    const int32_t start_dpi = window_dpi;
+    ASSERT_EQ(start_dpi, 96) << "the tests run at 96 DPI";
+    RECT frame;
+    GetWindowRect(main_window, &frame);
+    const int w = GetSystemMetrics(SM_CXSCREEN);
+    const LONG stock_height = font_height(x_pane);
+    const int32_t list_width = label_list_width;
+    for (const int32_t dpi : {144, 192, 96}) {
+        SCOPED_TRACE(dpi);
+        SendMessageA(main_window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&frame));
+        const StatusPaneLayout layout = status_pane_layout(w, dpi);
+        RECT pane;
+        GetWindowRect(tile_pane, &pane);
+        EXPECT_EQ(pane.left, layout.tile.left);
+        EXPECT_EQ(pane.right - pane.left, layout.tile.width);
+        GetWindowRect(x_pane, &pane);
+        EXPECT_EQ(pane.left, layout.x.left);
+        EXPECT_EQ(pane.right - pane.left, layout.x.width);
+        GetWindowRect(y_pane, &pane);
+        EXPECT_EQ(pane.left, layout.y.left);
+        EXPECT_EQ(font_height(y_pane), scale_between_dpis(stock_height, 96, dpi));
+        EXPECT_EQ(label_list_width, scale_between_dpis(list_width, 96, dpi));
+    }
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageA(x_pane, WM_GETFONT, 0, 0)),
+              GetStockObject(ANSI_VAR_FONT)) << "back at 96 DPI: the stock font itself";
+    GetWindowRect(tile_pane, &frame);
+    EXPECT_EQ(frame.bottom - frame.top, GetSystemMetrics(SM_CYCAPTION) - 1);
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "tests/win32/window_fixture.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_loader.h"
+#include "tiles/tile_platform.h"
 
 namespace {
 
@@ -265,11 +266,11 @@ TEST_F(TileQueue, RequestsQueueNewestFirstAndARepeatKeepsItsPlace) {
     EXPECT_EQ(queued_tiles(high_queue), (Tiles{{3, 0}, {2, 0}, {1, 0}})) << "newest first";
     EXPECT_TRUE(queued_tiles(normal_queue).empty());
 
-    EnterCriticalSection(&queue_lock);
+    enter_queue_lock();
     TileRequest* oldest = find_request_in_list(high_queue, 1, 0);
     ASSERT_NE(oldest, nullptr);
     oldest->last_requested = 0;
-    LeaveCriticalSection(&queue_lock);
+    leave_queue_lock();
 
     enqueue_tile_request(missing("a.jpg").c_str(), 1, 0, TILE_PRIORITY_HIGH);
     EXPECT_TRUE(take_wake_signal()) << "a repeated request did not wake the loader";

@@ -11,6 +11,7 @@
 #include "tests/win32/window_fixture.h"
 #include "tiles/tile_cache.h"
 #include "tiles/tile_loader.h"
+#include "tiles/tile_platform.h"
 
 namespace {
 
@@ -51,14 +52,14 @@ bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms) {
 }
 
 namespace {
-// Spins until `busy` holds with queue_lock entered, and returns with the lock still held. No
+// Spins until `busy` holds with the queue lock entered, and returns with the lock still held. No
 // sleep: a small tile is decoded in well under a millisecond.
 bool hold_loader_when(const std::function<bool()>& busy, DWORD timeout_ms) {
     const DWORD start = GetTickCount();
     for (;;) {
-        EnterCriticalSection(&queue_lock);
+        enter_queue_lock();
         if (busy()) return true;
-        LeaveCriticalSection(&queue_lock);
+        leave_queue_lock();
         if (GetTickCount() - start >= timeout_ms) return false;
         SwitchToThread();
     }
@@ -66,13 +67,13 @@ bool hold_loader_when(const std::function<bool()>& busy, DWORD timeout_ms) {
 
 }  // namespace
 
-void hold_loader() { EnterCriticalSection(&queue_lock); }
+void hold_loader() { enter_queue_lock(); }
 
 bool hold_loader_with_tile_on_its_way(int32_t column, int32_t row) {
     return hold_loader_when([=] { return tile_on_its_way(column, row); }, TILE_WAIT_MS);
 }
 
-void release_loader() { LeaveCriticalSection(&queue_lock); }
+void release_loader() { leave_queue_lock(); }
 
 namespace {
 // Manual-reset events of the decode gate, made on first use: open, and a loader waiting.
@@ -107,10 +108,10 @@ void open_decode_gate() {
 
 std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head) {
     std::vector<std::pair<int32_t, int32_t>> tiles;
-    EnterCriticalSection(&queue_lock);
+    enter_queue_lock();
     for (const TileRequest* request = head; request != nullptr; request = request->next)
         tiles.emplace_back(request->column, request->row);
-    LeaveCriticalSection(&queue_lock);
+    leave_queue_lock();
     return tiles;
 }
 
@@ -121,7 +122,18 @@ int cache_records_at(int32_t column, int32_t row) {
     return count;
 }
 
-bool take_wake_signal() { return WaitForSingleObject(loader_wake_event, 0) == WAIT_OBJECT_0; }
+bool take_wake_signal() {
+    // Counted where they are given: with several loaders, one waiting may take a signal at
+    // once. Signals still pending are taken off, so the next request finds the loaders as
+    // unsignalled as a test that holds them expects.
+    static uint32_t signals_seen = 0;
+    while (take_loader_wake_signal()) {
+    }
+    const uint32_t signals = loader_wake_signals.load();
+    const bool woken = signals != signals_seen;
+    signals_seen = signals;
+    return woken;
+}
 
 ReferenceImage decode_reference(const std::string& path) {
     ReferenceImage image;

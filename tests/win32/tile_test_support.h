@@ -23,9 +23,9 @@ std::string write_tileset_at(const std::string& name, int tile_width, int tile_h
 // Pumps this thread's messages until `condition` holds; false after `timeout_ms`.
 bool wait_until(const std::function<bool()>& condition, DWORD timeout_ms = TILE_WAIT_MS);
 
-// Holding the loader: this thread keeps queue_lock (which it may enter again itself), so the
-// loader can neither take a request nor deliver a tile until release_loader. Each call waits,
-// dispatching nothing, for a moment when the loader has something on its way, and returns
+// Holding the loaders: this thread keeps the queue lock (which it may enter again itself), so
+// no loader can take a request or deliver a tile until release_loader. Each call waits,
+// dispatching nothing, for a moment when a loader has something on its way, and returns
 // holding the lock; false (lock not held) after the time-out.
 // - hold_loader_with_tile_on_its_way: the tile of (column, row) in flight or delivered.
 void hold_loader();   // at once, whatever the loader is doing
@@ -47,7 +47,7 @@ void open_decode_gate();
 std::vector<std::pair<int32_t, int32_t>> queued_tiles(TileRequest* const& head);
 // The records in the cache for (column, row).
 int cache_records_at(int32_t column, int32_t row);
-// Takes a pending signal off loader_wake_event; true when it was signalled.
+// True when a request has signalled the loaders since the last call; takes pending signals off.
 bool take_wake_signal();
 
 // A decode with the decoder alone: every delivered scanline, back to back.
