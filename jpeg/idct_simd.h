@@ -193,9 +193,11 @@ inline uint8_t flat_block_sample(int16_t dc) {
 }
 
 // ---- reduced transforms: decoding at 1/2 (N = 4) and 1/4 (N = 2) size ---------------------
-// The arithmetic of idct_reduced.cpp with the lanes of VectorIdct: pass 1 over the eight rows
-// (lane = row), then the N outputs of every row transposed so that pass 2 runs with lane =
-// output column. Each output's weights become pmaddwd pairs of the same 13-bit values, so the
+// The arithmetic of idct_reduced.cpp with the lanes of VectorIdct. The 4x4 transform runs
+// pass 1 over the eight rows (lane = row, after a transpose), then the N outputs of every row
+// transposed so that pass 2 runs with lane = output column. The 2x2 one runs columns first, as
+// its scalar twin does: pass 1 straight on the loaded rows (lane = column), pass 2 with lane =
+// output row. Each output's weights become pmaddwd pairs of the same 13-bit values, so the
 // sums agree with the scalar ones modulo 2^32.
 template <typename Ops, int32_t N>
 struct ReducedVectorIdct {
@@ -219,34 +221,43 @@ struct ReducedVectorIdct {
   // (row-major) in the first N * N bytes of each 128-bit half.
   template <typename Load, typename Store>
   static FORCE_INLINE void transform(Load load, Store store) {
+    constexpr bool COLUMNS_FIRST = N == 2;
+    constexpr int32_t FRACTION = COLUMNS_FIRST ? 4 : 3;  // bits kept below the sample's unit
     V m[8], lo[N], hi[N];
-    VectorIdct<Ops>::transpose(load(0), load(1), load(2), load(3), load(4), load(5), load(6),
-                               load(7), m);
-    const V rounding1 = Ops::set32(512);
+    if constexpr (COLUMNS_FIRST) {
+      for (int32_t r = 0; r < 8; r++) m[r] = load(r);
+    } else {
+      VectorIdct<Ops>::transpose(load(0), load(1), load(2), load(3), load(4), load(5), load(6),
+                                 load(7), m);
+    }
+    const V rounding1 = Ops::set32(1u << (12 - FRACTION));
     kernel_half(Ops::unpacklo16(m[0], m[2]), Ops::unpacklo16(m[4], m[6]),
                 Ops::unpacklo16(m[1], m[3]), Ops::unpacklo16(m[5], m[7]), rounding1, lo);
     kernel_half(Ops::unpackhi16(m[0], m[2]), Ops::unpackhi16(m[4], m[6]),
                 Ops::unpackhi16(m[1], m[3]), Ops::unpackhi16(m[5], m[7]), rounding1, hi);
-    // Low 16 bits of the sums descaled by 10 (shift left 6, arithmetic right 16): w[i] lane v is output i of
-    // row v; the transpose makes m[v] lane i the same value (lanes N..7 zero).
+    // Low 16 bits of the sums descaled by 13 - FRACTION (shift left 3 + FRACTION, arithmetic
+    // right 16): w[i] lane v is output i of line v; the transpose makes m[v] lane i the same
+    // value (lanes N..7 zero).
     const V zero = Ops::set32(0);
     V w[8];
     for (int32_t i = 0; i < 8; i++)
-      w[i] = i < N ? Ops::packs32(Ops::srai32(Ops::slli32(lo[i], 6), 16),
-                                  Ops::srai32(Ops::slli32(hi[i], 6), 16))
+      w[i] = i < N ? Ops::packs32(Ops::srai32(Ops::slli32(lo[i], 3 + FRACTION), 16),
+                                  Ops::srai32(Ops::slli32(hi[i], 3 + FRACTION), 16))
                    : zero;
     VectorIdct<Ops>::transpose(w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], m);
     V y[N];
     kernel_half(Ops::unpacklo16(m[0], m[2]), Ops::unpacklo16(m[4], m[6]),
-                Ops::unpacklo16(m[1], m[3]), Ops::unpacklo16(m[5], m[7]), Ops::set32(262144), y);
-    // y[j] lane i is sample (j, i) before descaling; clamp as VectorIdct::store_samples does.
+                Ops::unpacklo16(m[1], m[3]), Ops::unpacklo16(m[5], m[7]),
+                Ops::set32(1u << (FRACTION + 15)), y);
+    // Rows first, y[j] lane i is sample (j, i) before descaling; columns first, sample (i, j).
+    // Clamp as VectorIdct::store_samples does.
     const V flip = Ops::set32(0x80808080u);
     if constexpr (N == 4) {
       const V rows01 = Ops::packs32(Ops::srai32(y[0], 19), Ops::srai32(y[1], 19));
       const V rows23 = Ops::packs32(Ops::srai32(y[2], 19), Ops::srai32(y[3], 19));
       store(Ops::xor_(Ops::packs16(rows01, rows23), flip));
     } else {
-      const V samples = Ops::unpacklo64(Ops::srai32(y[0], 19), Ops::srai32(y[1], 19));
+      const V samples = Ops::unpacklo32(Ops::srai32(y[0], 20), Ops::srai32(y[1], 20));
       const V words = Ops::packs32(samples, samples);
       store(Ops::xor_(Ops::packs16(words, words), flip));
     }

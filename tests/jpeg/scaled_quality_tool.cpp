@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
             total.libjpeg_turbo.add(one.libjpeg_turbo);
             ++files;
         }
-        std::printf("1/%-4d %6d %12.3f %12.4f %16.3f %16.4f\n", s, files, total.ours.largest,
+        std::printf("1/%-4d %6d %12.3f %12.6f %16.3f %16.6f\n", s, files, total.ours.largest,
                     total.ours.mean(), total.libjpeg_turbo.largest, total.libjpeg_turbo.mean());
     }
     return 0;
