@@ -91,7 +91,12 @@ struct FastReader {
 
 namespace {
 
-template <bool DC_ONLY>
+// Which blocks of an MCU keep their AC terms: all (full size, 1/2, 1/4), none (1/8 without
+// subsampled chroma), or the chroma blocks alone (1/8 with subsampled chroma, whose blocks
+// become 2 x 2, 2 x 1 or 1 x 2 samples while the luma blocks become one).
+enum class AcKept { ALL, NONE, CHROMA };
+
+template <AcKept KEPT>
 void decode_row(JpegDecoderState& d) {
   FastReader reader{d, 0, 0, nullptr, nullptr, nullptr, 0};
   reader.load();
@@ -102,8 +107,16 @@ void decode_row(JpegDecoderState& d) {
       process_restart(d);
       reader.load();
     }
-    for (int32_t j = 0; j < d.mcu_block_count; j++, b++)
-      sequential::decode_block<DC_ONLY>(d, reader, j, b);
+    for (int32_t j = 0; j < d.mcu_block_count; j++, b++) {
+      if constexpr (KEPT == AcKept::ALL)
+        sequential::decode_block<false>(d, reader, j, b);
+      else if constexpr (KEPT == AcKept::NONE)
+        sequential::decode_block<true>(d, reader, j, b);
+      else if (d.mcu_block_comp[j] == 0)
+        sequential::decode_block<true>(d, reader, j, b);
+      else
+        sequential::decode_block<false>(d, reader, j, b);
+    }
     d.restarts_left--;
   }
   reader.store();
@@ -114,10 +127,11 @@ void decode_row(JpegDecoderState& d) {
 }  // namespace
 
 void decode_mcu_row(JpegDecoderState& d) {
-  // At 1/8 the transform uses the DC terms alone (of chroma too, unless it is subsampled).
-  if (d.scale_shift == JPEG_MAX_SCALE_SHIFT && chroma_shift_across(d) == JPEG_MAX_SCALE_SHIFT &&
-      chroma_shift_down(d) == JPEG_MAX_SCALE_SHIFT)
-    decode_row<true>(d);
+  // At 1/8 the transform uses the DC terms alone, of every block but subsampled chroma's.
+  if (d.scale_shift != JPEG_MAX_SCALE_SHIFT)
+    decode_row<AcKept::ALL>(d);
+  else if (chroma_shift_across(d) == JPEG_MAX_SCALE_SHIFT && chroma_shift_down(d) == JPEG_MAX_SCALE_SHIFT)
+    decode_row<AcKept::NONE>(d);
   else
-    decode_row<false>(d);
+    decode_row<AcKept::CHROMA>(d);
 }

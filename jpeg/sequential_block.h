@@ -45,8 +45,9 @@ inline int32_t advance_predictor(int32_t* predictor, int32_t difference) {
 
 // DC_ONLY: for decoding at 1/8, where a block's average is all that is used: the AC terms are
 // decoded (and checked) as ever but not stored, and the block keeps only its DC term.
+// Always inlined: the block loop keeps the reader in registers only when both forms sit in it.
 template <bool DC_ONLY = false, typename Reader>
-inline void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t b) {
+inline __attribute__((always_inline)) void decode_block(JpegDecoderState& d, Reader& reader, int32_t j, int32_t b) {
   const int32_t c = d.mcu_block_comp[j];
   int16_t* coef = d.block_ptrs[b];
   // Whatever the slot's previous block left below its limit is cleared in one sweep: a
