@@ -105,7 +105,7 @@ void take_arrivals(CachedTile* arrivals, uint32_t generation) {
         arrivals = arrivals->next;
         int x = 0, y = 0;
         if (!cache_arrived_tile(tile, generation, limit, in_view)) continue;
-        if (zoom_level != ZOOM_ONE_TO_ONE) {
+        if (zoom_level != ZOOM_ONE_TO_ONE || !same_picture(*tile, TileKey{})) {
             if (!zoomed_arrival_in_view(tile, client)) continue;
             if (dc == nullptr) dc = GetDC(window);
             draw_zoomed_arrival(dc, tile);
@@ -125,16 +125,29 @@ void take_arrivals(CachedTile* arrivals, uint32_t generation) {
     ReleaseDC(window, dc);
 }
 
+// The folder of a level's tiles: the tileset's own, or an overview level's; null for a level
+// the tileset does not have.
+const char* level_tile_dir(int32_t level) {
+    if (level == 0) return tileset.tile_dir;
+    if (level < 0 || level > tileset.overview_count ||
+        static_cast<size_t>(level) > tileset.overview_dirs.size())
+        return nullptr;
+    return tileset.overview_dirs[static_cast<size_t>(level) - 1].c_str();
+}
+
 // Queues a visible cell whose tile is not cached, if its file exists; a tile already on its
 // way is not asked for again (a waiting request only has its tick refreshed), and its file is
 // not looked up.
-void request_tile(int32_t column, int32_t row) {
-    if (tile_already_requested(column, row)) return;
+void request_tile(const TileKey& key) {
+    if (tile_already_requested(key)) return;
+    const char* dir = level_tile_dir(key.level);
     char path[TILE_PATH_CAPACITY];
-    if (format_tile_path(path, sizeof path, tileset.tile_dir, row, column) &&
+    if (dir != nullptr && format_tile_path(path, sizeof path, dir, key.row, key.column) &&
         GetFileAttributesW(widen(path).c_str()) != INVALID_FILE_ATTRIBUTES)
-        enqueue_tile_request(path, column, row, TILE_PRIORITY_HIGH);
+        enqueue_tile_request(path, key, TILE_PRIORITY_HIGH);
 }
+
+void request_tile(int32_t column, int32_t row) { request_tile(TileKey{column, row}); }
 
 // What update_scroll_bars last set on a window, so that an update changing nothing it shows
 // is skipped: each SetScrollInfo costs a redraw of the bar.
@@ -212,7 +225,7 @@ void draw_cached_cells(HDC dc, const PaintPlan& plan) {
     CachedTile* tail = tile_cache;
     while (tail != nullptr && tail->next != nullptr) tail = tail->next;
     for (CachedTile* tile = tail; tile != nullptr; tile = tile->prev) {
-        if (!plan.cells.holds(tile->column, tile->row)) continue;
+        if (!plan.cells.holds_tile(*tile)) continue;   // level-0 tiles at full size only
         SetDIBitsToDevice(dc, static_cast<int32_t>(cell_left(plan, tile->column, tileset.tile_width)),
                           static_cast<int32_t>(cell_top(plan, tile->row, tileset.tile_height)),
                           tileset.tile_width, tileset.tile_height, 0, 0, 0, tileset.tile_height,
@@ -230,7 +243,7 @@ void clamp_scroll(int32_t width, int32_t height) {
     scroll_y = clamp_scroll_axis(scroll_y, zoomed_world_height(), height);
 }
 
-void request_visible_tile(int32_t column, int32_t row) { request_tile(column, row); }
+void request_visible_tile(const TileKey& key) { request_tile(key); }
 
 void update_scroll_bars() {
     const RECT client = client_rect_of(main_window);
@@ -388,8 +401,12 @@ void paint_view(HDC dc, const RECT& client) {
                            plan.fills[i].bottom};
         FillRect(dc, &area, window_brush);
     }
-    if (plan.mode == PaintMode::MOSAIC_IN_BULK) draw_cached_cells(dc, plan);
-    else draw_cells(dc, plan);
+    if (plan.mode == PaintMode::MOSAIC_IN_BULK) {
+        draw_cached_cells(dc, plan);
+    } else {
+        draw_cells(dc, plan);
+        draw_stand_ins(dc, client, plan.cells);   // after a step in from a zoomed-out view
+    }
     draw_label_overlay(dc, client);
 }
 

@@ -33,7 +33,7 @@ void queue_tiles_in_view();
 void paint_view(HDC dc, const RECT& client);
 void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y);
 // Queues the tile of a visible cell that is not cached, as draw_tile_cell does.
-void request_visible_tile(int32_t column, int32_t row);
+void request_visible_tile(const TileKey& key);
 
 // Message handlers reached from the main window procedure.
 void on_size(HWND window);

@@ -104,6 +104,10 @@ int32_t zoom_step_scroll(int32_t scroll, int32_t anchor, int32_t from_zoom, int3
 TileSource source_for_zoom(int32_t zoom, int32_t overview_count, int32_t decode_reduction_log2) {
     if (zoom >= 0) return TileSource{0, 0, zoom};
     const int32_t out = -zoom;
+    // As far as the decoder reduces, the tileset's own tiles give the sharpest picture (an
+    // overview level is the map encoded once more).
+    const int32_t decoder_reach = std::clamp(decode_reduction_log2, 0, MAX_DECODE_REDUCTION_LOG2);
+    if (out <= decoder_reach) return TileSource{0, out, 0};
     const int32_t level = std::min(out, usable_overview_count(overview_count));
     const int32_t rest = out - level;
     const int32_t reduction = std::min(rest, std::clamp(decode_reduction_log2, 0,

@@ -80,9 +80,10 @@ struct TileSource {
                draw_log2 == other.draw_log2;
     }
 };
-// Zoomed in: level 0 at full size, magnified. Zoomed out by 2^k: the overview level closest
-// to the zoom without passing it (min(k, overview_count)), then the decoder's reduction for
-// the rest, then shrinking when drawn for whatever remains.
+// Zoomed in: level 0 at full size, magnified. Zoomed out by 2^k: level 0 reduced by the
+// decoder while it reaches (k <= 3); further out the overview level closest to the zoom
+// without passing it (min(k, overview_count)), then the decoder's reduction for the rest,
+// then shrinking when drawn for whatever remains.
 TileSource source_for_zoom(int32_t zoom, int32_t overview_count, int32_t decode_reduction_log2);
 
 // Width or height in pixels of one decoded tile of `source`: the full tile size divided by

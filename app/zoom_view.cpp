@@ -1,9 +1,11 @@
 // Zooming the main window: the zoom commands and the wheel, painting the zoomed view from
-// the tile cache (each cached tile stretched to its cell, nearest neighbour) and a tile that
-// arrives while zoomed. The arithmetic lives in zoom_math; viewport.cpp keeps 1:1 painting.
+// the tile cache (each cached tile stretched to its cell, nearest neighbour), the stand-ins
+// from other levels for cells whose own tile has not come yet, and a tile that arrives while
+// zoomed. The arithmetic lives in zoom_math; viewport.cpp keeps 1:1 painting.
 #include "app/zoom_view.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "app/labels.h"
 #include "app/main_window.h"
@@ -15,13 +17,6 @@
 int32_t zoom_level = ZOOM_ONE_TO_ONE;
 
 namespace {
-
-// How far the loader reduces a tile while decoding it: not at all so far. Zoomed out, the
-// full-size tiles are shrunk when drawn, and the view goes only as far out as a screen of
-// them fits the cache.
-constexpr int32_t LOADER_REDUCTION_LOG2 = 0;
-// Overview levels of the open tileset: the tileset file names none yet.
-constexpr int32_t TILESET_OVERVIEW_COUNT = 0;
 
 // Wheel movement not yet turned into a step (a fine-grained wheel sends parts of a notch).
 int32_t wheel_remainder = 0;
@@ -62,27 +57,112 @@ bool cell_in_grid(int32_t column, int32_t row, const TileSource& source) {
                                   source.level);
 }
 
-// The whole tile into the cell, magnified or shrunk by dropping or repeating pixels.
+// The key of the source's tile for a cell.
+TileKey source_key(int32_t column, int32_t row, const TileSource& source) {
+    return TileKey{column, row, source.level, source.reduction_log2};
+}
+
+// The cells of the source's grid, as the cache and the queues name them.
+CellRange with_picture(CellRange cells, const TileSource& source) {
+    cells.level = source.level;
+    cells.reduction_log2 = source.reduction_log2;
+    return cells;
+}
+
+// The whole tile into `cell`, magnified or shrunk by dropping or repeating pixels.
 void stretch_tile(HDC dc, const CachedTile* tile, const RECT& cell) {
+    BITMAPINFOHEADER header = tileset.tile_dib_header;
+    header.biWidth = tile->width;
+    header.biHeight = -tile->height;
     StretchDIBits(dc, cell.left, cell.top, cell.right - cell.left, cell.bottom - cell.top, 0, 0,
-                  tileset.tile_width, tileset.tile_height, tile->pixels,
-                  reinterpret_cast<const BITMAPINFO*>(&tileset.tile_dib_header),
-                  DIB_RGB_COLORS, SRCCOPY);
+                  tile->width, tile->height, tile->pixels,
+                  reinterpret_cast<const BITMAPINFO*>(&header), DIB_RGB_COLORS, SRCCOPY);
 }
 
 void draw_zoomed_cell(HDC dc, int32_t column, int32_t row, const TileSource& source) {
     const RECT cell = cell_rect(column, row, source);
     if (cell.right <= cell.left || cell.bottom <= cell.top) return;
     if (cell_in_grid(column, row, source)) {
-        CachedTile* tile = find_cached_tile(column, row);
+        CachedTile* tile = find_cached_tile(source_key(column, row, source));
         if (tile != nullptr) {
             stretch_tile(dc, tile, cell);
             tile->last_used = GetTickCount();
             return;
         }
-        request_visible_tile(column, row);
+        request_visible_tile(source_key(column, row, source));
     }
     FillRect(dc, &cell, GetSysColorBrush(COLOR_WINDOW));
+}
+
+// How many map pixels one pixel of a cached tile stands for, as a power of two: stand-ins
+// are drawn coarsest first, so the finest picture of a spot ends on top.
+int32_t coarseness(const CachedTile* tile) { return tile->level + tile->reduction_log2; }
+
+// The cells of `cells` (the zoom's own grid, `source`) whose own tile is not cached, as a
+// clip region and as flags by cell; false when there are none. Each run of missing cells
+// along a row joins the region as one rectangle.
+bool find_missing_cells(const CellRange& cells, const TileSource& source, HRGN region,
+                        std::vector<char>& missing) {
+    const int64_t columns = int64_t{cells.last_column} - cells.first_column + 1;
+    const int64_t rows = int64_t{cells.last_row} - cells.first_row + 1;
+    if (columns <= 0 || rows <= 0) return false;
+    missing.assign(static_cast<size_t>(columns * rows), 0);
+    bool any = false;
+    for (int32_t row = cells.first_row; row <= cells.last_row; ++row) {
+        int32_t run_start = -1;
+        for (int32_t column = cells.first_column; column <= cells.last_column + 1; ++column) {
+            const bool is_missing = column <= cells.last_column &&
+                                    cell_in_grid(column, row, source) &&
+                                    find_cached_tile(source_key(column, row, source)) == nullptr;
+            if (is_missing) {
+                missing[static_cast<size_t>((row - cells.first_row) * columns +
+                                            (column - cells.first_column))] = 1;
+                if (run_start < 0) run_start = column;
+                any = true;
+                continue;
+            }
+            if (run_start < 0) continue;
+            const RECT first = cell_rect(run_start, row, source);
+            const RECT last = cell_rect(column - 1, row, source);
+            const HRGN run = CreateRectRgn(first.left, first.top, last.right, last.bottom);
+            CombineRgn(region, region, run, RGN_OR);
+            DeleteObject(run);
+            run_start = -1;
+        }
+    }
+    return any;
+}
+
+// The cells of level `level`'s grid that cell `index` of level `other_level` overlaps, along
+// one axis: [first, last].
+void overlapped_cells(int32_t index, int32_t other_level, int32_t level, int64_t& first,
+                      int64_t& last) {
+    if (other_level >= level) {
+        const int32_t shift = std::min(other_level - level, 62);
+        first = int64_t{index} << shift;
+        last = ((int64_t{index} + 1) << shift) - 1;
+    } else {
+        first = last = int64_t{index} >> std::min(level - other_level, 62);
+    }
+}
+
+// Whether the tile overlaps a missing cell of `cells` (the source's grid).
+bool covers_missing_cell(const CachedTile* tile, const CellRange& cells, const TileSource& source,
+                         const std::vector<char>& missing) {
+    int64_t first_column, last_column, first_row, last_row;
+    overlapped_cells(tile->column, tile->level, source.level, first_column, last_column);
+    overlapped_cells(tile->row, tile->level, source.level, first_row, last_row);
+    first_column = std::max<int64_t>(first_column, cells.first_column);
+    last_column = std::min<int64_t>(last_column, cells.last_column);
+    first_row = std::max<int64_t>(first_row, cells.first_row);
+    last_row = std::min<int64_t>(last_row, cells.last_row);
+    const int64_t columns = int64_t{cells.last_column} - cells.first_column + 1;
+    for (int64_t row = first_row; row <= last_row; ++row)
+        for (int64_t column = first_column; column <= last_column; ++column)
+            if (missing[static_cast<size_t>((row - cells.first_row) * columns +
+                                            (column - cells.first_column))])
+                return true;
+    return false;
 }
 
 // A view of too many tiny cells: the cached tiles among them, found with one walk of the cache
@@ -90,8 +170,9 @@ void draw_zoomed_cell(HDC dc, int32_t column, int32_t row, const TileSource& sou
 void draw_cached_zoomed_cells(HDC dc, const CellRange& cells, const TileSource& source) {
     CachedTile* tail = tile_cache;
     while (tail != nullptr && tail->next != nullptr) tail = tail->next;
+    const CellRange own = with_picture(cells, source);
     for (CachedTile* tile = tail; tile != nullptr; tile = tile->prev) {
-        if (!cells.holds(tile->column, tile->row)) continue;
+        if (!own.holds_tile(*tile)) continue;
         stretch_tile(dc, tile, cell_rect(tile->column, tile->row, source));
         tile->last_used = GetTickCount();
     }
@@ -142,12 +223,12 @@ POINT centre_of(HWND window) {
 }  // namespace
 
 ZoomInputs current_zoom_inputs(const RECT& client) {
-    return ZoomInputs{open_geometry(), client.right, client.bottom, TILESET_OVERVIEW_COUNT,
-                      LOADER_REDUCTION_LOG2, tileset.cache_limit};
+    return ZoomInputs{open_geometry(), client.right, client.bottom, tileset.overview_count,
+                      MAX_DECODE_REDUCTION_LOG2, tileset.cache_limit};
 }
 
 TileSource current_tile_source() {
-    return source_for_zoom(zoom_level, TILESET_OVERVIEW_COUNT, LOADER_REDUCTION_LOG2);
+    return source_for_zoom(zoom_level, tileset.overview_count, MAX_DECODE_REDUCTION_LOG2);
 }
 
 int32_t zoomed_world_width() { return zoomed_extent(world_width(open_geometry()), zoom_level); }
@@ -157,8 +238,11 @@ int32_t zoomed_world_height() {
 }
 
 CellRange zoomed_cells_in_view(const RECT& client) {
-    return zoomed_view_cells(scroll_x, scroll_y, client.right, client.bottom, tileset.tile_width,
-                             tileset.tile_height, current_tile_source().level, zoom_level);
+    const TileSource source = current_tile_source();
+    return with_picture(zoomed_view_cells(scroll_x, scroll_y, client.right, client.bottom,
+                                          tileset.tile_width, tileset.tile_height, source.level,
+                                          zoom_level),
+                        source);
 }
 
 int32_t zoomed_cache_limit(const RECT& client) {
@@ -186,12 +270,54 @@ void paint_zoomed_view(HDC dc, const RECT& client) {
             for (int32_t column = plan.cells.first_column; column <= plan.cells.last_column;
                  ++column)
                 draw_zoomed_cell(dc, column, row, source);
+        draw_stand_ins(dc, client, plan.cells);
     }
     draw_label_overlay(dc, client);
 }
 
+void draw_stand_ins(HDC dc, const RECT& client, const CellRange& cells) {
+    if (tile_cache_count == 0) return;
+    // At 1:1 the view's own tiles are the level-0 tiles at full size: with nothing else cached
+    // (a map never zoomed) there is nothing to stand in.
+    if (zoom_level == ZOOM_ONE_TO_ONE && tile_cache_scaled_count == 0) return;
+    const TileSource source = current_tile_source();
+    const HRGN missing_region = CreateRectRgn(0, 0, 0, 0);
+    std::vector<char> missing;
+    if (missing_region == nullptr) return;
+    if (!find_missing_cells(cells, source, missing_region, missing)) {
+        DeleteObject(missing_region);
+        return;
+    }
+    // Every cached tile of another picture over a missing cell, coarsest first.
+    std::vector<std::pair<const CachedTile*, RECT>> stand_ins;
+    for (CachedTile* tile = tile_cache; tile != nullptr; tile = tile->next) {
+        if (same_picture(*tile, source_key(0, 0, source))) continue;
+        if (!covers_missing_cell(tile, cells, source, missing)) continue;
+        const TileSource picture = {tile->level, tile->reduction_log2, 0};
+        const RECT rect = cell_rect(tile->column, tile->row, picture);
+        if (rect.right <= 0 || rect.bottom <= 0 || rect.left >= client.right ||
+            rect.top >= client.bottom)
+            continue;
+        stand_ins.emplace_back(tile, rect);
+        tile->last_used = GetTickCount();
+    }
+    std::stable_sort(stand_ins.begin(), stand_ins.end(), [](const auto& a, const auto& b) {
+        return coarseness(a.first) > coarseness(b.first);
+    });
+    if (!stand_ins.empty()) {
+        const int saved = SaveDC(dc);
+        ExtSelectClipRgn(dc, missing_region, RGN_AND);
+        SetStretchBltMode(dc, COLORONCOLOR);
+        for (const auto& stand_in : stand_ins) stretch_tile(dc, stand_in.first, stand_in.second);
+        RestoreDC(dc, saved);
+    }
+    DeleteObject(missing_region);
+}
+
 bool zoomed_arrival_in_view(const CachedTile* tile, const RECT& client) {
-    const RECT cell = cell_rect(tile->column, tile->row, current_tile_source());
+    const TileSource source = current_tile_source();
+    if (!same_picture(*tile, source_key(0, 0, source))) return false;
+    const RECT cell = cell_rect(tile->column, tile->row, source);
     return cell.left <= client.right && cell.right >= 0 && cell.top <= client.bottom &&
            cell.bottom >= 0;
 }

@@ -25,6 +25,10 @@ CellRange zoomed_cells_in_view(const RECT& client);
 int32_t zoomed_cache_limit(const RECT& client);
 
 void paint_zoomed_view(HDC dc, const RECT& client);
+// After the cells of the zoom's grid (`cells`) are drawn: each one whose own tile is not
+// cached yet shows what the cache holds of its spot from other levels and reductions (a
+// coarser tile stretched, finer ones shrunk), until its tile arrives and is drawn over it.
+void draw_stand_ins(HDC dc, const RECT& client, const CellRange& cells);
 // A tile that has just arrived: whether its cell touches the client area (an edge on the
 // client's edge counts), and drawing it there.
 bool zoomed_arrival_in_view(const CachedTile* tile, const RECT& client);

@@ -136,7 +136,7 @@ double decode_sum(const std::string& tile_dir, const std::vector<Cell>& cells, b
         std::snprintf(path, sizeof path, "%s\\%03d\\%03d.jpg", tile_dir.c_str(), cell.row,
                       cell.column);
         TileRequest request;
-        std::memset(&request, 0, sizeof request);
+        request = TileRequest{};
         request.path = path;
         request.column = cell.column;
         request.row = cell.row;

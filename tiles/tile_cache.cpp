@@ -7,11 +7,14 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 
 #include "tiles/tile_platform.h"
 
 CachedTile* tile_cache = nullptr;
 int32_t tile_cache_count = 0;
+int64_t tile_cache_bytes = 0;
+int32_t tile_cache_scaled_count = 0;
 
 TileRequest* high_queue = nullptr;
 TileRequest* normal_queue = nullptr;
@@ -25,6 +28,34 @@ std::atomic<uint32_t> loader_wake_signals(0);
 std::atomic<TileTakeObserver> tile_take_observer(nullptr);
 
 namespace {
+
+// The cache's records by key, so that a paint of thousands of small cells finds each tile at
+// once; main thread only, like the cache. Should the cache hold two records of one key, the
+// index names the newer.
+struct TileKeyHash {
+    size_t operator()(const TileKey& key) const {
+        const uint64_t cell = (uint64_t{static_cast<uint32_t>(key.column)} << 32) ^
+                              static_cast<uint32_t>(key.row);
+        const uint64_t picture = (uint64_t{static_cast<uint32_t>(key.level)} << 8) ^
+                                 static_cast<uint32_t>(key.reduction_log2);
+        return static_cast<size_t>((cell ^ (picture << 56) ^ (picture >> 8)) *
+                                   0x9E3779B97F4A7C15ull >> 16);
+    }
+};
+struct SameTile {
+    bool operator()(const TileKey& a, const TileKey& b) const { return same_tile(a, b); }
+};
+std::unordered_map<TileKey, CachedTile*, TileKeyHash, SameTile> cache_index;
+
+// A record has left the cache list: the index forgets it, or names the other record of its
+// key that the list still holds.
+void forget_cached_tile(CachedTile* tile) {
+    const auto found = cache_index.find(*tile);
+    if (found == cache_index.end() || found->second != tile) return;
+    CachedTile* other = find_tile_in_list(tile_cache, *tile);
+    if (other != nullptr) found->second = other;
+    else cache_index.erase(found);
+}
 
 // The request each loader is decoding, from the moment it takes it until it has delivered
 // its tile or given up, and how many there are; under the queue lock.
@@ -67,6 +98,15 @@ int32_t spare_count = 0;
 // Under the queue lock, or on the main thread (the only writer).
 int64_t generation_tile_bytes() {
     return int64_t{generation_tile_width} * generation_tile_height * 4;
+}
+
+// Whether `tile` has the size its key's reduction gives the current tileset's tiles; main
+// thread.
+bool fits_generation(const CachedTile* tile) {
+    const int32_t width = reduced_tile_extent(generation_tile_width, tile->reduction_log2);
+    const int32_t height = reduced_tile_extent(generation_tile_height, tile->reduction_log2);
+    return tile->width == width && tile->height == height &&
+           tile->pixel_bytes == int64_t{width} * height * 4;
 }
 
 unsigned char* take_spare_buffer(int32_t bytes) {
@@ -143,6 +183,24 @@ void free_request_list(TileRequest* request) {
 
 }  // namespace
 
+int32_t reduced_tile_extent(int32_t extent, int32_t reduction_log2) {
+    if (reduction_log2 <= 0 || reduction_log2 > 30) return extent;
+    return static_cast<int32_t>((int64_t{extent} + (int64_t{1} << reduction_log2) - 1) >>
+                                reduction_log2);
+}
+
+CachedTile* create_cached_tile(const TileKey& key, int32_t width, int32_t height) {
+    const int64_t bytes = int64_t{width} * height * 4;
+    if (width <= 0 || height <= 0 || bytes > INT32_MAX) return nullptr;
+    CachedTile* tile = create_cached_tile(key.column, key.row, static_cast<int32_t>(bytes));
+    if (tile == nullptr) return nullptr;
+    tile->level = key.level;
+    tile->reduction_log2 = key.reduction_log2;
+    tile->width = width;
+    tile->height = height;
+    return tile;
+}
+
 CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes) {
     if (pixel_bytes <= 0) return nullptr;
     CachedTile* tile = static_cast<CachedTile*>(std::malloc(sizeof(CachedTile)));
@@ -159,17 +217,23 @@ CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes)
     }
     tile->column = column;
     tile->row = row;
+    tile->level = 0;
+    tile->reduction_log2 = 0;
+    enter_queue_lock();
+    tile->width = generation_tile_width;
+    tile->height = generation_tile_height;
+    leave_queue_lock();
     tile->pixel_bytes = pixel_bytes;
     tiles_alive.fetch_add(1);
     return tile;
 }
 
-CachedTile* find_cached_tile(int32_t column, int32_t row) {
-    return find_tile_in_list(tile_cache, column, row);
+CachedTile* find_cached_tile(const TileKey& key) {
+    const auto found = cache_index.find(key);
+    return found != cache_index.end() ? found->second : nullptr;
 }
 
-bool tile_already_requested(int32_t column, int32_t row) {
-    const TileKey key = {column, row};
+bool tile_already_requested(const TileKey& key) {
     enter_queue_lock();
     TileRequest* waiting = find_request_in_list(normal_queue, key);
     if (waiting == nullptr) waiting = find_request_in_list(high_queue, key);
@@ -181,17 +245,17 @@ bool tile_already_requested(int32_t column, int32_t row) {
     return on_its_way;
 }
 
-bool tile_on_its_way(int32_t column, int32_t row) {
+bool tile_on_its_way(const TileKey& key) {
     enter_queue_lock();
-    const bool on_its_way = decoding_or_delivered(TileKey{column, row});
+    const bool on_its_way = decoding_or_delivered(key);
     leave_queue_lock();
     return on_its_way;
 }
 
-void enqueue_tile_request(const char* path, int32_t column, int32_t row, int priority) {
-    if (tile_already_requested(column, row)) return;
+void enqueue_tile_request(const char* path, const TileKey& key, int priority) {
+    if (tile_already_requested(key)) return;
 
-    if (find_tile_in_list(tile_cache, column, row) != nullptr) return;
+    if (find_cached_tile(key) != nullptr) return;
 
     TileRequest* request = static_cast<TileRequest*>(std::malloc(sizeof(TileRequest)));
     if (request == nullptr) return;
@@ -204,8 +268,10 @@ void enqueue_tile_request(const char* path, int32_t column, int32_t row, int pri
     std::memcpy(request->path, path, path_bytes);
     request->prev = nullptr;
     request->tile = nullptr;
-    request->column = column;
-    request->row = row;
+    request->column = key.column;
+    request->row = key.row;
+    request->level = key.level;
+    request->reduction_log2 = key.reduction_log2;
     request->generation = 0;
     request->tile_width = 0;
     request->tile_height = 0;
@@ -350,7 +416,7 @@ bool cache_arrived_tile(CachedTile* tile, uint32_t generation, int32_t cache_lim
     // A tile decoded for an earlier tileset shows the wrong map even when the tile size
     // matches; one made for another tile size would also be blitted past its buffer. Only
     // the main thread writes the generation and its tile size, so it reads them unlocked.
-    if (generation != tile_generation || tile->pixel_bytes != generation_tile_bytes()) {
+    if (generation != tile_generation || !fits_generation(tile)) {
         // Still linked to the arrivals taken with it, some of them cached by now: freed alone.
         tile->prev = nullptr;
         tile->next = nullptr;
@@ -361,17 +427,30 @@ bool cache_arrived_tile(CachedTile* tile, uint32_t generation, int32_t cache_lim
     tile->next = tile_cache;
     if (tile_cache != nullptr) tile_cache->prev = tile;
     tile_cache = tile;
+    cache_index[*tile] = tile;
     ++tile_cache_count;
-    if (tile_cache_count > cache_limit) evict_lru_tile(in_view);
+    tile_cache_bytes += tile->pixel_bytes;
+    tile_cache_scaled_count += !same_picture(*tile, TileKey{});
+    const int64_t budget = int64_t{cache_limit} * generation_tile_bytes();
+    int64_t evicted = 0;
+    while (tile_cache_bytes > budget && evicted < tile->pixel_bytes) {
+        const int64_t before = tile_cache_bytes;
+        if (!evict_lru_tile(in_view)) break;
+        evicted += before - tile_cache_bytes;
+    }
     return true;
 }
 
-void evict_lru_tile(const CellRange& in_view) {
+bool evict_lru_tile(const CellRange& in_view) {
     CachedTile* victim = choose_tile_to_evict(tile_cache, in_view);
-    if (victim == nullptr) return;
+    if (victim == nullptr) return false;
     unlink_tile(tile_cache, victim);
-    free_cached_tile(victim);
+    forget_cached_tile(victim);
     --tile_cache_count;
+    tile_cache_bytes -= victim->pixel_bytes;
+    tile_cache_scaled_count -= !same_picture(*victim, TileKey{});
+    free_cached_tile(victim);
+    return true;
 }
 
 void free_cached_tile(CachedTile* tile) {
@@ -393,6 +472,9 @@ void clear_tile_cache() {
     }
     tile_cache = nullptr;
     tile_cache_count = 0;
+    tile_cache_bytes = 0;
+    tile_cache_scaled_count = 0;
+    cache_index.clear();
 }
 
 void drop_requests_outside(const CellRange& keep) {

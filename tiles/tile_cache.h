@@ -35,9 +35,13 @@ constexpr int32_t MAX_TILE_LOADERS = 8;
 constexpr int64_t DECODE_BYTES_PER_TILE_BYTE = 8;
 constexpr int64_t IN_FLIGHT_BUDGET_BYTES = int64_t{256} << 20;
 
-// Cache: newest arrival at the head; main thread only, so no lock.
+// Cache: newest arrival at the head; main thread only, so no lock. Its records, and the bytes
+// of their pixels: tiles of several levels and reductions share one budget in bytes.
 extern CachedTile* tile_cache;
 extern int32_t tile_cache_count;
+extern int64_t tile_cache_bytes;
+// Records other than level-0 tiles at full size (tiles of a zoomed-out view).
+extern int32_t tile_cache_scaled_count;
 
 // Queues, one per priority, newest first. The queue lock guards both heads, every link and
 // every last_requested of a queued request; hold it only for a walk, a push or a pop.
@@ -56,16 +60,33 @@ extern std::atomic<int32_t> tiles_alive;
 // Wake-up signals that requests have given the loaders since start-up (for tests).
 extern std::atomic<uint32_t> loader_wake_signals;
 
-// A new record with an uncleared pixel buffer of `pixel_bytes` (the decode fills it).
+// The pixels across or down of a tile `extent` pixels across or down decoded reduced by
+// 2^reduction_log2: rounded up, as the decoder rounds.
+int32_t reduced_tile_extent(int32_t extent, int32_t reduction_log2);
+// A new record for `key` with an uncleared pixel buffer of width x height pixels (the decode
+// fills it).
+CachedTile* create_cached_tile(const TileKey& key, int32_t width, int32_t height);
+// The same for a level-0 tile at full size, the buffer `pixel_bytes` long; its width and height
+// are the current tileset's tile size.
 CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes);
-CachedTile* find_cached_tile(int32_t column, int32_t row);
+// The cached tile of `key` (the newest, should there be two), found through an index.
+CachedTile* find_cached_tile(const TileKey& key);
+inline CachedTile* find_cached_tile(int32_t column, int32_t row) {
+    return find_cached_tile(TileKey{column, row});
+}
 // Main thread only (the one thread that pushes requests).
-void enqueue_tile_request(const char* path, int32_t column, int32_t row, int priority);
-// True when the tile of (column, row) is on its way: a request waits in a queue (its tick is
-// then refreshed and an idle loader woken), or a loader is decoding it for the current
-// tileset, or it is delivered and not yet cached. The painter asks this before it looks for
-// the tile's file, so a tile is never queued twice.
-bool tile_already_requested(int32_t column, int32_t row);
+void enqueue_tile_request(const char* path, const TileKey& key, int priority);
+inline void enqueue_tile_request(const char* path, int32_t column, int32_t row, int priority) {
+    enqueue_tile_request(path, TileKey{column, row}, priority);
+}
+// True when the tile of `key` is on its way: a request waits in a queue (its tick is then
+// refreshed and an idle loader woken), or a loader is decoding it for the current tileset, or
+// it is delivered and not yet cached. The painter asks this before it looks for the tile's
+// file, so a tile is never queued twice.
+bool tile_already_requested(const TileKey& key);
+inline bool tile_already_requested(int32_t column, int32_t row) {
+    return tile_already_requested(TileKey{column, row});
+}
 
 // The loaders' side; `slot` names the loader (0 .. MAX_TILE_LOADERS - 1).
 // set_tile_loader_count: before the loaders start; every loader counts as idle until it takes
@@ -99,7 +120,10 @@ CachedTile* take_delivered_tiles();
 // pending wake-up signal off the loaders (true when there was one).
 int32_t count_delivered_tiles();
 int32_t count_requests_in_flight();
-bool tile_on_its_way(int32_t column, int32_t row);
+bool tile_on_its_way(const TileKey& key);
+inline bool tile_on_its_way(int32_t column, int32_t row) {
+    return tile_on_its_way(TileKey{column, row});
+}
 // For tests: pixel buffers kept for later tiles.
 int32_t count_spare_buffers();
 bool take_loader_wake_signal();
@@ -108,13 +132,17 @@ void free_tile_list(CachedTile* head);
 // Frees every queued request (after the loaders have stopped).
 void free_queued_requests();
 
-// Takes ownership of `tile` as it arrives (never null): puts it at the head of the cache,
-// evicts one least recently used tile outside `in_view` if the cache then holds more than
-// `cache_limit`, and returns true. A tile decoded for another tileset generation or another
-// tile size is freed instead, and false returned. Drawing the arrival is left to the caller.
+// Takes ownership of `tile` as it arrives (never null): puts it at the head of the cache and
+// returns true. The cache holds at most the bytes of `cache_limit` full-size tiles of the
+// tileset: when it then holds more, least recently used tiles outside `in_view` are evicted
+// until it fits or as many bytes as the arrival's have gone (with tiles of one size: one tile,
+// once the cache holds more than `cache_limit`). A tile decoded for another tileset generation,
+// or of a size that its key's reduction of the tileset's tiles does not give, is freed
+// instead, and false returned. Drawing the arrival is left to the caller.
 bool cache_arrived_tile(CachedTile* tile, uint32_t generation, int32_t cache_limit,
                         const CellRange& in_view);
-void evict_lru_tile(const CellRange& in_view);
+// Evicts the tile choose_tile_to_evict picks; false when there was none.
+bool evict_lru_tile(const CellRange& in_view);
 // Unlinks the record from its neighbours and frees it; its pixel buffer may be kept for a
 // later tile of the same size (whose decode overwrites or clears every byte of it).
 void free_cached_tile(CachedTile* tile);

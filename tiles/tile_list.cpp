@@ -20,7 +20,7 @@ CachedTile* choose_tile_to_evict(CachedTile* head, const CellRange& in_view) {
     CachedTile* any = nullptr;       // least recently used of all
     for (CachedTile* tile = head->next; tile != nullptr; tile = tile->next) {
         if (any == nullptr || tile->last_used < any->last_used) any = tile;
-        if (!in_view.holds(tile->column, tile->row) &&
+        if (!in_view.holds_tile(*tile) &&
             (outside == nullptr || tile->last_used < outside->last_used))
             outside = tile;
     }
@@ -56,7 +56,7 @@ TileRequest* take_requests_outside(TileRequest*& head, const CellRange& keep) {
     TileRequest* request = head;
     while (request != nullptr) {
         TileRequest* next = request->next;
-        if (!keep.holds(request->column, request->row)) {
+        if (!keep.holds_tile(*request)) {
             if (request->prev != nullptr) request->prev->next = next;
             else head = next;
             if (next != nullptr) next->prev = request->prev;

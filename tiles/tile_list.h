@@ -5,14 +5,21 @@
 #include <cstdint>
 
 // What names a tile: the key of cache records and of requests, compared wherever a tile is
-// looked up (same_tile). Both records below are keys, so a field added here (a zoom level) is
-// carried and compared everywhere at once.
+// looked up (same_tile). Besides its cell, a tile names the picture it holds: the tileset's
+// own tiles are level 0, overview level k shows the map shrunk by 2^k in the same grid of
+// tile-sized cells; either may be decoded reduced by 2^reduction_log2 (at most 8). A key made
+// from a cell alone is the level-0 tile at full size, the only tile 1:1 draws.
 struct TileKey {
     int32_t column;
     int32_t row;
+    int32_t level = 0;
+    int32_t reduction_log2 = 0;
 };
+inline bool same_picture(const TileKey& a, const TileKey& b) {
+    return a.level == b.level && a.reduction_log2 == b.reduction_log2;
+}
 inline bool same_tile(const TileKey& a, const TileKey& b) {
-    return a.column == b.column && a.row == b.row;
+    return a.column == b.column && a.row == b.row && same_picture(a, b);
 }
 
 // One decoded tile: top-down rows of blue, green, red, unused bytes.
@@ -20,7 +27,9 @@ struct CachedTile : TileKey {
     CachedTile* prev;
     CachedTile* next;
     uint32_t last_used;     // tick of the last draw (or of the last request, before any draw)
-    int32_t pixel_bytes;    // size of `pixels`, fixed at creation
+    int32_t width;          // pixels across and down: the tile size, divided by
+    int32_t height;         //   2^reduction_log2 rounded up
+    int32_t pixel_bytes;    // size of `pixels` (width x height x 4), fixed at creation
     unsigned char* pixels;  // owned
 };
 
@@ -48,22 +57,31 @@ inline TileRequest* find_request_in_list(TileRequest* head, int32_t column, int3
     return find_request_in_list(head, TileKey{column, row});
 }
 
-// A block of cells, both ends included; empty when a last index is below its first.
+// A block of cells, both ends included; empty when a last index is below its first. The
+// cells are those of one picture (level and reduction, as in TileKey): at 1:1 the level-0
+// tiles at full size.
 struct CellRange {
     int32_t first_column;
     int32_t first_row;
     int32_t last_column;
     int32_t last_row;
+    int32_t level = 0;
+    int32_t reduction_log2 = 0;
     bool holds(int32_t column, int32_t row) const {
         return column >= first_column && column <= last_column && row >= first_row &&
                row <= last_row;
+    }
+    // The tile of `key` is one of these cells' own tiles.
+    bool holds_tile(const TileKey& key) const {
+        return key.level == level && key.reduction_log2 == reduction_log2 &&
+               holds(key.column, key.row);
     }
 };
 constexpr CellRange NO_CELLS = {0, 0, -1, -1};
 
 // The tile to evict: the record after the head with the smallest last_used (unsigned); on a
-// tie the one nearest the head. Records inside `in_view` (the cells the window shows) are
-// passed over as long as another candidate exists. Null when the list holds fewer than two
+// tie the one nearest the head. Records of the cells the window shows (`in_view`, tiles of
+// its picture) are passed over as long as another candidate exists. Null when the list holds fewer than two
 // records.
 CachedTile* choose_tile_to_evict(CachedTile* head, const CellRange& in_view);
 
@@ -73,7 +91,8 @@ void unlink_tile(CachedTile*& head, CachedTile* tile);
 // Pushes `request` at the head of a queue, and takes the head off a queue (null when empty).
 void push_request(TileRequest*& head, TileRequest* request);
 TileRequest* pop_request(TileRequest*& head);
-// Unlinks every request of the queue outside `keep` and returns them linked by `next`.
+// Unlinks every request of the queue outside `keep` (another cell, or another picture) and
+// returns them linked by `next`.
 TileRequest* take_requests_outside(TileRequest*& head, const CellRange& keep);
 
 // The loader's notice to the window that tiles wait in the delivered list. Telling costs the

@@ -60,19 +60,23 @@ void fill_tile_pixels(JpegDecoder& decoder, CachedTile* tile, int32_t tile_width
 int decode_from_stream(TileRequest* request, JpegInputStream& stream, JpegDecoder& decoder) {
     decoder.create(stream);
     // The tile size of the tileset the request was taken for; should another tileset be
-    // loaded meanwhile, the hand-over drops the tile by its generation.
+    // loaded meanwhile, the hand-over drops the tile by its generation. A request for a
+    // reduced tile is decoded at that reduction, into a tile of the reduced size.
     const int32_t tile_width = request->tile_width;
     const int32_t tile_height = request->tile_height;
+    const int32_t reduction = request->reduction_log2;
     // An image far larger than its cell is refused before it is decoded: most of it would be
     // cut away, and its decode could hold the loader for seconds.
     CachedTile* tile = nullptr;
     if (decoder.status() == 0 && tile_width > 0 && tile_height > 0 &&
-        decoder.image_width() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_width &&
-        decoder.image_height() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_height &&
+        decoder.frame_width() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_width &&
+        decoder.frame_height() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_height &&
+        (reduction == 0 || (reduction > 0 && reduction <= 3 && decoder.set_scale(1 << reduction) == 0)) &&
         decoder.start_decoding() == 0)
-        tile = create_cached_tile(request->column, request->row, tile_height * tile_width * 4);
+        tile = create_cached_tile(*request, reduced_tile_extent(tile_width, reduction),
+                                  reduced_tile_extent(tile_height, reduction));
     request->tile = tile;
-    if (tile != nullptr) fill_tile_pixels(decoder, tile, tile_width, tile_height);
+    if (tile != nullptr) fill_tile_pixels(decoder, tile, tile->width, tile->height);
     decoder.finish();
     if (tile == nullptr) return 0;
     tile->last_used = request->last_requested;

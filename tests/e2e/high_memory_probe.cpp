@@ -20,7 +20,7 @@ constexpr uintptr_t TWO_GB = 0x80000000u;
 // The tile's pixels, or empty when it did not decode.
 std::vector<unsigned char> decode(const char* path, int size, uintptr_t& pixels_at) {
     TileRequest request;
-    std::memset(&request, 0, sizeof request);
+    request = TileRequest{};
     request.path = const_cast<char*>(path);
     request.tile_width = size;
     request.tile_height = size;

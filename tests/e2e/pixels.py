@@ -24,6 +24,10 @@ independently of the viewer), both as binary PPM.
         BOUND; zoomed out, each channel of a client pixel lies within BOUND of the range of the
         2^-ZOOM x 2^-ZOOM map pixels it stands for (whichever of them, or whatever mean of them,
         it shows). Prints COMPARED OFF.
+  pixels.py scaled IMAGE CX CY CW CH SX SY REDUCTION TILE_DIR COLUMNS ROWS TILE_SIZE
+        the client area shows the map at 1:2^REDUCTION from zoomed-map point (SX, SY), each
+        tile decoded at 1/2^REDUCTION by $TERRAVA_SCALED_DECODE (terrava-decode --scale) and
+        placed at its cell, every pixel exact. Prints COMPARED OFF WORST.
 
 A box must lie wholly inside the image: a check of a box that is not on the screen would
 measure nothing. Each command prints its result on one line, and exits non-zero on any error.
@@ -209,6 +213,45 @@ def cmd_zoomed(img, cx, cy, cw, ch, sx, sy, zoom, tile_dir, columns, rows, size,
     return f"{w * h} {off}"
 
 
+def scaled_decoder():
+    tool = os.environ.get("TERRAVA_SCALED_DECODE", "")
+    if not tool or not os.access(tool, os.X_OK):
+        raise ValueError(f"no scaled decoder at TERRAVA_SCALED_DECODE='{tool}' (build the native preset)")
+    return tool
+
+
+def cmd_scaled(img, cx, cy, cw, ch, sx, sy, reduction, tile_dir, columns, rows, size):
+    n = 1 << reduction
+    if sx < 0 or sy < 0 or size % n or columns <= 0 or rows <= 0:
+        raise ValueError("view must be inside the map, the tile size a multiple of the reduction")
+    cell = size // n
+    w, h = min(cw, columns * cell - sx), min(ch, rows * cell - sy)
+    img.check_box(cx, cy, w, h)
+    tiles = {}
+
+    def tile(c, r):
+        if (c, r) not in tiles:
+            path = os.path.join(tile_dir, f"{r:03d}", f"{c:03d}.jpg")
+            tw, th, pixels = read_ppm([scaled_decoder(), "--scale", f"1/{n}", path, "/dev/stdout"], path)
+            if (tw, th) != (cell, cell):
+                raise ValueError(f"{path} at 1/{n} is {tw}x{th}, expected {cell}x{cell}")
+            tiles[c, r] = pixels
+        return tiles[c, r]
+
+    off = worst = 0
+    for y in range(h):
+        screen = img.row(cx, cy + y, w)
+        r, ty = divmod(sy + y, cell)
+        for x in range(w):
+            c, tx = divmod(sx + x, cell)
+            start = 3 * (ty * cell + tx)
+            want, shown = tile(c, r)[start:start + 3], screen[3 * x:3 * x + 3]
+            if want != shown:
+                off += 1
+                worst = max(worst, max(abs(a - b) for a, b in zip(shown, want)))
+    return f"{w * h} {off} {worst}"
+
+
 def main(argv):
     if len(argv) < 3:
         sys.exit(__doc__)
@@ -230,6 +273,10 @@ def main(argv):
         nums = [int(a) for a in args[:7]]
         columns, rows, size, bound = (int(a) for a in args[8:])
         print(cmd_zoomed(img, *nums, args[7], columns, rows, size, bound))
+    elif cmd == "scaled" and len(args) == 11:
+        nums = [int(a) for a in args[:7]]
+        columns, rows, size = (int(a) for a in args[8:])
+        print(cmd_scaled(img, *nums, args[7], columns, rows, size))
     else:
         sys.exit(__doc__)
 

@@ -6,8 +6,9 @@
 # and each step shows the map from the zoomed point the step's arithmetic gives, every
 # compared client pixel its map pixel magnified (the reference decoder's, to the bit). Home
 # then shows the whole map at 1:4, each client pixel within the range of the 4 x 4 map pixels
-# it stands for. A label added with a right click there is saved at the map point the panes
-# showed under the pointer.
+# it stands for. Zoomed out, every compared client pixel is the pixel of its tile decoded
+# reduced (1/2 after a wheel step out from 1:1, 1/4 after Home), to the bit. A label added
+# with a right click at 1:4 is saved at the map point the panes showed under the pointer.
 E2E_EXE=$1
 E2E_PROBE=$2
 E2E_LIB_DIR=$(cd "$(dirname "$0")" && pwd)
@@ -33,6 +34,20 @@ for r in $(seq 0 $((ROWS - 1))); do
 done
 tvt=$E2E_OUT/zoom.tvt
 e2e_write_tileset "$tvt" $COLUMNS $ROWS "$tiles" MaxCache=200
+
+# shows_reduced SX SY REDUCTION - the client area shows the map at 1:2^REDUCTION from zoomed
+# point (SX, SY), every compared pixel that of its tile decoded at 1/2^REDUCTION.
+shows_reduced() {
+  e2e_client_area || return 1
+  shot=$(e2e_screenshot "reduced-$3-$1-$2") || return 1
+  result=$(python3 "$E2E_LIB_DIR/pixels.py" scaled "$shot" "$CX" "$CY" $BOX_W $BOX_H "$1" "$2" "$3" \
+    "$tiles" $COLUMNS $ROWS $TILE 2>>"$E2E_OUT/pixels.log") ||
+    { e2e_log "pixels.py scaled failed (see $E2E_OUT/pixels.log)"; return 1; }
+  e2e_ints 3 "$result" || { e2e_log "pixels.py scaled answered '$result'"; return 1; }
+  set -- "$1" "$2" "$3" $result
+  e2e_log "1:$((1 << $3)) from ($1, $2): $5 of $4 pixels off (worst by $6)"
+  [ "$4" -gt 0 ] && [ "$5" -eq 0 ]
+}
 
 # shows SX SY ZOOM - the client area shows the map zoomed by 2^ZOOM from zoomed point (SX, SY).
 shows() {
@@ -98,9 +113,14 @@ e2e_check "a wheel step out shows 2:1 from (300, 200) again" e2e_wait 60 shows 3
 xdotool click 5
 e2e_check "and another 1:1 from (0, 0)" e2e_wait 60 shows 0 0 0
 e2e_check "1:1: the panes show (300, 200)" e2e_wait 10 panes_show $POINTER_X $POINTER_Y
+xdotool click 5
+e2e_check "a step out from 1:1 shows 1:2 from (0, 0), tiles decoded at 1/2" \
+  e2e_wait 90 shows_reduced 0 0 1
+e2e_check "1:2: the panes show (600, 400)" \
+  e2e_wait 10 panes_show $((2 * POINTER_X)) $((2 * POINTER_Y))
 
 e2e_key Home
-e2e_check "Home shows the whole map at 1:4" e2e_wait 90 shows 0 0 -2
+e2e_check "Home shows the whole map at 1:4, tiles decoded at 1/4" e2e_wait 90 shows_reduced 0 0 2
 xdotool mousemove $((CX + POINTER_X)) $((CY + POINTER_Y + 1)) mousemove $((CX + POINTER_X)) $((CY + POINTER_Y))
 e2e_check "1:4: the panes show the map point (1200, 800) under the pointer" \
   e2e_wait 30 panes_show $((4 * POINTER_X)) $((4 * POINTER_Y))

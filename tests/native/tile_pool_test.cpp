@@ -66,6 +66,63 @@ TEST(SpareBuffers, NeverSmallerThanTheTileTheyAreHandedTo) {
     EXPECT_EQ(tiles_alive.load(), 0);
 }
 
+// Tiles of several levels and reductions share one budget: the bytes of `limit` full-size
+// tiles. A table of arrivals, each followed by the cache's count and bytes and the tiles that
+// must be gone; tiles of the view's own picture are kept, those of another picture of the
+// same cells are not.
+TEST(CacheAcrossLevels, OneByteBudgetAndTheViewsOwnPictureKept) {
+    constexpr int32_t SIDE = 64, FULL = SIDE * SIDE * 4, LIMIT = 4;
+    clear_tile_requests(SIDE, SIDE);
+    clear_tile_cache();
+    const CellRange view_half = {0, 0, 9, 9, 0, 1};   // the view shows the 1/2 tiles of 10 x 10
+    struct Step {
+        const char* what;
+        TileKey key;
+        uint32_t last_used;
+        int32_t count;
+        int64_t bytes;
+        std::vector<TileKey> gone;
+    };
+    const Step steps[] = {
+        {"full (0,0)", {0, 0}, 1, 1, FULL, {}},
+        {"full (1,0)", {1, 0}, 2, 2, 2 * FULL, {}},
+        {"full (2,0)", {2, 0}, 3, 3, 3 * FULL, {}},
+        {"1/2 (0,0) beside full (0,0)", {0, 0, 0, 1}, 4, 4, 3 * FULL + FULL / 4, {}},
+        {"full (3,0): over budget, the oldest full tile goes", {3, 0}, 5, 4,
+         3 * FULL + FULL / 4, {{0, 0}}},
+        {"1/8 (5,5) fits", {5, 5, 0, 3}, 0, 5, 3 * FULL + FULL / 4 + FULL / 64, {}},
+        {"overview 2 at 1/2 fits", {0, 0, 2, 1}, 6, 6, 3 * FULL + FULL / 2 + FULL / 64, {}},
+        {"full (4,0): the 1/8 tile, then the oldest full one go, not the view's older 1/2 tile",
+         {4, 0}, 7, 5, 3 * FULL + FULL / 2, {{5, 5, 0, 3}, {1, 0}}},
+        {"full (5,0): one full tile for one", {5, 0}, 8, 5, 3 * FULL + FULL / 2, {{2, 0}}},
+    };
+    for (const Step& step : steps) {
+        const int32_t side = reduced_tile_extent(SIDE, step.key.reduction_log2);
+        CachedTile* tile = create_cached_tile(step.key, side, side);
+        ASSERT_NE(tile, nullptr) << step.what;
+        tile->last_used = step.last_used;
+        ASSERT_TRUE(cache_arrived_tile(tile, tile_generation, LIMIT, view_half)) << step.what;
+        EXPECT_EQ(find_cached_tile(step.key), tile) << step.what << ": the arrival is not found";
+        EXPECT_EQ(tile_cache_count, step.count) << step.what;
+        EXPECT_EQ(tile_cache_bytes, step.bytes) << step.what;
+        for (const TileKey& key : step.gone)
+            EXPECT_EQ(find_cached_tile(key), nullptr)
+                << step.what << ": tile (" << key.column << ", " << key.row << ") of level "
+                << key.level << " at 1/" << (1 << key.reduction_log2) << " is still cached";
+    }
+    EXPECT_NE(find_cached_tile(TileKey{0, 0, 0, 1}), nullptr) << "the view's own tile was evicted";
+    EXPECT_EQ(find_cached_tile(0, 0), nullptr) << "a full tile and its 1/2 tile were confused";
+    // A tile whose size its reduction does not give is refused.
+    CachedTile* odd = create_cached_tile(TileKey{7, 7, 0, 1}, SIDE / 2 + 1, SIDE / 2);
+    ASSERT_NE(odd, nullptr);
+    EXPECT_FALSE(cache_arrived_tile(odd, tile_generation, LIMIT, view_half))
+        << "a 33 x 32 tile was cached as a 1/2 tile of 64-pixel tiles";
+    EXPECT_EQ(reduced_tile_extent(100, 3), 13) << "rounded up, as the decoder rounds";
+    clear_tile_cache();
+    EXPECT_EQ(tile_cache_bytes, 0);
+    EXPECT_EQ(tiles_alive.load(), 0);
+}
+
 // What the stand-in loaders and the window side see; shared through atomics and `mutex`.
 struct PoolWatch {
     std::mutex mutex;

@@ -13,6 +13,7 @@
 #include "app/main_window.h"
 #include "app/tileset.h"
 #include "app/viewport.h"
+#include "app/zoom_view.h"
 #include "tests/win32/tile_test_support.h"
 #include "tests/win32/window_fixture.h"
 #include "tiles/tile_cache.h"
@@ -212,6 +213,65 @@ TEST_F(TileCache, ArrivalIsDrawnWhileItsEdgeTouchesTheClientArea) {
             << c.where << ": expected the tile " << (c.drawn ? "drawn" : "left undrawn")
             << " (last_used " << tile->last_used << ")";
     }
+    reset_view();
+}
+
+// Each cell shows its own tile (its level and reduction) when that is cached, whatever other
+// pictures of the spot the cache holds; without it, the finest other picture cached (a coarser
+// tile stretched or a finer one shrunk); with nothing, the window colour. Tiles are made by
+// hand in distinct colours; the tileset's folder does not exist, so nothing is requested.
+TEST_F(TileCache, EachZoomDrawsItsOwnLevelOrAStandInNeverAStaleOne) {
+    constexpr uint32_t WINDOW = 0xFFFFFF, RED = 0xDC1E1E, BLUE = 0x1E1EDC, GREEN = 0x1EDC1E,
+                       YELLOW = 0xDCDC1E;
+    struct Placed { TileKey key; uint32_t colour; };
+    struct Case {
+        const char* what;
+        int32_t zoom;
+        std::vector<Placed> cached;
+        uint32_t expected;   // at client (5, 5)
+    };
+    // Tiles of 64 pixels; overview level 1 is present. At 1:2 the view draws level 0 reduced
+    // by 2; at 1:16 level 1 reduced by 8.
+    const Case cases[] = {
+        {"1:1, own tile beside a reduced one", 0, {{{0, 0, 0, 1}, RED}, {{0, 0}, BLUE}}, BLUE},
+        {"1:1, only the 1/2 tile: stretched", 0, {{{0, 0, 0, 1}, RED}}, RED},
+        {"1:2, own 1/2 tile beside the full one", -1, {{{0, 0}, BLUE}, {{0, 0, 0, 1}, RED}}, RED},
+        {"1:2, only the full tile: shrunk", -1, {{{0, 0}, BLUE}}, BLUE},
+        {"1:2, only overview 1: stretched", -1, {{{0, 0, 1, 0}, GREEN}}, GREEN},
+        {"1:2, finer over coarser", -1, {{{0, 0, 1, 0}, GREEN}, {{0, 0}, BLUE}}, BLUE},
+        {"1:2, another cell's tiles only", -1, {{{1, 0, 0, 1}, RED}, {{0, 1}, BLUE}}, WINDOW},
+        {"1:4, own 1/4 tile beside the 1/2 one", -2, {{{0, 0, 0, 1}, RED}, {{0, 0, 0, 2}, YELLOW}},
+         YELLOW},
+        {"1:16, own overview tile beside level 0's", -4,
+         {{{0, 0, 0, 3}, RED}, {{0, 0, 1, 3}, GREEN}}, GREEN},
+    };
+    load(write_tileset("zoom-levels.tvt", TILE, TILE, 64, 48));
+    tileset.cache_limit = 1000;
+    tileset.overview_count = 1;
+    tileset.overview_dirs = {temp_path("no-such-overview")};
+    for (const Case& c : cases) {
+        clear_tile_cache();
+        for (const Placed& placed : c.cached) {
+            const int32_t side = reduced_tile_extent(TILE, placed.key.reduction_log2);
+            CachedTile* tile = create_cached_tile(placed.key, side, side);
+            ASSERT_NE(tile, nullptr) << c.what;
+            for (int32_t i = 0; i < side * side; ++i) {
+                tile->pixels[4 * i + 0] = placed.colour & 0xFF;
+                tile->pixels[4 * i + 1] = (placed.colour >> 8) & 0xFF;
+                tile->pixels[4 * i + 2] = (placed.colour >> 16) & 0xFF;
+            }
+            ASSERT_TRUE(cache_arrived_tile(tile, tile_generation, 1000, NO_CELLS)) << c.what;
+        }
+        zoom_level = c.zoom;
+        scroll_x = scroll_y = 0;
+        OffscreenView view;
+        ASSERT_TRUE(view.ok());
+        paint_view(view.dc(), view.client());
+        EXPECT_EQ(view.pixel(5, 5), c.expected)
+            << c.what << ": expected " << colour_text(c.expected) << ", drawn "
+            << colour_text(view.pixel(5, 5));
+    }
+    reset_zoom();
     reset_view();
 }
 
