@@ -55,7 +55,15 @@ struct HuffLookup {
   // For DC decoding (tables of slots 0..3), same index: when the size category's code and its
   // value bits all fit in the index, difference * 256 + bits consumed; otherwise 0.
   int32_t dc_fast[1 << 10];
+  // For AC terms that are read only to be passed over (blocks whose transform uses the DC term
+  // alone), same index: the whole terms (code and value bits) the index holds, possibly ended
+  // by an end of block: bits consumed (bits 0..3), zig-zag positions advanced (4..10, at most
+  // 64), AC_SKIP_ENDS_BLOCK when an end-of-block code follows them; 0 when not even the first
+  // term fits. Only codes of the table's own (canonical, no symbol listed twice) are chained;
+  // anything else leaves the entry 0 for the term-by-term path.
+  uint16_t ac_skip[1 << 10];
 };
+constexpr int32_t AC_SKIP_ENDS_BLOCK = 0x800;
 constexpr int32_t JPEG_HUFF_FAST_BITS = 10;
 
 // A grid of coefficient blocks of one component (progressive frames and frames whose

@@ -309,6 +309,49 @@ void resolve_prefixes(HuffLookup& t, uint32_t first, uint32_t end, bool ac_slot)
   }
 }
 
+// The pass-over entries of an AC table (HuffLookup::ac_skip), from its fast entries. A window
+// that starts inside the range of a code of at most FAST_BITS bits, whose length fits the bits
+// the window still holds, decodes to that code whatever bits follow, so the terms chained
+// here are exactly those that a term-by-term decode reads.
+void fill_skip_entries(HuffLookup& t, const uint8_t* counts, const uint8_t* symbols) {
+  bool seen[256] = {};
+  int32_t total = 0;
+  for (int32_t len = 1; len <= 16; len++) total += counts[len];
+  for (int32_t k = 0; k < total; k++) {
+    if (seen[symbols[k]]) return;  // a symbol listed twice: no pass-over entries
+    seen[symbols[k]] = true;
+  }
+  // Codes of up to FAST_BITS bits come first in canonical order and fill [0, short_end).
+  uint32_t short_end = 0;
+  uint32_t code = 0;
+  for (int32_t len = 1; len <= FAST_BITS; len++, code <<= 1)
+    for (int32_t i = 0; i < counts[len]; i++, code++)
+      short_end = (code + 1) << (FAST_BITS - len);
+  constexpr uint32_t mask = (1u << FAST_BITS) - 1;
+  for (uint32_t prefix = 0; prefix <= mask; prefix++) {
+    int32_t used = 0, advanced = 0;
+    uint16_t entry = 0;
+    for (;;) {
+      const uint32_t window = (prefix << used) & mask;
+      if (window >= short_end) break;
+      const int32_t length = (t.fast[window] >> 8) & 31;
+      const int32_t symbol = t.fast[window] & 0xFF;
+      const int32_t size = symbol & 15, run = symbol >> 4;
+      if (length + size > FAST_BITS - used) break;
+      if (size == 0 && run != 15) {
+        entry = static_cast<uint16_t>(AC_SKIP_ENDS_BLOCK | advanced << 4 | (used + length));
+        break;
+      }
+      const int32_t step = size == 0 ? 16 : run + 1;
+      if (advanced + step > 64) break;
+      used += length + size;
+      advanced += step;
+      entry = static_cast<uint16_t>(advanced << 4 | used);
+    }
+    t.ac_skip[prefix] = entry;
+  }
+}
+
 }  // namespace
 
 bool fill_huff_lookup(HuffLookup& t, const uint8_t* counts, const uint8_t* symbols,
@@ -346,6 +389,7 @@ bool fill_huff_lookup(HuffLookup& t, const uint8_t* counts, const uint8_t* symbo
     }
   }
   resolve_prefixes(t, next_index, 1u << FAST_BITS, ac_slot);
+  if (ac_slot) fill_skip_entries(t, counts, symbols);
   return true;
 }
 

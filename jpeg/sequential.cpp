@@ -78,6 +78,13 @@ struct FastReader {
     if (entry != 0) skip(entry & 15);
     return entry;
   }
+  // The AC terms (and end of block) that the next bits hold, for passing over them: an entry
+  // of HuffLookup::ac_skip, or 0. pass_over() then consumes its bits.
+  int32_t ac_skip(const HuffLookup& table) {
+    if (count < SYMBOL_FILL_BITS) fill();
+    return table.ac_skip[fast_index()];
+  }
+  void pass_over(int32_t entry) { skip(entry & 15); }
   // A short DC size code with its value bits in one lookup: difference * 256 + bits, or 0.
   int32_t dc_term(const HuffLookup& table) {
     if (count < SYMBOL_FILL_BITS) fill();

@@ -67,7 +67,24 @@ inline __attribute__((always_inline)) void decode_block(JpegDecoderState& d, Rea
   coef[0] = dequantise(advance_predictor(d.mcu_block_dc_pred[j], difference), q[0]);
   int32_t eob_r;
   if constexpr (DC_ONLY) {
-    decode_ac_terms(d, reader, *d.mcu_block_ac_lookup[j], 1, 63, [](int32_t, int32_t) {}, eob_r);
+    // Several terms per lookup where the table's pass-over entry holds them and they stay
+    // within the block, term by term otherwise (which also reports a run past position 63 at
+    // the term that makes it). A chain that reaches position 64 ends the block there, before
+    // any end-of-block code.
+    const HuffLookup& table = *d.mcu_block_ac_lookup[j];
+    for (int32_t k = 1; k <= 63;) {
+      const int32_t entry = reader.ac_skip(table);
+      const int32_t next = k + ((entry >> 4) & 127);
+      const bool ends_block = (entry & AC_SKIP_ENDS_BLOCK) != 0;
+      if (entry != 0 && (next < 64 || (next == 64 && !ends_block))) {
+        reader.pass_over(entry);
+        if (ends_block) break;
+        k = next;
+        continue;
+      }
+      k = decode_ac_terms(d, reader, table, k, k, [](int32_t, int32_t) {}, eob_r);
+      if (eob_r >= 0) break;
+    }
     d.block_coef_limit[b] = 1;
     return;
   }
