@@ -57,4 +57,27 @@ TEST(ScaledQuality, NoFurtherFromTheBoxFilterThanLibjpegTurbo) {
     }
 }
 
+// At 1/8 a grey or 4:4:4 block is its DC term / 8, rounded half up, exactly as libjpeg-turbo
+// has it: the AC terms are only passed over, and must be passed over exactly (high quality
+// fills blocks to position 63, where no end-of-block code follows).
+TEST(ScaledQuality, OneEighthOfGreyAnd444IsLibjpegTurbosExactly) {
+    const std::string missing = oracle::missing_tools();
+    ASSERT_TRUE(missing.empty()) << missing;
+    const Sample exact[] = {
+        {"grey100", 203, 117, "-grayscale -quality 100", ""},
+        {"444q100", 131, 75, "-sample 1x1 -quality 100", ""},
+        {"grey60Restarts", 96, 72, "-grayscale -quality 60 -restart 1B", ""},
+    };
+    for (const Sample& sample : exact) {
+        std::string error_text;
+        const std::vector<uint8_t> jpeg = oracle::make_sample_jpeg(
+            oracle::work_dir("oracle_scaled"), sample.name, sample.width, sample.height,
+            sample.cjpeg_options, sample.scan_script, error_text);
+        ASSERT_FALSE(jpeg.empty()) << error_text;
+        std::string problem;
+        EXPECT_EQ(oracle::samples_differing_from_libjpeg_turbo(jpeg, 8, problem), 0)
+            << sample.name << " at 1/8: samples differing from libjpeg-turbo's " << problem;
+    }
+}
+
 } // namespace

@@ -126,4 +126,16 @@ std::string measure_scaled_quality(const std::vector<uint8_t>& jpeg, int denomin
     return "";
 }
 
+int64_t samples_differing_from_libjpeg_turbo(const std::vector<uint8_t>& jpeg, int denominator,
+                                             std::string& problem) {
+    Picture ours, theirs;
+    if (!decode_ours(jpeg, denominator, ours)) problem = "our scaled decode failed";
+    else if (!decode_libjpeg_turbo(jpeg, denominator, theirs)) problem = "libjpeg-turbo refused the file";
+    else if (ours.samples.size() != theirs.samples.size()) problem = "sizes differ";
+    if (!problem.empty()) return -1;
+    int64_t differing = 0;
+    for (size_t i = 0; i < ours.samples.size(); ++i) differing += ours.samples[i] != theirs.samples[i];
+    return differing;
+}
+
 } // namespace oracle

@@ -31,4 +31,10 @@ struct ScaledQuality {
 std::string measure_scaled_quality(const std::vector<uint8_t>& jpeg, int denominator,
                                    ScaledQuality& quality);
 
+// The samples in which our decode at 1/denominator differs from libjpeg-turbo's; -1 with
+// `problem` set when either decode fails or the sizes differ. At 1/8 grey and 4:4:4 frames
+// must not differ at all: both give each block its DC term / 8, rounded half up.
+int64_t samples_differing_from_libjpeg_turbo(const std::vector<uint8_t>& jpeg, int denominator,
+                                             std::string& problem);
+
 } // namespace oracle
