@@ -60,8 +60,10 @@ struct HuffLookup {
   // by an end of block: bits consumed (bits 0..3), zig-zag positions advanced (4..10, at most
   // 64), AC_SKIP_ENDS_BLOCK when an end-of-block code follows them; 0 when not even the first
   // term fits. Only codes of the table's own (canonical, no symbol listed twice) are chained;
-  // anything else leaves the entry 0 for the term-by-term path.
+  // anything else leaves the entry 0 for the term-by-term path. Made only for the decodes that
+  // read them (prepare_ac_skip): ac_skip_ready says whether they are there.
   uint16_t ac_skip[1 << 10];
+  int32_t ac_skip_ready;
 };
 constexpr int32_t AC_SKIP_ENDS_BLOCK = 0x800;
 constexpr int32_t JPEG_HUFF_FAST_BITS = 10;
@@ -252,6 +254,8 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot);
 // the tree runs out of nodes.
 bool fill_huff_lookup(HuffLookup& t, const uint8_t* counts /* [1..16] used */,
                       const uint8_t* symbols, int32_t slot);
+// Gives the AC table of `slot` its pass-over entries (HuffLookup::ac_skip) if it has none yet.
+void prepare_ac_skip(JpegDecoderState& d, int32_t slot);
 // Resolves the fast lookups of prefixes first..end-1 one by one from the canonical table.
 void resolve_fast_prefixes(HuffLookup& t, uint32_t first, uint32_t end, int32_t slot);
 // True when the 16 code counts fit their lengths (Kraft inequality).

@@ -5,6 +5,8 @@
 // decoding tables are built by code ranges, with a prefix-by-prefix twin there.
 #include "jpeg/decoder_internal.h"
 
+#include <cstddef>
+
 const int32_t extend_threshold[18] = {0,    1,    2,    4,     8,     16,    32,
                                       64,   128,  256,  512,   1024,  2048,  4096,
                                       8192, 16384, 32768, 65536};
@@ -318,7 +320,10 @@ void fill_skip_entries(HuffLookup& t, const uint8_t* counts, const uint8_t* symb
   int32_t total = 0;
   for (int32_t len = 1; len <= 16; len++) total += counts[len];
   for (int32_t k = 0; k < total; k++) {
-    if (seen[symbols[k]]) return;  // a symbol listed twice: no pass-over entries
+    if (seen[symbols[k]]) {  // a symbol listed twice: no pass-over entries
+      std::memset(t.ac_skip, 0, sizeof t.ac_skip);
+      return;
+    }
     seen[symbols[k]] = true;
   }
   // Codes of up to FAST_BITS bits come first in canonical order and fill [0, short_end).
@@ -337,7 +342,7 @@ void fill_skip_entries(HuffLookup& t, const uint8_t* counts, const uint8_t* symb
       const int32_t length = (t.fast[window] >> 8) & 31;
       const int32_t symbol = t.fast[window] & 0xFF;
       const int32_t size = symbol & 15, run = symbol >> 4;
-      if (length + size > FAST_BITS - used) break;
+      if (length == 0 || length + size > FAST_BITS - used) break;
       if (size == 0 && run != 15) {
         entry = static_cast<uint16_t>(AC_SKIP_ENDS_BLOCK | advanced << 4 | (used + length));
         break;
@@ -389,8 +394,18 @@ bool fill_huff_lookup(HuffLookup& t, const uint8_t* counts, const uint8_t* symbo
     }
   }
   resolve_prefixes(t, next_index, 1u << FAST_BITS, ac_slot);
-  if (ac_slot) fill_skip_entries(t, counts, symbols);
   return true;
+}
+
+void prepare_ac_skip(JpegDecoderState& d, int32_t slot) {
+  HuffLookup& t = *d.huff_lookup[slot];
+  if (t.ac_skip_ready) return;
+  // A table whose counts do not fit was left empty: so are its pass-over entries.
+  if (huff_counts_fit(d.huff_bits[slot]))
+    fill_skip_entries(t, d.huff_bits[slot], d.huff_vals[slot]);
+  else
+    std::memset(t.ac_skip, 0, sizeof t.ac_skip);
+  t.ac_skip_ready = 1;
 }
 
 void resolve_fast_prefixes(HuffLookup& t, uint32_t first, uint32_t end, int32_t slot) {
@@ -437,7 +452,9 @@ void build_huff_lookup(JpegDecoderState& d, int32_t slot) {
   }
   HuffLookup& t = *lookup;
   kept_memory(d).built_lookup[slot] = nullptr;
-  if (!cleared) std::memset(&t, 0, sizeof(HuffLookup));
+  // The pass-over entries are left as they are: they count only once made again.
+  if (!cleared) std::memset(&t, 0, offsetof(HuffLookup, ac_skip));
+  t.ac_skip_ready = 0;
   // Tables are checked when their segment is parsed; a table that does not fit stays empty.
   if (huff_counts_fit(d.huff_bits[slot]) &&
       !fill_huff_lookup(t, d.huff_bits[slot], d.huff_vals[slot], slot))

@@ -231,6 +231,11 @@ void bind_huffman_tables(JpegDecoderState& d) {
         ac_slot >= 0 && ac_slot < JPEG_HUFF_SLOTS ? d.huff_lookup[ac_slot] : nullptr;
     d.mcu_block_dc_pred[b] = &d.dc_pred[c];
   }
+  // At 1/8 the sequential row decoder passes over the AC terms of DC-only blocks with the
+  // tables' pass-over entries; they are made for the tables such a scan reads, and only then.
+  if (d.scale_shift == JPEG_MAX_SCALE_SHIFT && !d.progressive && !d.coefficients_buffered)
+    for (int32_t b = 0; b < d.mcu_block_count; b++)
+      if (d.mcu_block_ac_lookup[b] != nullptr) prepare_ac_skip(d, d.comp_ac_table[d.mcu_block_comp[b]]);
 }
 
 void check_quant_tables(JpegDecoderState& d) {
