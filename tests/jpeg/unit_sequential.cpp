@@ -170,49 +170,51 @@ Bytes random_image(TestRandom& random, uint16_t width, uint16_t height,
 // and the end position must still be the window decoder's.
 TEST(FastDecoder, MatchesTheWindowDecoderBlockForBlock) {
   for (const int32_t scale : {1, 8}) {
-  TestRandom random(3);
-  const std::vector<JpegBuilder::FrameComponent> layouts[] = {
-      {{1, 1, 1, 0}}, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}},
-      {{1, 2, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}};
-  for (int round = 0; round < 12; round++) {
-    const auto& components = layouts[round % 3];
-    const int restart = round % 4 == 0 ? 0 : random.range(1, 5);
-    const Bytes image = random_image(random, static_cast<uint16_t>(random.range(1, 70)),
-                                     static_cast<uint16_t>(random.range(1, 40)), components, restart);
-    DecoderOnBytes fast(image, 13), plain(image, 13);
-    for (DecoderOnBytes* t : {&fast, &plain}) {
-      t->decoder->create(*t->stream);
-      if (t == &fast) ASSERT_EQ(t->decoder->set_scale(scale), 0);
-      ASSERT_EQ(t->decoder->start_decoding(), 0) << "round " << round;
-    }
-    window_prime_entropy(plain.state());
-    JpegDecoderState& a = fast.state();
-    JpegDecoderState& b = plain.state();
-    for (int row = 0; row < a.mcu_rows; row++) {
-      decode_mcu_row(a);
-      decode_mcu_row_reference(b);
-      for (int k = 0; k < a.mcu_row_blocks; k++) {
-        const bool dc_only = scale == 8 && a.block_coef_limit[k] == 1;
-        if (dc_only) {
-          ASSERT_EQ(a.block_ptrs[k][0], b.block_ptrs[k][0])
-              << "1/8, round " << round << " row " << row << " block " << k << ": DC term";
-          continue;
+    TestRandom random(3);
+    const std::vector<JpegBuilder::FrameComponent> layouts[] = {
+        {{1, 1, 1, 0}}, {{1, 2, 2, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}},
+        {{1, 2, 1, 0}, {2, 1, 1, 0}, {3, 1, 1, 0}}};
+    for (int round = 0; round < 12; round++) {
+      const auto& components = layouts[round % 3];
+      const int restart = round % 4 == 0 ? 0 : random.range(1, 5);
+      const Bytes image = random_image(random, static_cast<uint16_t>(random.range(1, 70)),
+                                       static_cast<uint16_t>(random.range(1, 40)), components, restart);
+      DecoderOnBytes fast(image, 13), plain(image, 13);
+      for (DecoderOnBytes* t : {&fast, &plain}) {
+        t->decoder->create(*t->stream);
+        if (t == &fast) {
+          ASSERT_EQ(t->decoder->set_scale(scale), 0);
         }
-        ASSERT_EQ(a.block_coef_limit[k], b.block_coef_limit[k]) << "1/" << scale << ", round " << round << " row " << row << " block " << k;
-        for (int i = 0; i < 64; i++)
-          ASSERT_EQ(a.block_ptrs[k][i], b.block_ptrs[k][i])
-              << "round " << round << " row " << row << " block " << k << " coefficient " << i;
+        ASSERT_EQ(t->decoder->start_decoding(), 0) << "round " << round;
+      }
+      window_prime_entropy(plain.state());
+      JpegDecoderState& a = fast.state();
+      JpegDecoderState& b = plain.state();
+      for (int row = 0; row < a.mcu_rows; row++) {
+        decode_mcu_row(a);
+        decode_mcu_row_reference(b);
+        for (int k = 0; k < a.mcu_row_blocks; k++) {
+          const bool dc_only = scale == 8 && a.block_coef_limit[k] == 1;
+          if (dc_only) {
+            ASSERT_EQ(a.block_ptrs[k][0], b.block_ptrs[k][0])
+                << "1/8, round " << round << " row " << row << " block " << k << ": DC term";
+            continue;
+          }
+          ASSERT_EQ(a.block_coef_limit[k], b.block_coef_limit[k]) << "1/" << scale << ", round " << round << " row " << row << " block " << k;
+          for (int i = 0; i < 64; i++)
+            ASSERT_EQ(a.block_ptrs[k][i], b.block_ptrs[k][i])
+                << "round " << round << " row " << row << " block " << k << " coefficient " << i;
+        }
+      }
+      finish_entropy_segment(a);
+      EXPECT_EQ(fast.stream->position - static_cast<size_t>(a.input_count),
+                plain.stream->position - static_cast<size_t>(b.input_count))
+          << "both decoders end at the same input byte, round " << round;
+      EXPECT_EQ(a.restarts_left, b.restarts_left);
+      if (restart == 0) {
+        EXPECT_LT(a.restarts_left, 0) << "without restarts the counter runs below 0";
       }
     }
-    finish_entropy_segment(a);
-    EXPECT_EQ(fast.stream->position - static_cast<size_t>(a.input_count),
-              plain.stream->position - static_cast<size_t>(b.input_count))
-        << "both decoders end at the same input byte, round " << round;
-    EXPECT_EQ(a.restarts_left, b.restarts_left);
-    if (restart == 0) {
-      EXPECT_LT(a.restarts_left, 0) << "without restarts the counter runs below 0";
-    }
-  }
   }
 }
 
