@@ -115,6 +115,15 @@ ColourRowJob last_mcu(const ColourRowJob& job, int32_t mcu_bytes, int32_t pixel_
 
 }  // namespace
 
+void convert_planar_row_avx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t count,
+                             uint8_t* out) {
+  const int32_t groups_end = (count + 7) & ~7;  // the SSE2 converter's extent
+  int32_t x = 0;
+  for (; x + 16 <= groups_end; x += 16)
+    put_pixels8_pair(out + 4 * x, load_pair_as_words(y + x, 8), chroma_offsets(cb + x, cr + x, 8));
+  if (x < count) convert_planar_row_sse2(y + x, cb + x, cr + x, count - x, out + 4 * x);
+}
+
 void convert_h1v1_avx2(const ColourRowJob& job) {
   int32_t i = 0;
   for (; i + 2 <= job.mcus; i += 2) {

@@ -32,25 +32,27 @@ constexpr JpegKernels SCALAR_KERNELS =
 #if defined(__SSE2__)
 constexpr JpegKernels with_vector_kernels(JpegKernels k, ColourRowConverter h1v1,
                                           ColourRowConverter h2v1, ColourRowConverter h1v2,
-                                          ColourRowConverter h2v2) {
+                                          ColourRowConverter h2v2, PlanarConverter planar) {
   k.convert[LAYOUT_H1V1] = h1v1;
   k.convert[LAYOUT_H2V1] = h2v1;
   k.convert[LAYOUT_H1V2] = h1v2;
   k.convert[LAYOUT_H2V2] = h2v2;
   k.dequantise = dequantise_block_sse2;
-  k.convert_planar = convert_planar_row_sse2;
+  k.convert_planar = planar;
   return k;
 }
 
 constexpr JpegKernels SSE2_KERNELS = with_vector_kernels(
     make_kernels(SimdLevel::SSE2, idct_blocks_sse2, idct_4x4_blocks_sse2, idct_2x2_blocks_sse2),
-    convert_h1v1_sse2, convert_h2v1_sse2, convert_h1v2_sse2, convert_h2v2_sse2);
+    convert_h1v1_sse2, convert_h2v1_sse2, convert_h1v2_sse2, convert_h2v2_sse2,
+    convert_planar_row_sse2);
 #endif
 
 #if defined(__SSE2__) && defined(TERRAVA_AVX2_KERNELS)
 constexpr JpegKernels AVX2_KERNELS = with_vector_kernels(
     make_kernels(SimdLevel::AVX2, idct_blocks_avx2, idct_4x4_blocks_avx2, idct_2x2_blocks_avx2),
-    convert_h1v1_avx2, convert_h2v1_avx2, convert_h1v2_avx2, convert_h2v2_avx2);
+    convert_h1v1_avx2, convert_h2v1_avx2, convert_h1v2_avx2, convert_h2v2_avx2,
+    convert_planar_row_avx2);
 #endif
 
 }  // namespace

@@ -69,6 +69,10 @@ void convert_h2v2_avx2(const ColourRowJob& job);
 // convert_planar_row_scalar (decoder_internal.h).
 void convert_planar_row_sse2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t count,
                              uint8_t* out);
+// The same, 16 pixels at a time (the last group of 8 through the SSE2 converter): reads and
+// writes what the SSE2 one does.
+void convert_planar_row_avx2(const uint8_t* y, const uint8_t* cb, const uint8_t* cr, int32_t count,
+                             uint8_t* out);
 
 // Dequantises one stored block: out[n] = low 16 bits of coefficients[n] * quant[n] for all
 // 64 positions, and returns the 64-bit mask of nonzero results (bit n for position n).

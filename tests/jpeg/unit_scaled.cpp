@@ -122,16 +122,21 @@ TEST(ScaledColour, PlanarVectorConverterMatchesTheScalarTwin) {
   std::unique_ptr<JpegDecoder> decoder(new JpegDecoder);
   build_colour_tables(*decoder);
   TestRandom random(12);
-  for (const int count : {1, 7, 8, 9, 64, 333}) {
+  for (const int count : {1, 7, 8, 9, 15, 16, 17, 24, 64, 333}) {
     std::vector<uint8_t> y(count + 8), cb(count + 8), cr(count + 8);
     for (int x = 0; x < count; x++)
       y[x] = static_cast<uint8_t>(random.next()), cb[x] = static_cast<uint8_t>(random.next()),
       cr[x] = static_cast<uint8_t>(random.next());
-    std::vector<uint8_t> want(4 * (count + 8)), got(want.size());
+    std::vector<uint8_t> want(4 * (count + 8));
     convert_planar_row_scalar(*decoder, y.data(), cb.data(), cr.data(), count, want.data());
-    convert_planar_row_sse2(y.data(), cb.data(), cr.data(), count, got.data());
-    for (int i = 0; i < 4 * count; i++)
-      ASSERT_EQ(got[i], want[i]) << count << " pixels: pixel " << i / 4 << " byte " << i % 4;
+    for (const SimdLevel level : {SimdLevel::SSE2, SimdLevel::AVX2}) {
+      if (simd_level_available() < level || kernels_for(level).level != static_cast<int32_t>(level)) continue;
+      std::vector<uint8_t> got(want.size());
+      kernels_for(level).convert_planar(y.data(), cb.data(), cr.data(), count, got.data());
+      for (int i = 0; i < 4 * count; i++)
+        ASSERT_EQ(got[i], want[i]) << simd_level_name(level) << ", " << count << " pixels: pixel "
+                                   << i / 4 << " byte " << i % 4;
+    }
   }
 #else
   GTEST_SKIP() << "no vector kernels in this build";
