@@ -392,8 +392,9 @@ inline int32_t decode_huff_symbol_from(BitSource& s, const HuffLookup& table) {
 // Moves zig-zag position k past a run of r zero coefficients; a run that would carry it beyond
 // position 63 is corrupt data. The one bound check of every AC run.
 inline int32_t skip_zero_run(JpegDecoderState& d, int32_t k, int32_t r) {
-  if (r > 63 - k) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-  return k + r;
+  const int32_t next = k + r;  // k <= 63 and r <= 15: no overflow
+  if (next > 63) raise_error(d, ERR_BAD_HUFFMAN_DATA);
+  return next;
 }
 
 // The run/size loop of AC coefficients, shared by sequential blocks and progressive first
