@@ -286,82 +286,150 @@ std::vector<TileKey> zoomed_visible_tiles() {
     return tiles;
 }
 
-// What one zoom step gave: its times, the decode sum of the tiles it had to decode, and the
-// memory once its view was complete.
-struct ZoomStepFigures {
-    double command = 0.0;       // the command's own share of the first repaint
-    double first_paint = 0.0;
-    double last_tile = -1.0;   // negative: the view never completed
-    double sum_ms = 0.0;
+// What every zoom step is measured against: the loaders that decode side by side
+// (min(loaders, processors)), and the process's commit charge before any tileset was opened
+// (under Wine it includes Wine's own, and under qemu-user qemu's).
+struct ZoomBaseline {
+    int32_t sharing;
+    double start_mb;
 };
+
+// What one zoom step gave: its times, the tiles of its view, the decode sum of those it had to
+// decode, and the memory once its view was complete.
+struct ZoomStepFigures {
+    int32_t zoom_before = 0;
+    TileSource source = {};
+    size_t tiles = 0;
+    size_t missing = 0;            // tiles of the view not cached at the command
+    uint32_t decoded = 0;          // decodes the loaders made until the view was complete
+    double command = 0.0;          // the command's own share of the first repaint
+    double first_paint = 0.0;
+    double last_tile = -1.0;       // negative: the view never completed
+    double cached_repaint = 0.0;   // the complete view painted again from the cache
+    double sum_ms = 0.0;
+    ProcessMemory memory = {};
+    double cache_mb = 0.0;         // the cache's pixels
+    double budget_mb = 0.0;        // the cache's budget in force
+    int32_t zoom_after = 0;
+    bool moved() const { return zoom_before != zoom_after; }
+};
+
+void print_zoom_step(const char* name, const ZoomStepFigures& step, const ZoomBaseline& baseline) {
+    char ratio[64] = "-";
+    if (step.sum_ms > 0.0 && step.last_tile >= 0.0)
+        std::snprintf(ratio, sizeof ratio, "%.2f / %.2f", step.last_tile / step.sum_ms,
+                      step.last_tile / (step.sum_ms / baseline.sharing));
+    const double used_mb = std::max(step.memory.private_mb, step.memory.pagefile_mb);
+    const double limit_mb = step.budget_mb + 64.0;
+    char private_mb[16] = "-";   // Wine leaves PrivateUsage 0
+    if (step.memory.private_mb > 0.0)
+        std::snprintf(private_mb, sizeof private_mb, "%.1f", step.memory.private_mb);
+    std::printf("%-9s %5s->%-5s L%d/%d %5zu %5zu %5u %6.1f %7.1f%s %8.1f %6.1f %8.1f %13s %7s "
+                "%7.1f %6.1f %6.1f %6.1f %-4s %s\n",
+                name, zoom_name(step.zoom_before).c_str(), zoom_name(step.zoom_after).c_str(),
+                step.source.level, 1 << step.source.reduction_log2, step.tiles, step.missing,
+                step.decoded, step.command, step.first_paint, step.first_paint <= 16.0 ? " " : "!",
+                step.last_tile, step.cached_repaint, step.sum_ms, ratio, private_mb,
+                step.memory.pagefile_mb, used_mb - baseline.start_mb, step.cache_mb, limit_mb,
+                used_mb <= limit_mb ? "ok" : "OVER",
+                used_mb - baseline.start_mb <= limit_mb ? "ok" : "OVER");
+    if (step.last_tile < 0.0)
+        std::printf("  the view never completed after %lu ms\n",
+                    static_cast<unsigned long>(ARRIVAL_TIME_OUT_MS));
+    std::fflush(stdout);
+}
+
+// Pumps until every tile of `tiles` is cached (and so drawn); the time since `start`, or -1
+// when they never all came.
+double wait_for_tiles(const std::vector<TileKey>& tiles, double start) {
+    const DWORD deadline = GetTickCount() + ARRIVAL_TIME_OUT_MS;
+    for (;;) {
+        if (cached_count(tiles) == static_cast<int>(tiles.size())) return now_ms() - start;
+        if (static_cast<int32_t>(deadline - GetTickCount()) <= 0) return -1.0;
+        pump_messages();
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    }
+}
 
 // One zoom step from a settled view: the time of the first repaint after the command (the
 // whole picture, placeholders and stand-ins included), the time from the command until the
 // last visible tile of the zoom's level has been drawn, the decode sum of the tiles the step
 // had to decode (those not cached at the command) on this thread, and the process's memory
 // next to the cache budget in force plus 64 MB.
-ZoomStepFigures zoom_step(const char* name, void (*command)(HWND), int32_t sharing) {
+ZoomStepFigures zoom_step(const char* name, void (*command)(HWND), const ZoomBaseline& baseline) {
     settle();
     const uint32_t decoded_before = tiles_decoded.load();
-    const int32_t zoom_before = zoom_level;
-    ZoomStepFigures figures;
+    ZoomStepFigures step;
+    step.zoom_before = zoom_level;
     const double start = now_ms();
     command(main_window);
-    figures.command = now_ms() - start;
+    step.command = now_ms() - start;
     UpdateWindow(main_window);
     GdiFlush();
-    figures.first_paint = now_ms() - start;
+    step.first_paint = now_ms() - start;
     // The paint only posts requests: the cache is still as the command left it.
     const std::vector<TileKey> tiles = zoomed_visible_tiles();
     std::vector<TileKey> missing;
     for (const TileKey& key : tiles)
         if (find_cached_tile(key) == nullptr) missing.push_back(key);
-    const DWORD deadline = GetTickCount() + ARRIVAL_TIME_OUT_MS;
-    for (;;) {
-        if (cached_count(tiles) == static_cast<int>(tiles.size())) {
-            figures.last_tile = now_ms() - start;
-            break;
-        }
-        if (static_cast<int32_t>(deadline - GetTickCount()) <= 0) break;
-        pump_messages();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    }
-    const uint32_t decoded = tiles_decoded.load() - decoded_before;
-    const ProcessMemory memory = process_memory();
+    step.last_tile = wait_for_tiles(tiles, start);
+    step.decoded = tiles_decoded.load() - decoded_before;
+    // The same view painted again with every tile cached: the paint without requests.
+    const double repaint_start = now_ms();
+    repaint_now();
+    GdiFlush();
+    step.cached_repaint = now_ms() - repaint_start;
+    step.memory = process_memory();
     RECT client;
     GetClientRect(main_window, &client);
-    const double budget_mb =
+    step.budget_mb =
         static_cast<double>(cache_budget_bytes(current_zoom_inputs(client), zoom_level)) /
         MEGABYTE;
-    const double cache_mb = static_cast<double>(tile_cache_bytes) / MEGABYTE;
-    figures.sum_ms = missing.empty() ? 0.0 : decode_sum(missing, true);
-    const TileSource source = current_tile_source();
-    char ratio[64] = "-";
-    if (figures.sum_ms > 0.0 && figures.last_tile >= 0.0)
-        std::snprintf(ratio, sizeof ratio, "%.2f / %.2f", figures.last_tile / figures.sum_ms,
-                      figures.last_tile / (figures.sum_ms / sharing));
-    const bool within = std::max(memory.private_mb, memory.pagefile_mb) <= budget_mb + 64.0;
-    char private_mb[16] = "-";   // Wine leaves PrivateUsage 0
-    if (memory.private_mb > 0.0) std::snprintf(private_mb, sizeof private_mb, "%.1f", memory.private_mb);
-    std::printf("%-9s %5s->%-5s L%d/%d %5zu %5zu %5u %6.1f %7.1f%s %8.1f %8.1f %13s %7s %7.1f "
-                "%6.1f %6.1f %s\n",
-                name, zoom_name(zoom_before).c_str(), zoom_name(zoom_level).c_str(), source.level,
-                1 << source.reduction_log2, tiles.size(), missing.size(), decoded,
-                figures.command, figures.first_paint, figures.first_paint <= 16.0 ? " " : "!",
-                figures.last_tile, figures.sum_ms, ratio, private_mb, memory.pagefile_mb,
-                cache_mb, budget_mb + 64.0, within ? "ok" : "OVER");
-    if (figures.last_tile < 0.0)
-        std::printf("  the view never completed: %d of %zu tiles cached after %lu ms\n",
-                    cached_count(tiles), tiles.size(),
-                    static_cast<unsigned long>(ARRIVAL_TIME_OUT_MS));
-    std::fflush(stdout);
-    return figures;
+    step.cache_mb = static_cast<double>(tile_cache_bytes) / MEGABYTE;
+    step.sum_ms = missing.empty() ? 0.0 : decode_sum(missing, true);
+    step.zoom_after = zoom_level;
+    step.source = current_tile_source();
+    step.tiles = tiles.size();
+    step.missing = missing.size();
+    print_zoom_step(name, step, baseline);
+    return step;
+}
+
+// Where a zoom step's time goes besides the arithmetic and the blits: the median time of the
+// status panes' update and of both scroll bars set anew (as a step sets them), at the zoom in
+// force, and the check for a tile's file that a paint makes before it requests the tile (on
+// the first 2048 tiles of level 0, as a 1:8 view asks for about 2100).
+void command_parts() {
+    const double checks_start = now_ms();
+    int32_t checked = 0;
+    for (int32_t row = 0; row < tileset.tile_rows && checked < 2048; ++row)
+        for (int32_t column = 0; column < tileset.tile_columns && checked < 2048; ++column) {
+            char path[TILE_DIR_BLOCK + 32];
+            if (!format_tile_path(path, sizeof path, tileset.tile_dir, row, column)) continue;
+            GetFileAttributesA(path);
+            ++checked;
+        }
+    const double per_check_us = checked > 0 ? 1000.0 * (now_ms() - checks_start) / checked : 0.0;
+    std::vector<double> panes, bars;
+    for (int i = 0; i < 9; ++i) {
+        double start = now_ms();
+        update_status_panes();
+        panes.push_back(now_ms() - start);
+        forget_shown_scroll_bars();
+        start = now_ms();
+        update_scroll_bars();
+        bars.push_back(now_ms() - start);
+        pump_messages();
+    }
+    std::printf("at %s a command's parts: status panes %.2f ms, both scroll bars %.2f ms "
+                "(medians of 9); a tile file's check %.1f us (mean of %d)\n",
+                zoom_name(zoom_level).c_str(), median(panes), median(bars), per_check_us, checked);
 }
 
 // One round of zoom steps on a freshly opened tileset, the view at the map's centre at 1:1:
 // the whole map straight from 1:1, back to 1:1, out one step at a time to the farthest zoom,
 // back in one step at a time to the closest, and 1:1.
-void zoom_round(const std::string& tileset_file, int32_t sharing) {
+void zoom_round(const std::string& tileset_file, const ZoomBaseline& baseline) {
     RECT client;
     GetClientRect(main_window, &client);
     command_zoom_one_to_one(main_window);
@@ -380,20 +448,26 @@ void zoom_round(const std::string& tileset_file, int32_t sharing) {
                     MEGABYTE,
                 zoom_name(range.farthest).c_str(), zoom_name(range.closest).c_str(),
                 client.right, client.bottom, process_memory().pagefile_mb);
-    std::printf("%-9s %12s %-5s %5s %5s %5s %6s %8s %8s %8s %13s %7s %7s %6s %6s\n", "step",
-                "zoom", "src", "tiles", "miss", "decod", "cmd ms", "1st ms", "last ms", "sum ms",
-                "ratio/goal", "priv MB", "page MB", "cache", "limit");
-    const ZoomStepFigures whole = zoom_step("whole map", command_zoom_whole_map, sharing);
-    zoom_step("1:1", command_zoom_one_to_one, sharing);
-    while (zoom_level > range.farthest) zoom_step("out", command_zoom_out, sharing);
-    while (zoom_level < range.closest) zoom_step("in", command_zoom_in, sharing);
-    zoom_step("1:1", command_zoom_one_to_one, sharing);
+    std::printf("%-9s %12s %-5s %5s %5s %5s %6s %8s %8s %6s %8s %13s %7s %7s %6s %6s %6s "
+                "%s\n",
+                "step", "zoom", "src", "tiles", "miss", "decod", "cmd ms", "1st ms", "last ms",
+                "again", "sum ms",
+                "ratio/goal", "priv MB", "page MB", "grown", "cache", "limit", "page/grown");
+    const ZoomStepFigures whole = zoom_step("whole map", command_zoom_whole_map, baseline);
+    zoom_step("1:1", command_zoom_one_to_one, baseline);
+    // A step that does not change the zoom ends the walk (the range moves with the scroll bars).
+    while (zoom_level > range.farthest && zoom_step("out", command_zoom_out, baseline).moved()) {
+    }
+    while (zoom_level < range.closest && zoom_step("in", command_zoom_in, baseline).moved()) {
+    }
+    zoom_step("1:1", command_zoom_one_to_one, baseline);
+    command_parts();
     std::printf("whole map from 1:1: %.1f ms (goal <= 500 ms: %s)\n", whole.last_tile,
                 whole.last_tile >= 0.0 && whole.last_tile <= 500.0 ? "met" : "missed");
     std::fflush(stdout);
 }
 
-void zoom_steps(const std::string& tileset_file, int rounds, int32_t sharing) {
+void zoom_steps(const std::string& tileset_file, int rounds, const ZoomBaseline& baseline) {
     if (GetFileAttributesA(tileset_file.c_str()) == INVALID_FILE_ATTRIBUTES) {
         std::printf("zoom steps skipped: no %s (cmake --build --preset win64 --target "
                     "tile_view_zoom_inputs)\n", tileset_file.c_str());
@@ -406,15 +480,18 @@ void zoom_steps(const std::string& tileset_file, int rounds, int32_t sharing) {
         std::printf("zoom steps skipped: the screen is too small (Xvfb -screen 0 2560x1440x24)\n");
         return;
     }
-    std::printf("zoom steps at %dx%d around the window's centre; per step the zoom before and "
-                "after, the source level and reduction, the tiles in view, those missing at "
-                "the command, the tiles decoded, the command's own time, the first repaint (goal <= 16 ms, ! past it), "
-                "the last visible tile drawn, the decode sum of the missing tiles on one "
-                "thread, last tile / decode sum and / (decode sum / %d) (goal <= 1.2), the "
-                "process's private and page-file bytes, the cache's bytes and the limit (cache "
-                "budget in force + 64 MB)\n",
-                VIEW_WIDTH, VIEW_HEIGHT, sharing);
-    for (int round = 0; round < rounds; ++round) zoom_round(tileset_file, sharing);
+    std::printf(
+        "zoom steps at %dx%d around the window's centre. Per step: the zoom before and after, "
+        "the source level / reduction, the tiles in view, those missing at the command, the "
+        "tiles decoded, the command's own time, the first repaint (goal <= 16 ms, ! past it), "
+        "the last visible tile drawn, a repaint of the complete view from the cache, the "
+        "decode sum of the missing tiles on one thread, last tile / decode sum and / (decode "
+        "sum / %d) (goal <= 1.2), the process's private and commit (page-file) bytes, the "
+        "commit's growth since the start, the cache's bytes, the limit (cache budget in force "
+        "+ 64 MB) and whether the commit and its growth are within it (MB)\n",
+        VIEW_WIDTH, VIEW_HEIGHT, baseline.sharing);
+    std::printf("process %.1f MB committed before any tileset was opened\n", baseline.start_mb);
+    for (int round = 0; round < rounds; ++round) zoom_round(tileset_file, baseline);
 }
 
 // The system's load average (Wine maps the Unix root to Z:), or "unknown".
@@ -608,6 +685,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     pump_messages();
+    const double start_mb = process_memory().pagefile_mb;
 
     const int32_t processors = logical_processor_count();
     const int32_t loaders = tile_loader_count();
@@ -617,7 +695,7 @@ int main(int argc, char** argv) {
                 loaders, std::getenv("TERRAVA_LOADERS") ? std::getenv("TERRAVA_LOADERS") : "unset",
                 processors, load_average().c_str());
     if (!zoom_only && !view_fill_figures(tile_dir, runs, repaints, sharing)) return 1;
-    zoom_steps(zoom_tileset, zoom_rounds, sharing);
+    zoom_steps(zoom_tileset, zoom_rounds, ZoomBaseline{sharing, start_mb});
     stop_tile_loader();
     return 0;
 }
