@@ -275,6 +275,44 @@ TEST_F(TileCache, EachZoomDrawsItsOwnLevelOrAStandInNeverAStaleOne) {
     reset_view();
 }
 
+// Zoomed out past the decoder's reach, the view requests the overview level's tiles from its
+// folder and the loader decodes them reduced: at 1:16 with one overview level, level 1 at 1/8.
+TEST_F(TileCache, FarOutTheOverviewLevelsTilesArriveReduced) {
+    const std::string overview = temp_path("overview-1");
+    CreateDirectoryA(overview.c_str(), nullptr);
+    CreateDirectoryA((overview + "\\000").c_str(), nullptr);
+    for (const char* column : {"000", "001"})
+        ASSERT_TRUE(CopyFileA(tile_data("mosaic/000/000.jpg").c_str(),
+                              (overview + "\\000\\" + column + ".jpg").c_str(), FALSE));
+    load(write_tileset("overview.tvt", TILE, TILE, 64, 48,
+                       "OverviewCount=1\r\nOverview1Dir=" + overview + "\r\n"));
+    ASSERT_EQ(tileset.overview_count, 1) << "the overview level was not taken";
+    tileset.cache_limit = 1000;
+    zoom_level = -4;
+    scroll_x = scroll_y = 0;
+    const TileKey wanted[] = {{0, 0, 1, 3}, {1, 0, 1, 3}};
+    InvalidateRect(main_window, nullptr, FALSE);
+    UpdateWindow(main_window);
+    ASSERT_TRUE(wait_until([&] {
+        return find_cached_tile(wanted[0]) != nullptr && find_cached_tile(wanted[1]) != nullptr;
+    })) << "the level-1 tiles at 1/8 never arrived; cache holds " << tile_cache_count;
+    CachedTile* full = decode_tile_file(tile_data("mosaic/000/000.jpg"), TILE, TILE);
+    ASSERT_NE(full, nullptr);
+    for (const TileKey& key : wanted) {
+        const CachedTile* tile = find_cached_tile(key);
+        EXPECT_EQ(tile->width, TILE / 8);
+        EXPECT_EQ(tile->height, TILE / 8);
+        EXPECT_TRUE(colours_near(tile_pixel(tile, tile->width, 3, 3), tile_pixel(full, TILE, 30, 30), 2))
+            << "column " << key.column << ": expected about "
+            << colour_text(tile_pixel(full, TILE, 30, 30)) << ", the 1/8 tile has "
+            << colour_text(tile_pixel(tile, tile->width, 3, 3));
+    }
+    free_cached_tile(full);
+    EXPECT_EQ(find_cached_tile(0, 0), nullptr) << "a level-0 tile was loaded at 1:16";
+    reset_zoom();
+    reset_view();
+}
+
 TEST_F(TileCache, SpareBuffersAreOnlyOfTheTileSizeInForce) {
     constexpr int32_t OTHER = 48;
     load(write_tileset("cache-other.tvt", OTHER, OTHER, 4, 3));
