@@ -98,6 +98,40 @@ bool draw_zoomed_cell(HDC dc, int32_t column, int32_t row, const TileSource& sou
     return true;
 }
 
+// The tile into `cell` as stretch_tile draws it, but only the part inside `bounds`: a coarse
+// tile magnified many times (a whole-map tile standing in at 1:1) would otherwise be
+// stretched to thousands of pixels, nearly all of them clipped away. When each tile pixel
+// covers a whole square of screen pixels, the part is cut on tile pixels, so it looks the same.
+void stretch_tile_within(HDC dc, const CachedTile* tile, const RECT& cell, const RECT& bounds) {
+    const int64_t width = int64_t{cell.right} - cell.left, height = int64_t{cell.bottom} - cell.top;
+    const int64_t scale = tile->width > 0 ? width / tile->width : 0;
+    if (scale <= 1 || width != scale * tile->width || height != scale * tile->height) {
+        stretch_tile(dc, tile, cell);
+        return;
+    }
+    // Tile pixels [first, last) along each axis that reach into the bounds.
+    const auto first = [&](int32_t edge, int32_t origin) {
+        return static_cast<int32_t>(std::max<int64_t>(0, (int64_t{edge} - origin) / scale));
+    };
+    const auto last = [&](int32_t edge, int32_t origin, int32_t size) {
+        return static_cast<int32_t>(
+            std::min<int64_t>(size, (int64_t{edge} - origin + scale - 1) / scale));
+    };
+    const int32_t x0 = first(bounds.left, cell.left), x1 = last(bounds.right, cell.left, tile->width);
+    const int32_t y0 = first(bounds.top, cell.top), y1 = last(bounds.bottom, cell.top, tile->height);
+    if (x1 <= x0 || y1 <= y0) return;
+    // The rows are handed over as a picture of their own, so the source rectangle starts at its
+    // first row: where a source rectangle's rows are counted from differs between systems.
+    BITMAPINFOHEADER header = tileset.tile_dib_header;
+    header.biWidth = tile->width;
+    header.biHeight = -(y1 - y0);
+    StretchDIBits(dc, static_cast<int>(cell.left + x0 * scale),
+                  static_cast<int>(cell.top + y0 * scale), static_cast<int>((x1 - x0) * scale),
+                  static_cast<int>((y1 - y0) * scale), x0, 0, x1 - x0, y1 - y0,
+                  tile->pixels + static_cast<size_t>(y0) * tile->width * 4,
+                  reinterpret_cast<const BITMAPINFO*>(&header), DIB_RGB_COLORS, SRCCOPY);
+}
+
 // How many map pixels one pixel of a cached tile stands for, as a power of two: stand-ins
 // are drawn coarsest first, so the finest picture of a spot ends on top.
 int32_t coarseness(const CachedTile* tile) { return tile->level + tile->reduction_log2; }
@@ -338,7 +372,11 @@ void draw_stand_ins(HDC dc, const RECT& client, const CellRange& cells, EmptyCel
         const int saved = SaveDC(dc);
         ExtSelectClipRgn(dc, missing_region, RGN_AND);
         SetStretchBltMode(dc, COLORONCOLOR);
-        for (const auto& stand_in : stand_ins) stretch_tile(dc, stand_in.first, stand_in.second);
+        RECT bounds;
+        GetRgnBox(missing_region, &bounds);
+        IntersectRect(&bounds, &bounds, &client);
+        for (const auto& stand_in : stand_ins)
+            stretch_tile_within(dc, stand_in.first, stand_in.second, bounds);
         RestoreDC(dc, saved);
     }
     DeleteObject(missing_region);
