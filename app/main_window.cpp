@@ -330,6 +330,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
     case WM_MOUSEWHEEL: on_mouse_wheel(window, wparam, lparam); return 0;
     case WM_TILE_LOADED:
         return on_tile_loaded(reinterpret_cast<CachedTile*>(lparam), static_cast<uint32_t>(wparam));
+    case WM_QUEUE_ZOOMED_TILES: return on_queue_zoomed_tiles(window);
     default: return DefWindowProcA(window, message, wparam, lparam);
     }
 }

@@ -405,7 +405,8 @@ void paint_view(HDC dc, const RECT& client) {
         draw_cached_cells(dc, plan);
     } else {
         draw_cells(dc, plan);
-        draw_stand_ins(dc, client, plan.cells);   // after a step in from a zoomed-out view
+        // After a step in from a zoomed-out view.
+        draw_stand_ins(dc, client, plan.cells, EmptyCells::FILLED);
     }
     draw_label_overlay(dc, client);
 }

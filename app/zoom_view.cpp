@@ -18,6 +18,9 @@ int32_t zoom_level = ZOOM_ONE_TO_ONE;
 
 namespace {
 
+// A WM_QUEUE_ZOOMED_TILES is on its way: a zoomed paint found cells without their tile.
+bool zoomed_queue_posted = false;
+
 // Wheel movement not yet turned into a step (a fine-grained wheel sends parts of a notch).
 int32_t wheel_remainder = 0;
 // The caption has told that the view goes no further out, for this tileset; and it shows
@@ -79,19 +82,54 @@ void stretch_tile(HDC dc, const CachedTile* tile, const RECT& cell) {
                   reinterpret_cast<const BITMAPINFO*>(&header), DIB_RGB_COLORS, SRCCOPY);
 }
 
-void draw_zoomed_cell(HDC dc, int32_t column, int32_t row, const TileSource& source) {
+// Draws the cell's own tile; false when the cell is in the grid and its tile is not cached
+// (draw_stand_ins then fills it and draws what other levels have of it).
+bool draw_zoomed_cell(HDC dc, int32_t column, int32_t row, const TileSource& source) {
     const RECT cell = cell_rect(column, row, source);
-    if (cell.right <= cell.left || cell.bottom <= cell.top) return;
+    if (cell.right <= cell.left || cell.bottom <= cell.top) return true;
     if (cell_in_grid(column, row, source)) {
         CachedTile* tile = find_cached_tile(source_key(column, row, source));
-        if (tile != nullptr) {
-            stretch_tile(dc, tile, cell);
-            tile->last_used = GetTickCount();
-            return;
-        }
-        request_visible_tile(source_key(column, row, source));
+        if (tile == nullptr) return false;
+        stretch_tile(dc, tile, cell);
+        tile->last_used = GetTickCount();
+        return true;
     }
     FillRect(dc, &cell, GetSysColorBrush(COLOR_WINDOW));
+    return true;
+}
+
+// The tile into `cell` as stretch_tile draws it, but only the part inside `bounds`: a coarse
+// tile magnified many times (a whole-map tile standing in at 1:1) would otherwise be
+// stretched to thousands of pixels, nearly all of them clipped away. When each tile pixel
+// covers a whole square of screen pixels, the part is cut on tile pixels, so it looks the same.
+void stretch_tile_within(HDC dc, const CachedTile* tile, const RECT& cell, const RECT& bounds) {
+    const int64_t width = int64_t{cell.right} - cell.left, height = int64_t{cell.bottom} - cell.top;
+    const int64_t scale = tile->width > 0 ? width / tile->width : 0;
+    if (scale <= 1 || width != scale * tile->width || height != scale * tile->height) {
+        stretch_tile(dc, tile, cell);
+        return;
+    }
+    // Tile pixels [first, last) along each axis that reach into the bounds.
+    const auto first = [&](int32_t edge, int32_t origin) {
+        return static_cast<int32_t>(std::max<int64_t>(0, (int64_t{edge} - origin) / scale));
+    };
+    const auto last = [&](int32_t edge, int32_t origin, int32_t size) {
+        return static_cast<int32_t>(
+            std::min<int64_t>(size, (int64_t{edge} - origin + scale - 1) / scale));
+    };
+    const int32_t x0 = first(bounds.left, cell.left), x1 = last(bounds.right, cell.left, tile->width);
+    const int32_t y0 = first(bounds.top, cell.top), y1 = last(bounds.bottom, cell.top, tile->height);
+    if (x1 <= x0 || y1 <= y0) return;
+    // The rows are handed over as a picture of their own, so the source rectangle starts at its
+    // first row: where a source rectangle's rows are counted from differs between systems.
+    BITMAPINFOHEADER header = tileset.tile_dib_header;
+    header.biWidth = tile->width;
+    header.biHeight = -(y1 - y0);
+    StretchDIBits(dc, static_cast<int>(cell.left + x0 * scale),
+                  static_cast<int>(cell.top + y0 * scale), static_cast<int>((x1 - x0) * scale),
+                  static_cast<int>((y1 - y0) * scale), x0, 0, x1 - x0, y1 - y0,
+                  tile->pixels + static_cast<size_t>(y0) * tile->width * 4,
+                  reinterpret_cast<const BITMAPINFO*>(&header), DIB_RGB_COLORS, SRCCOPY);
 }
 
 // How many map pixels one pixel of a cached tile stands for, as a power of two: stand-ins
@@ -266,20 +304,43 @@ void paint_zoomed_view(HDC dc, const RECT& client) {
     if (plan.mode == PaintMode::MOSAIC_IN_BULK) {
         draw_cached_zoomed_cells(dc, plan.cells, source);
     } else {
+        bool all_drawn = true;
         for (int32_t row = plan.cells.first_row; row <= plan.cells.last_row; ++row)
             for (int32_t column = plan.cells.first_column; column <= plan.cells.last_column;
                  ++column)
-                draw_zoomed_cell(dc, column, row, source);
-        draw_stand_ins(dc, client, plan.cells);
+                all_drawn = draw_zoomed_cell(dc, column, row, source) && all_drawn;
+        draw_stand_ins(dc, client, plan.cells, EmptyCells::TO_FILL);
+        // A step out can leave thousands of cells to request, each with a look for its file:
+        // the picture (with its stand-ins) comes first, the requests right after it.
+        if (!all_drawn && !zoomed_queue_posted && main_window != nullptr)
+            zoomed_queue_posted =
+                PostMessageA(main_window, WM_QUEUE_ZOOMED_TILES, 0, 0) != 0;
     }
     draw_label_overlay(dc, client);
 }
 
-void draw_stand_ins(HDC dc, const RECT& client, const CellRange& cells) {
-    if (tile_cache_count == 0) return;
+LRESULT on_queue_zoomed_tiles(HWND window) {
+    zoomed_queue_posted = false;
+    if (!tileset.loaded || zoom_level == ZOOM_ONE_TO_ONE) return 0;
+    const RECT client = client_of(window);
+    const TileSource source = current_tile_source();
+    const PaintPlan plan = plan_zoomed_paint(scroll_x, scroll_y, client.right, client.bottom,
+                                             open_geometry(), source.level, zoom_level);
+    if (plan.mode == PaintMode::MOSAIC_IN_BULK) return 0;   // a paint requests none of them
+    for (int32_t row = plan.cells.first_row; row <= plan.cells.last_row; ++row)
+        for (int32_t column = plan.cells.first_column; column <= plan.cells.last_column;
+             ++column) {
+            const TileKey key = source_key(column, row, source);
+            if (cell_in_grid(column, row, source) && find_cached_tile(key) == nullptr)
+                request_visible_tile(key);
+        }
+    return 0;
+}
+
+void draw_stand_ins(HDC dc, const RECT& client, const CellRange& cells, EmptyCells empty) {
     // At 1:1 the view's own tiles are the level-0 tiles at full size: with nothing else cached
-    // (a map never zoomed) there is nothing to stand in.
-    if (zoom_level == ZOOM_ONE_TO_ONE && tile_cache_scaled_count == 0) return;
+    // (a map never zoomed) there is nothing to stand in, and the cells are filled already.
+    if (empty == EmptyCells::FILLED && tile_cache_scaled_count == 0) return;
     const TileSource source = current_tile_source();
     const HRGN missing_region = CreateRectRgn(0, 0, 0, 0);
     std::vector<char> missing;
@@ -288,6 +349,9 @@ void draw_stand_ins(HDC dc, const RECT& client, const CellRange& cells) {
         DeleteObject(missing_region);
         return;
     }
+    // One fill for them all: a call per cell costs thousands of calls at 1:8.
+    if (empty == EmptyCells::TO_FILL)
+        FillRgn(dc, missing_region, GetSysColorBrush(COLOR_WINDOW));
     // Every cached tile of another picture over a missing cell, coarsest first.
     std::vector<std::pair<const CachedTile*, RECT>> stand_ins;
     for (CachedTile* tile = tile_cache; tile != nullptr; tile = tile->next) {
@@ -308,7 +372,11 @@ void draw_stand_ins(HDC dc, const RECT& client, const CellRange& cells) {
         const int saved = SaveDC(dc);
         ExtSelectClipRgn(dc, missing_region, RGN_AND);
         SetStretchBltMode(dc, COLORONCOLOR);
-        for (const auto& stand_in : stand_ins) stretch_tile(dc, stand_in.first, stand_in.second);
+        RECT bounds;
+        GetRgnBox(missing_region, &bounds);
+        IntersectRect(&bounds, &bounds, &client);
+        for (const auto& stand_in : stand_ins)
+            stretch_tile_within(dc, stand_in.first, stand_in.second, bounds);
         RestoreDC(dc, saved);
     }
     DeleteObject(missing_region);

@@ -9,6 +9,10 @@
 #include "app/zoom_math.h"
 #include "tiles/tile_list.h"
 
+// Posted by a zoomed paint that left cells without their tile: the view's missing tiles are
+// then requested.
+constexpr UINT WM_QUEUE_ZOOMED_TILES = WM_USER + 17;
+
 // The zoom in force: log2 of screen pixels per map pixel (main thread). 1:1 after every
 // tileset load.
 extern int32_t zoom_level;
@@ -25,10 +29,15 @@ CellRange zoomed_cells_in_view(const RECT& client);
 int32_t zoomed_cache_limit(const RECT& client);
 
 void paint_zoomed_view(HDC dc, const RECT& client);
+// WM_QUEUE_ZOOMED_TILES: requests the tile of every cell of the zoomed view not cached (a tile
+// on its way only has its request refreshed), as a 1:1 paint does during the paint itself.
+LRESULT on_queue_zoomed_tiles(HWND window);
 // After the cells of the zoom's grid (`cells`) are drawn: each one whose own tile is not
 // cached yet shows what the cache holds of its spot from other levels and reductions (a
-// coarser tile stretched, finer ones shrunk), until its tile arrives and is drawn over it.
-void draw_stand_ins(HDC dc, const RECT& client, const CellRange& cells);
+// coarser tile stretched, finer ones shrunk), until its tile arrives and is drawn over it;
+// beneath them the window colour, filled here unless the caller has (the 1:1 paint).
+enum class EmptyCells { FILLED, TO_FILL };
+void draw_stand_ins(HDC dc, const RECT& client, const CellRange& cells, EmptyCells empty);
 // A tile that has just arrived: whether its cell touches the client area (an edge on the
 // client's edge counts), and drawing it there.
 bool zoomed_arrival_in_view(const CachedTile* tile, const RECT& client);

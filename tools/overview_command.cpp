@@ -1,6 +1,6 @@
 // The overview levels of an existing tileset: each row of its tiles is decoded (full size, then
-// shrunk by the same 2 x 2 box filter `make` uses; scaled decoding is not in the decoder yet)
-// into one band, which goes down the same chain of levels as in `make`. Levels go to a hidden
+// shrunk by the same 2 x 2 box filter `make` uses, not by the decoder's reduced output, whose
+// rounding differs) into one band, which goes down the same chain of levels as in `make`. Levels go to a hidden
 // folder inside the tile folder, the new tileset file to a hidden file next to it; then old
 // levels move aside, new ones take their names and the file is renamed over the old one.
 #include "tools/overview_command.h"

@@ -223,18 +223,21 @@ TEST_F(TileCache, ArrivalIsDrawnWhileItsEdgeTouchesTheClientArea) {
 TEST_F(TileCache, EachZoomDrawsItsOwnLevelOrAStandInNeverAStaleOne) {
     constexpr uint32_t WINDOW = 0xFFFFFF, RED = 0xDC1E1E, BLUE = 0x1E1EDC, GREEN = 0x1EDC1E,
                        YELLOW = 0xDCDC1E;
-    struct Placed { TileKey key; uint32_t colour; };
+    // A tile of one colour, or of `corner` in its lower right quarter.
+    struct Placed { TileKey key; uint32_t colour; uint32_t corner = 0; };
     struct Case {
         const char* what;
         int32_t zoom;
         std::vector<Placed> cached;
         uint32_t expected;   // at client (5, 5)
+        int32_t scroll = 0;
     };
     // Tiles of 64 pixels; overview level 1 is present. At 1:2 the view draws level 0 reduced
     // by 2; at 1:16 level 1 reduced by 8.
     const Case cases[] = {
         {"1:1, own tile beside a reduced one", 0, {{{0, 0, 0, 1}, RED}, {{0, 0}, BLUE}}, BLUE},
         {"1:1, only the 1/2 tile: stretched", 0, {{{0, 0, 0, 1}, RED}}, RED},
+        {"1:1 from (40, 40): the 1/2 tile's lower right quarter", 0, {{{0, 0, 0, 1}, RED, BLUE}}, BLUE, 40},
         {"1:2, own 1/2 tile beside the full one", -1, {{{0, 0}, BLUE}, {{0, 0, 0, 1}, RED}}, RED},
         {"1:2, only the full tile: shrunk", -1, {{{0, 0}, BLUE}}, BLUE},
         {"1:2, only overview 1: stretched", -1, {{{0, 0, 1, 0}, GREEN}}, GREEN},
@@ -256,14 +259,17 @@ TEST_F(TileCache, EachZoomDrawsItsOwnLevelOrAStandInNeverAStaleOne) {
             CachedTile* tile = create_cached_tile(placed.key, side, side);
             ASSERT_NE(tile, nullptr) << c.what;
             for (int32_t i = 0; i < side * side; ++i) {
-                tile->pixels[4 * i + 0] = placed.colour & 0xFF;
-                tile->pixels[4 * i + 1] = (placed.colour >> 8) & 0xFF;
-                tile->pixels[4 * i + 2] = (placed.colour >> 16) & 0xFF;
+                const bool in_corner = i / side >= side / 2 && i % side >= side / 2;
+                const uint32_t colour =
+                    placed.corner != 0 && in_corner ? placed.corner : placed.colour;
+                tile->pixels[4 * i + 0] = colour & 0xFF;
+                tile->pixels[4 * i + 1] = (colour >> 8) & 0xFF;
+                tile->pixels[4 * i + 2] = (colour >> 16) & 0xFF;
             }
             ASSERT_TRUE(cache_arrived_tile(tile, tile_generation, 1000, NO_CELLS)) << c.what;
         }
         zoom_level = c.zoom;
-        scroll_x = scroll_y = 0;
+        scroll_x = scroll_y = c.scroll;
         OffscreenView view;
         ASSERT_TRUE(view.ok());
         paint_view(view.dc(), view.client());
@@ -271,6 +277,44 @@ TEST_F(TileCache, EachZoomDrawsItsOwnLevelOrAStandInNeverAStaleOne) {
             << c.what << ": expected " << colour_text(c.expected) << ", drawn "
             << colour_text(view.pixel(5, 5));
     }
+    reset_zoom();
+    reset_view();
+}
+
+// Zoomed out past the decoder's reach, the view requests the overview level's tiles from its
+// folder and the loader decodes them reduced: at 1:16 with one overview level, level 1 at 1/8.
+TEST_F(TileCache, FarOutTheOverviewLevelsTilesArriveReduced) {
+    const std::string overview = temp_path("overview-1");
+    CreateDirectoryA(overview.c_str(), nullptr);
+    CreateDirectoryA((overview + "\\000").c_str(), nullptr);
+    for (const char* column : {"000", "001"})
+        ASSERT_TRUE(CopyFileA(tile_data("mosaic/000/000.jpg").c_str(),
+                              (overview + "\\000\\" + column + ".jpg").c_str(), FALSE));
+    load(write_tileset("overview.tvt", TILE, TILE, 64, 48,
+                       "OverviewCount=1\r\nOverview1Dir=" + overview + "\r\n"));
+    ASSERT_EQ(tileset.overview_count, 1) << "the overview level was not taken";
+    tileset.cache_limit = 1000;
+    zoom_level = -4;
+    scroll_x = scroll_y = 0;
+    const TileKey wanted[] = {{0, 0, 1, 3}, {1, 0, 1, 3}};
+    InvalidateRect(main_window, nullptr, FALSE);
+    UpdateWindow(main_window);
+    ASSERT_TRUE(wait_until([&] {
+        return find_cached_tile(wanted[0]) != nullptr && find_cached_tile(wanted[1]) != nullptr;
+    })) << "the level-1 tiles at 1/8 never arrived; cache holds " << tile_cache_count;
+    CachedTile* full = decode_tile_file(tile_data("mosaic/000/000.jpg"), TILE, TILE);
+    ASSERT_NE(full, nullptr);
+    for (const TileKey& key : wanted) {
+        const CachedTile* tile = find_cached_tile(key);
+        EXPECT_EQ(tile->width, TILE / 8);
+        EXPECT_EQ(tile->height, TILE / 8);
+        EXPECT_TRUE(colours_near(tile_pixel(tile, tile->width, 3, 3), tile_pixel(full, TILE, 30, 30), 2))
+            << "column " << key.column << ": expected about "
+            << colour_text(tile_pixel(full, TILE, 30, 30)) << ", the 1/8 tile has "
+            << colour_text(tile_pixel(tile, tile->width, 3, 3));
+    }
+    free_cached_tile(full);
+    EXPECT_EQ(find_cached_tile(0, 0), nullptr) << "a level-0 tile was loaded at 1:16";
     reset_zoom();
     reset_view();
 }
