@@ -173,9 +173,9 @@ void convert_scaled_row(JpegDecoderState& d) {
   const int32_t n = 8 >> d.scale_shift;
   const int32_t r = d.output_mcu_height - d.rows_left_in_mcu_row;
   if (d.colour_layout == LAYOUT_GREY) {
+    // 8-byte moves, as below: the row buffer has the full-size row's capacity.
     for (int32_t i = 0; i < d.mcus_per_row; i++)
-      std::memcpy(d.row_buffer_a + n * i, d.mcu_row_samples + 64 * i + n * r,
-                  static_cast<size_t>(n));
+      copy_samples(d.row_buffer_a + n * i, d.mcu_row_samples + 64 * i + n * r);
     return;
   }
   // A chroma block holds one sample per output pixel of its MCU (h n across, v n down, at most
