@@ -25,6 +25,7 @@
 #include "app/tileset_rules.h"
 #include "jpeg/jpeg_decoder.h"
 #include "tools/overview_maker.h"
+#include "tools/test_faults.h"
 #include "tools/tile_encoder.h"
 #include "tools/tile_plan.h"
 #include "tools/tileset_check.h"
@@ -37,28 +38,6 @@ std::string wine_prefix_folder() {
     if (const char* prefix = std::getenv("WINEPREFIX")) return prefix;
     if (const char* home = std::getenv("HOME")) return std::string(home) + "/.wine";
     return "";
-}
-
-// Failures the tests ask for through TERRAVA_TILES_TEST_FAULT: "signal-at-band:N" raises
-// SIGINT once tile row N is decoded, "full-disk-at-tileset-file" writes the new file to
-// /dev/full, "signal-before-install" raises SIGINT once everything is written.
-struct OverviewFaults {
-    int64_t signal_row = -1;
-    bool full_disk_tileset_file = false;
-    bool signal_before_install = false;
-};
-
-OverviewFaults overview_faults() {
-    OverviewFaults faults;
-    const char* text = std::getenv("TERRAVA_TILES_TEST_FAULT");
-    if (text == nullptr) return faults;
-    const std::string fault(text);
-    const size_t colon = fault.find(':');
-    const std::string point = fault.substr(0, colon);
-    if (point == "signal-at-band" && colon != std::string::npos) faults.signal_row = std::atoll(fault.c_str() + colon + 1);
-    if (point == "full-disk-at-tileset-file") faults.full_disk_tileset_file = true;
-    if (point == "signal-before-install") faults.signal_before_install = true;
-    return faults;
 }
 
 // Decodes tile (row, column) into its place in `band` (RGB, `stride` bytes a row); the
@@ -199,7 +178,7 @@ OverviewOutcome remake_overviews(const std::string& tileset_file, int32_t jobs, 
     w.replaced = w.tile_dir / (".overview.replaced-" + pid);
     w.partial_file = fs::path(tileset_file).parent_path() /
                      ("." + fs::path(tileset_file).filename().string() + ".partial-" + pid);
-    const OverviewFaults faults = overview_faults();
+    const TestFaults faults = test_faults();
     const int32_t levels = useful_overview_levels(g);
     if (jobs <= 0) jobs = static_cast<int32_t>(std::max(1u, std::thread::hardware_concurrency()));
 
@@ -218,7 +197,7 @@ OverviewOutcome remake_overviews(const std::string& tileset_file, int32_t jobs, 
         std::vector<uint8_t> band(size_t{3} * g.tile_width * g.tile_columns * g.tile_height);
         for (int32_t row = 0; row < g.tile_rows && outcome.error.empty(); ++row) {
             outcome.error = decode_tile_row(reading.tileset, row, jobs, band);
-            if (row == faults.signal_row) raise(SIGINT);
+            if (row == faults.signal_band) raise(SIGINT);
             if (outcome.error.empty() && stop != 0) outcome.error = "interrupted; the tileset is as it was";
             if (outcome.error.empty() &&
                 !chain.take_rows(band.data(), size_t{3} * g.tile_width * g.tile_columns, row * g.tile_height, g.tile_height))

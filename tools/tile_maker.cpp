@@ -26,6 +26,7 @@
 
 #include "app/tileset_rules.h"
 #include "tools/overview_maker.h"
+#include "tools/test_faults.h"
 #include "tools/tile_encoder.h"
 #include "tools/tileset_check.h"
 
@@ -111,32 +112,6 @@ VImage as_rgb(VImage image) {
 void remove_quietly(const fs::path& path) {
     std::error_code ignored;
     fs::remove_all(path, ignored);
-}
-
-// Failures the tests ask for through TERRAVA_TILES_TEST_FAULT, each as the system would
-// cause it: "full-disk-at-tile:N" writes tile N (row by row, from 0) to /dev/full,
-// "full-disk-at-tileset-file" the tileset file, "signal-at-band:N" raises SIGINT once band N
-// is read, "signal-before-install" once everything is written.
-struct TestFaults {
-    int64_t full_disk_tile = -1;
-    bool full_disk_tileset_file = false;
-    int64_t signal_band = -1;
-    bool signal_before_install = false;
-};
-
-TestFaults test_faults() {
-    TestFaults faults;
-    const char* text = std::getenv("TERRAVA_TILES_TEST_FAULT");
-    if (text == nullptr) return faults;
-    const std::string fault(text);
-    const size_t colon = fault.find(':');
-    const std::string point = fault.substr(0, colon);
-    const int64_t number = colon == std::string::npos ? -1 : std::atoll(fault.c_str() + colon + 1);
-    if (point == "full-disk-at-tile") faults.full_disk_tile = number;
-    if (point == "full-disk-at-tileset-file") faults.full_disk_tileset_file = true;
-    if (point == "signal-at-band") faults.signal_band = number;
-    if (point == "signal-before-install") faults.signal_before_install = true;
-    return faults;
 }
 
 // "interrupted by SIGINT", or empty while no signal came.
