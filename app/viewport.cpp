@@ -395,12 +395,7 @@ void paint_view(HDC dc, const RECT& client) {
     }
     const PaintPlan plan = plan_paint(scroll_x, scroll_y, client.right, client.bottom,
                                       current_geometry());
-    const HBRUSH window_brush = GetSysColorBrush(COLOR_WINDOW);
-    for (int i = 0; i < plan.fill_count; ++i) {
-        const RECT area = {plan.fills[i].left, plan.fills[i].top, plan.fills[i].right,
-                           plan.fills[i].bottom};
-        FillRect(dc, &area, window_brush);
-    }
+    fill_around_cells(dc, plan);
     if (plan.mode == PaintMode::MOSAIC_IN_BULK) {
         draw_cached_cells(dc, plan);
     } else {
@@ -409,6 +404,15 @@ void paint_view(HDC dc, const RECT& client) {
         draw_stand_ins(dc, client, plan.cells, EmptyCells::FILLED);
     }
     draw_label_overlay(dc, client);
+}
+
+void fill_around_cells(HDC dc, const PaintPlan& plan) {
+    const HBRUSH window_brush = GetSysColorBrush(COLOR_WINDOW);
+    for (int i = 0; i < plan.fill_count; ++i) {
+        const RECT area = {plan.fills[i].left, plan.fills[i].top, plan.fills[i].right,
+                           plan.fills[i].bottom};
+        FillRect(dc, &area, window_brush);
+    }
 }
 
 void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y) {

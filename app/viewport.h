@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "app/paint_plan.h"
 #include "tiles/tile_list.h"
 
 // View position: the world point at the client area's top-left corner (main thread).
@@ -31,6 +32,8 @@ void forget_shown_scroll_bars();
 // drawing), so a tileset load starts the loader before its remaining work and the first paint.
 void queue_tiles_in_view();
 void paint_view(HDC dc, const RECT& client);
+// The window colour over the plan's fills: the client area around the cells it draws.
+void fill_around_cells(HDC dc, const PaintPlan& plan);
 void draw_tile_cell(HDC dc, int32_t column, int32_t row, int32_t x, int32_t y);
 // Queues the tile of a visible cell that is not cached, as draw_tile_cell does.
 void request_visible_tile(const TileKey& key);

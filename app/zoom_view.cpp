@@ -295,12 +295,7 @@ void paint_zoomed_view(HDC dc, const RECT& client) {
     const PaintPlan plan = plan_zoomed_paint(scroll_x, scroll_y, client.right, client.bottom,
                                              open_geometry(), source.level, zoom_level);
     SetStretchBltMode(dc, COLORONCOLOR);
-    const HBRUSH window_brush = GetSysColorBrush(COLOR_WINDOW);
-    for (int i = 0; i < plan.fill_count; ++i) {
-        const RECT area = {plan.fills[i].left, plan.fills[i].top, plan.fills[i].right,
-                           plan.fills[i].bottom};
-        FillRect(dc, &area, window_brush);
-    }
+    fill_around_cells(dc, plan);
     if (plan.mode == PaintMode::MOSAIC_IN_BULK) {
         draw_cached_zoomed_cells(dc, plan.cells, source);
     } else {

@@ -189,19 +189,12 @@ int32_t reduced_tile_extent(int32_t extent, int32_t reduction_log2) {
                                 reduction_log2);
 }
 
-CachedTile* create_cached_tile(const TileKey& key, int32_t width, int32_t height) {
-    const int64_t bytes = int64_t{width} * height * 4;
-    if (width <= 0 || height <= 0 || bytes > INT32_MAX) return nullptr;
-    CachedTile* tile = create_cached_tile(key.column, key.row, static_cast<int32_t>(bytes));
-    if (tile == nullptr) return nullptr;
-    tile->level = key.level;
-    tile->reduction_log2 = key.reduction_log2;
-    tile->width = width;
-    tile->height = height;
-    return tile;
-}
+namespace {
 
-CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes) {
+// A record of `pixel_bytes` for `key`, said to measure width x height (the public makers check
+// that the two agree, or take the tileset's own tile size).
+CachedTile* new_tile_record(const TileKey& key, int32_t width, int32_t height,
+                            int32_t pixel_bytes) {
     if (pixel_bytes <= 0) return nullptr;
     CachedTile* tile = static_cast<CachedTile*>(std::malloc(sizeof(CachedTile)));
     if (tile == nullptr) return nullptr;
@@ -215,17 +208,30 @@ CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes)
         std::free(tile);
         return nullptr;
     }
-    tile->column = column;
-    tile->row = row;
-    tile->level = 0;
-    tile->reduction_log2 = 0;
-    enter_queue_lock();
-    tile->width = generation_tile_width;
-    tile->height = generation_tile_height;
-    leave_queue_lock();
+    tile->column = key.column;
+    tile->row = key.row;
+    tile->level = key.level;
+    tile->reduction_log2 = key.reduction_log2;
+    tile->width = width;
+    tile->height = height;
     tile->pixel_bytes = pixel_bytes;
     tiles_alive.fetch_add(1);
     return tile;
+}
+
+}  // namespace
+
+CachedTile* create_cached_tile(const TileKey& key, int32_t width, int32_t height) {
+    const int64_t bytes = int64_t{width} * height * 4;
+    if (width <= 0 || height <= 0 || bytes > INT32_MAX) return nullptr;
+    return new_tile_record(key, width, height, static_cast<int32_t>(bytes));
+}
+
+CachedTile* create_cached_tile(int32_t column, int32_t row, int32_t pixel_bytes) {
+    enter_queue_lock();
+    const int32_t width = generation_tile_width, height = generation_tile_height;
+    leave_queue_lock();
+    return new_tile_record(TileKey{column, row}, width, height, pixel_bytes);
 }
 
 CachedTile* find_cached_tile(const TileKey& key) {

@@ -71,7 +71,8 @@ int decode_from_stream(TileRequest* request, JpegInputStream& stream, JpegDecode
     if (decoder.status() == 0 && tile_width > 0 && tile_height > 0 &&
         decoder.frame_width() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_width &&
         decoder.frame_height() <= int64_t{MAX_IMAGE_TO_CELL_RATIO} * tile_height &&
-        (reduction == 0 || (reduction > 0 && reduction <= 3 && decoder.set_scale(1 << reduction) == 0)) &&
+        (reduction == 0 ||
+         (reduction > 0 && reduction <= 3 && decoder.set_scale(1 << reduction) == 0)) &&
         decoder.start_decoding() == 0)
         tile = create_cached_tile(*request, reduced_tile_extent(tile_width, reduction),
                                   reduced_tile_extent(tile_height, reduction));
