@@ -84,15 +84,16 @@ TEST(CacheAcrossLevels, OneByteBudgetAndTheViewsOwnPictureKept) {
         std::vector<TileKey> gone;
     };
     const Step steps[] = {
-        {"full (0,0)", {0, 0}, 1, 1, FULL, {}},
-        {"full (1,0)", {1, 0}, 2, 2, 2 * FULL, {}},
-        {"full (2,0)", {2, 0}, 3, 3, 3 * FULL, {}},
-        {"1/2 (0,0) beside full (0,0)", {0, 0, 0, 1}, 4, 4, 3 * FULL + FULL / 4, {}},
+        {"full (0,0)", {0, 0}, 2, 1, FULL, {}},
+        {"full (1,0)", {1, 0}, 3, 2, 2 * FULL, {}},
+        {"full (2,0)", {2, 0}, 4, 3, 3 * FULL, {}},
+        // The view's own tile is the one used longest ago: eviction must pass it over.
+        {"1/2 (0,0) beside full (0,0)", {0, 0, 0, 1}, 1, 4, 3 * FULL + FULL / 4, {}},
         {"full (3,0): over budget, the oldest full tile goes", {3, 0}, 5, 4,
          3 * FULL + FULL / 4, {{0, 0}}},
         {"1/8 (5,5) fits", {5, 5, 0, 3}, 0, 5, 3 * FULL + FULL / 4 + FULL / 64, {}},
         {"overview 2 at 1/2 fits", {0, 0, 2, 1}, 6, 6, 3 * FULL + FULL / 2 + FULL / 64, {}},
-        {"full (4,0): the 1/8 tile, then the oldest full one go, not the view's older 1/2 tile",
+        {"full (4,0): the 1/8 tile, then the oldest full one go, not the view's 1/2 tile",
          {4, 0}, 7, 5, 3 * FULL + FULL / 2, {{5, 5, 0, 3}, {1, 0}}},
         {"full (5,0): one full tile for one", {5, 0}, 8, 5, 3 * FULL + FULL / 2, {{2, 0}}},
     };
