@@ -315,7 +315,7 @@ int main(int argc, char** argv) {
     std::string dir = TERRAVA_BENCH_INPUTS;
     int runs = 5;
     bool libjpeg_only = false;
-    std::string only_decoder, only_key;
+    std::string only_decoder, only_key, ratio_key;
     int only_scale = 1;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -323,10 +323,11 @@ int main(int argc, char** argv) {
         else if (arg == "--libjpeg-only") libjpeg_only = true;
         else if (arg == "--only" && i + 2 < argc) only_decoder = argv[++i], only_key = argv[++i];
         else if (arg == "--scale" && i + 1 < argc) only_scale = std::atoi(argv[++i]);
+        else if (arg == "--ratio" && i + 1 < argc) ratio_key = argv[++i];
         else if (arg[0] != '-') dir = arg;
         else {
             std::fprintf(stderr, "usage: bench_decode [--runs N] [--only terrava|libjpeg KEY "
-                                 "[--scale 2|4|8]] [INPUT_DIR]\n");
+                                 "[--scale 2|4|8]] [--ratio KEY [--scale 2|4|8]] [INPUT_DIR]\n");
             return 2;
         }
     }
@@ -343,6 +344,18 @@ int main(int argc, char** argv) {
             return ok ? 0 : 1;
         }
         std::fprintf(stderr, "bench_decode: no workload %s\n", only_key.c_str());
+        return 2;
+    }
+
+    if (!ratio_key.empty()) {
+        for (const Workload& workload : load_workloads(dir)) {
+            if (workload.key != ratio_key) continue;
+            const Interleaved pair = measure_interleaved(workload, runs, only_scale);
+            std::printf("%s 1/%d: terrava %.1f libjpeg-turbo %.1f ratio %.3f\n", ratio_key.c_str(),
+                        only_scale, pair.ours, pair.turbo, pair.ratio);
+            return pair.ours > 0 ? 0 : 1;
+        }
+        std::fprintf(stderr, "bench_decode: no workload %s\n", ratio_key.c_str());
         return 2;
     }
 
