@@ -49,15 +49,16 @@ struct HuffLookup {
   // Indexed by the next JPEG_HUFF_FAST_BITS bits: (bits consumed << 8) | symbol, or 0 when the
   // code is longer than the index and the tree has to be walked.
   uint16_t fast[1 << 10];
-  // For AC decoding, same index: when an AC symbol with a nonzero size and its value bits all
-  // fit in the index, value * 256 + run * 16 + bits consumed; otherwise 0.
+  // For AC decoding, same index: when an AC symbol's code and value bits all fit in the index,
+  // a joint term (below: value, run, bits consumed; value 0 for the symbols of size 0, the
+  // ends of band and the runs of 16 zeros); otherwise 0.
   int32_t ac_fast[1 << 10];
   // For DC decoding (tables of slots 0..3), same index: when the size category's code and its
-  // value bits all fit in the index, difference * 256 + bits consumed; otherwise 0.
+  // value bits all fit in the index, a joint term of the difference (run 0); otherwise 0.
   int32_t dc_fast[1 << 10];
   // For AC terms that are read only to be passed over (blocks whose transform uses the DC term
   // alone), same index: the whole terms (code and value bits) the index holds, possibly ended
-  // by an end of block: bits consumed (bits 0..3), zig-zag positions advanced (4..10, at most
+  // by an end of block: bits consumed (bits 0..5), zig-zag positions advanced (6..12, at most
   // 64), AC_SKIP_ENDS_BLOCK when an end-of-block code follows them; 0 when not even the first
   // term fits. Only codes of the table's own (canonical, no symbol listed twice) are chained;
   // anything else leaves the entry 0 for the term-by-term path. Made only for the decodes that
@@ -65,7 +66,24 @@ struct HuffLookup {
   uint16_t ac_skip[1 << 10];
   int32_t ac_skip_ready;
 };
-constexpr int32_t AC_SKIP_ENDS_BLOCK = 0x800;
+constexpr int32_t AC_SKIP_ENDS_BLOCK = 0x2000;
+constexpr int32_t AC_SKIP_ADVANCE_SHIFT = 6;
+
+// A joint term: value * 1024 + run * 64 + bits consumed (code and value bits, at most 16). The
+// bits sit alone in the low six bits, so that the shift that consumes them takes the entry as
+// its count unmasked (a shift of the bit buffer uses only the low bits of its count): the
+// lookup-to-shift step is the chain that every term of a block waits on.
+constexpr int32_t JOINT_RUN_SHIFT = 6;
+constexpr int32_t JOINT_VALUE_SHIFT = 10;
+inline int32_t joint_term(int32_t value, int32_t run, int32_t bits) {
+  return value * (1 << JOINT_VALUE_SHIFT) + (run << JOINT_RUN_SHIFT) + bits;
+}
+inline int32_t joint_value(int32_t term) { return term >> JOINT_VALUE_SHIFT; }
+// True for a term with a nonzero value (of either sign); false for size 0 or no entry.
+inline bool joint_has_value(int32_t term) {
+  return static_cast<uint32_t>(term) >= (1u << JOINT_VALUE_SHIFT);
+}
+inline int32_t joint_run(int32_t term) { return (term >> JOINT_RUN_SHIFT) & 15; }
 constexpr int32_t JPEG_HUFF_FAST_BITS = 10;
 
 // A grid of coefficient blocks of one component (progressive frames and frames whose
@@ -368,6 +386,13 @@ inline void skip_source_bits(BitSource& s, int32_t n) {
   s.count -= n;
 }
 
+// Consumes the bits that a joint term or pass-over entry counts in its low six bits. The mask
+// is the shift's own (the word's width less one), so the compiler drops it from the shift.
+inline void skip_entry_bits(EntropyWord& bits, int32_t& count, int32_t entry) {
+  bits <<= entry & (ENTROPY_WORD_BITS - 1);
+  count -= entry & 63;
+}
+
 // EXTEND of T.81: a received value v of s bits (s 0..16) to its signed value.
 inline int32_t extend_value(uint32_t v, int32_t s) {
   return static_cast<int32_t>(v) < extend_threshold[s]
@@ -402,22 +427,26 @@ inline int32_t skip_zero_run(JpegDecoderState& d, int32_t k, int32_t r) {
 // put(position, value); skipped positions are left alone. Returns the position where the
 // band's zeros begin. An end-of-band symbol stops the loop and sets eob_r to its run field (0
 // for a plain EOB); eob_r stays -1 when the band is filled. Reader offers symbol(table),
-// extend(size) and ac_term(table): a run, size and value from one lookup (value * 256 +
-// run * 16 + bits), or 0 when the code is not in that lookup.
+// extend(size) and ac_term(table): a run, size and value from one lookup (a joint term), or
+// 0 when the code is not in that lookup.
 template <typename Reader, typename Put>
 inline int32_t decode_ac_terms(JpegDecoderState& d, Reader& reader, const HuffLookup& table,
                                int32_t k, int32_t last, Put put, int32_t& eob_r) {
   eob_r = -1;
   for (; k <= last; k++) {
     const int32_t term = reader.ac_term(table);
-    if (term != 0) {
-      k = skip_zero_run(d, k, (term >> 4) & 15);
-      put(k, term >> 8);
+    if (joint_has_value(term)) {
+      k = skip_zero_run(d, k, joint_run(term));
+      put(k, joint_value(term));
       continue;
     }
-    const int32_t rs = reader.symbol(table);
-    const int32_t r = rs >> 4;
-    const int32_t size = rs & 15;
+    int32_t r = joint_run(term);  // a symbol of size 0 found by the lookup, its code read
+    int32_t size = 0;
+    if (term == 0) {
+      const int32_t rs = reader.symbol(table);
+      r = rs >> 4;
+      size = rs & 15;
+    }
     if (size != 0) {
       k = skip_zero_run(d, k, r);
       put(k, reader.extend(size));

@@ -222,9 +222,9 @@ int32_t ac_fast_entry_for_prefix(uint16_t fast_entry, uint32_t prefix) {
   const int32_t run = symbol >> 4;
   const int32_t size = symbol & 15;
   const int32_t total = length + size;
-  if (size == 0 || total > FAST_BITS) return 0;
+  if (total > FAST_BITS) return 0;
   const uint32_t bits = (prefix >> (FAST_BITS - total)) & ((1u << size) - 1u);
-  return extend_value(bits, size) * 256 + run * 16 + total;
+  return joint_term(extend_value(bits, size), run, total);
 }
 
 // DC size category and difference together, when the code and the value bits fit.
@@ -235,7 +235,7 @@ int32_t dc_fast_entry_for_prefix(uint16_t fast_entry, uint32_t prefix) {
   const int32_t total = length + size;
   if (size > 16 || total > FAST_BITS) return 0;
   const uint32_t bits = (prefix >> (FAST_BITS - total)) & ((1u << size) - 1u);
-  return extend_value(bits, size) * 256 + total;
+  return joint_term(extend_value(bits, size), 0, total);
 }
 
 bool is_ac_slot(int32_t slot) { return slot >= 4; }  // selectors add 4 to Ta
@@ -291,13 +291,13 @@ void fill_range(T* entries, uint32_t first, uint32_t count, T value) {
 // The joint entries of one code of `length` bits at fast index `first` (spanning `span`
 // entries): each possible value of its `size` bits gets its sub-range, when they all fit.
 void fill_joint_entries(int32_t* joint, uint32_t first, int32_t length, int32_t size,
-                        int32_t tag) {
+                        int32_t run) {
   const int32_t total = length + size;
   if (total > FAST_BITS) return;
   const uint32_t sub_span = 1u << (FAST_BITS - total);
   for (uint32_t v = 0; v < (1u << size); v++)
     fill_range(joint, first + (v << (FAST_BITS - total)), sub_span,
-               extend_value(v, size) * 256 + tag + total);
+               joint_term(extend_value(v, size), run, total));
 }
 
 // The fast and joint entries of the prefixes first..end-1, one by one.
@@ -344,14 +344,15 @@ void fill_skip_entries(HuffLookup& t, const uint8_t* counts, const uint8_t* symb
       const int32_t size = symbol & 15, run = symbol >> 4;
       if (length == 0 || length + size > FAST_BITS - used) break;
       if (size == 0 && run != 15) {
-        entry = static_cast<uint16_t>(AC_SKIP_ENDS_BLOCK | advanced << 4 | (used + length));
+        entry = static_cast<uint16_t>(AC_SKIP_ENDS_BLOCK | advanced << AC_SKIP_ADVANCE_SHIFT |
+                                      (used + length));
         break;
       }
       const int32_t step = size == 0 ? 16 : run + 1;
       if (advanced + step > 64) break;
       used += length + size;
       advanced += step;
-      entry = static_cast<uint16_t>(advanced << 4 | used);
+      entry = static_cast<uint16_t>(advanced << AC_SKIP_ADVANCE_SHIFT | used);
     }
     t.ac_skip[prefix] = entry;
   }
@@ -387,8 +388,8 @@ bool fill_huff_lookup(HuffLookup& t, const uint8_t* counts, const uint8_t* symbo
         continue;
       }
       fill_range(t.fast, first, span, static_cast<uint16_t>(0x8000u | (len << 8) | symbol));
-      if (ac_slot && (symbol & 15) != 0)
-        fill_joint_entries(t.ac_fast, first, len, symbol & 15, (symbol >> 4) * 16);
+      if (ac_slot)
+        fill_joint_entries(t.ac_fast, first, len, symbol & 15, symbol >> 4);
       else if (!ac_slot && symbol <= 16)
         fill_joint_entries(t.dc_fast, first, len, symbol, 0);
     }

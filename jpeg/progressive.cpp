@@ -26,12 +26,12 @@ inline int32_t take_extended(JpegDecoderState& d, BitSource& s, int32_t size) {
   return extend_value(take_bits(d, s, size), size);
 }
 
-// A short code with its value bits from one of the table's combined lookups (ac_fast: value *
-// 256 + run * 16 + bits; dc_fast: difference * 256 + bits), or 0 when the code is not in it.
+// A short code with its value bits from one of the table's combined lookups (a joint term:
+// ac_fast's value and run, dc_fast's difference), or 0 when the code is not in it.
 inline int32_t take_joint_term(JpegDecoderState& d, BitSource& s, const int32_t* lookup) {
   if (s.count < 16) fill_bit_source(d, s);
   const int32_t entry = lookup[peek_source_bits(s, JPEG_HUFF_FAST_BITS)];
-  if (entry != 0) skip_source_bits(s, entry & 15);
+  if (entry != 0) skip_entry_bits(s.bits, s.count, entry);
   return entry;
 }
 
@@ -47,7 +47,7 @@ struct SourceReader {
 inline int32_t take_dc_difference(JpegDecoderState& d, BitSource& s, int32_t component) {
   const HuffLookup& table = *d.huff_lookup[d.comp_dc_table[component]];
   const int32_t term = take_joint_term(d, s, table.dc_fast);
-  if (term != 0) return term >> 8;
+  if (term != 0) return joint_value(term);
   const int32_t size = take_symbol(d, s, table);
   if (size > 16) raise_error(d, ERR_BAD_HUFFMAN_DATA);
   return take_extended(d, s, size);
@@ -271,15 +271,19 @@ PROGRESSIVE_INLINE void ac_refine_block(JpegDecoderState& d, BitSource& s, int32
       const int32_t term = take_joint_term(d, s, table.ac_fast);
       int32_t r;
       int32_t new_value = 0;
-      if (term != 0) {
-        const int32_t value = term >> 8;
+      if (joint_has_value(term)) {
+        const int32_t value = joint_value(term);
         if (value != 1 && value != -1) raise_error(d, ERR_BAD_HUFFMAN_DATA);
-        r = (term >> 4) & 15;
+        r = joint_run(term);
         new_value = value > 0 ? p1 : m1;
       } else {
-        const int32_t rs = take_symbol(d, s, table);
-        r = rs >> 4;
-        const int32_t size = rs & 15;
+        r = joint_run(term);  // a symbol of size 0 found by the lookup, its code read
+        int32_t size = 0;
+        if (term == 0) {
+          const int32_t rs = take_symbol(d, s, table);
+          r = rs >> 4;
+          size = rs & 15;
+        }
         if (size != 0) {
           if (size != 1) raise_error(d, ERR_BAD_HUFFMAN_DATA);
           new_value = take_bits(d, s, 1) != 0 ? p1 : m1;

@@ -71,11 +71,11 @@ struct FastReader {
     skip(size);
     return extend_value(v, size);
   }
-  // A short AC code with its value bits in one lookup: value * 256 + run * 16 + bits, or 0.
+  // A short AC code with its value bits in one lookup: a joint term, or 0.
   int32_t ac_term(const HuffLookup& table) {
     if (count < SYMBOL_FILL_BITS) fill();
     const int32_t entry = table.ac_fast[fast_index()];
-    if (entry != 0) skip(entry & 15);
+    if (entry != 0) skip_entry_bits(bits, count, entry);
     return entry;
   }
   // The AC terms (and end of block) that the next bits hold, for passing over them: an entry
@@ -84,12 +84,12 @@ struct FastReader {
     if (count < SYMBOL_FILL_BITS) fill();
     return table.ac_skip[fast_index()];
   }
-  void pass_over(int32_t entry) { skip(entry & 15); }
-  // A short DC size code with its value bits in one lookup: difference * 256 + bits, or 0.
+  void pass_over(int32_t entry) { skip_entry_bits(bits, count, entry); }
+  // A short DC size code with its value bits in one lookup: a joint term, or 0.
   int32_t dc_term(const HuffLookup& table) {
     if (count < SYMBOL_FILL_BITS) fill();
     const int32_t entry = table.dc_fast[fast_index()];
-    if (entry != 0) skip(entry & 15);
+    if (entry != 0) skip_entry_bits(bits, count, entry);
     return entry;
   }
 };

@@ -57,7 +57,7 @@ inline __attribute__((always_inline)) void decode_block(JpegDecoderState& d, Rea
   const uint16_t* q = d.quant_tables[d.comp_quant[c]];
   const HuffLookup& dc_table = *d.mcu_block_dc_lookup[j];
   const int32_t dc_term = reader.dc_term(dc_table);
-  int32_t difference = dc_term >> 8;
+  int32_t difference = joint_value(dc_term);
   if (dc_term == 0) {
     const int32_t size = reader.symbol(dc_table);
     // Categories above 16 have no meaning for 8-bit samples and cannot be received.
@@ -74,7 +74,7 @@ inline __attribute__((always_inline)) void decode_block(JpegDecoderState& d, Rea
     const HuffLookup& table = *d.mcu_block_ac_lookup[j];
     for (int32_t k = 1; k <= 63;) {
       const int32_t entry = reader.ac_skip(table);
-      const int32_t next = k + ((entry >> 4) & 127);
+      const int32_t next = k + ((entry >> AC_SKIP_ADVANCE_SHIFT) & 127);
       const bool ends_block = (entry & AC_SKIP_ENDS_BLOCK) != 0;
       if (entry != 0 && (next < 64 || (next == 64 && !ends_block))) {
         reader.pass_over(entry);
