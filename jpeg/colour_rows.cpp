@@ -166,6 +166,34 @@ namespace {
 // or lie in the scratch row's slack.
 inline void copy_samples(uint8_t* to, const uint8_t* from) { std::memcpy(to, from, 8); }
 
+// The gather of one output row into planar luma, Cb and Cr rows, for MCUs of H luma blocks
+// across whose blocks hold N x N samples (constants, so that the loop is a run of moves).
+// Offsets are in bytes from the MCU's start: the luma block row's first block (plus the
+// sample row within it) and the Cb block's row (Cr's is 64 further).
+template <int32_t H, int32_t N>
+void gather_planar_rows(const uint8_t* mcu, int32_t mcu_bytes, int32_t mcus, int32_t luma_offset,
+                        int32_t chroma_offset, uint8_t* y_row, uint8_t* cb_row, uint8_t* cr_row) {
+  constexpr int32_t mcu_pixels = H * N;
+  for (int32_t i = 0; i < mcus; i++, mcu += mcu_bytes) {
+    for (int32_t bx = 0; bx < H; bx++) copy_samples(y_row + N * bx, mcu + luma_offset + 64 * bx);
+    copy_samples(cb_row, mcu + chroma_offset);
+    copy_samples(cr_row, mcu + chroma_offset + 64);
+    y_row += mcu_pixels;
+    cb_row += mcu_pixels;
+    cr_row += mcu_pixels;
+  }
+}
+
+using GatherRows = void (*)(const uint8_t*, int32_t, int32_t, int32_t, int32_t, uint8_t*,
+                            uint8_t*, uint8_t*);
+
+// The gather for h luma blocks across and n samples per block side (h 1 or 2, n 1, 2 or 4).
+GatherRows gather_for(int32_t h, int32_t n) {
+  if (h == 1)
+    return n == 4 ? gather_planar_rows<1, 4> : n == 2 ? gather_planar_rows<1, 2> : gather_planar_rows<1, 1>;
+  return n == 4 ? gather_planar_rows<2, 4> : n == 2 ? gather_planar_rows<2, 2> : gather_planar_rows<2, 1>;
+}
+
 }  // namespace
 
 void convert_scaled_row(JpegDecoderState& d) {
