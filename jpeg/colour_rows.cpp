@@ -222,13 +222,8 @@ void convert_scaled_row(JpegDecoderState& d) {
   const int32_t luma_offset = n * (r % n);
   const int32_t chroma_offset = 64 * h * v + mcu_pixels * (r * (8 >> chroma_shift_down(d)) / (v * n));
   const int32_t mcu_bytes = 64 * (h * v + 2);
-  for (int32_t i = 0; i < d.mcus_per_row; i++) {
-    const uint8_t* mcu = d.mcu_row_samples + mcu_bytes * i;
-    for (int32_t bx = 0; bx < h; bx++)
-      copy_samples(y_row + mcu_pixels * i + n * bx, mcu + 64 * (luma_block_row + bx) + luma_offset);
-    copy_samples(cb_row + mcu_pixels * i, mcu + chroma_offset);
-    copy_samples(cr_row + mcu_pixels * i, mcu + chroma_offset + 64);
-  }
+  gather_for(h, n)(d.mcu_row_samples, mcu_bytes, d.mcus_per_row, 64 * luma_block_row + luma_offset,
+                   chroma_offset, y_row, cb_row, cr_row);
   if (d.kernels->convert_planar != nullptr)
     d.kernels->convert_planar(y_row, cb_row, cr_row, pixels, d.row_buffer_a);
   else
