@@ -58,16 +58,21 @@ struct HuffLookup {
   int32_t dc_fast[1 << 10];
   // For AC terms that are read only to be passed over (blocks whose transform uses the DC term
   // alone), same index: the whole terms (code and value bits) the index holds, possibly ended
-  // by an end of block: bits consumed (bits 0..5), zig-zag positions advanced (6..12, at most
-  // 64), AC_SKIP_ENDS_BLOCK when an end-of-block code follows them; 0 when not even the first
-  // term fits. Only codes of the table's own (canonical, no symbol listed twice) are chained;
-  // anything else leaves the entry 0 for the term-by-term path. Made only for the decodes that
+  // by an end of block: bits consumed (bits 0..5), AC_SKIP_ENDS_BLOCK (bit 6) when an
+  // end-of-block code follows them, zig-zag positions advanced (7..13, at most 64); so the
+  // entry shifted right by 6 is twice the positions advanced, plus one with an end of block,
+  // and the terms stay within a block with p positions left when that is at most 2 p.
+  // AC_SKIP_NONE when not even the first term fits: it is more than any block has left. Only
+  // codes of the table's own (canonical, no symbol listed twice) are chained; anything else
+  // leaves the entry AC_SKIP_NONE for the term-by-term path. Made only for the decodes that
   // read them (prepare_ac_skip): ac_skip_ready says whether they are there.
   uint16_t ac_skip[1 << 10];
   int32_t ac_skip_ready;
 };
-constexpr int32_t AC_SKIP_ENDS_BLOCK = 0x2000;
-constexpr int32_t AC_SKIP_ADVANCE_SHIFT = 6;
+constexpr int32_t AC_SKIP_ENDS_BLOCK = 0x40;
+constexpr int32_t AC_SKIP_ADVANCE_SHIFT = 7;
+constexpr int32_t AC_SKIP_COST_SHIFT = 6;  // entry >> 6: 2 x positions advanced (+ 1 at an end)
+constexpr uint16_t AC_SKIP_NONE = 0xFFFF;
 
 // A joint term: value * 1024 + run * 64 + bits consumed (code and value bits, at most 16). The
 // bits sit alone in the low six bits, so that the shift that consumes them takes the entry as

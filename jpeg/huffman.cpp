@@ -5,7 +5,9 @@
 // decoding tables are built by code ranges, with a prefix-by-prefix twin there.
 #include "jpeg/decoder_internal.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <iterator>
 
 const int32_t extend_threshold[18] = {0,    1,    2,    4,     8,     16,    32,
                                       64,   128,  256,  512,   1024,  2048,  4096,
@@ -321,7 +323,7 @@ void fill_skip_entries(HuffLookup& t, const uint8_t* counts, const uint8_t* symb
   for (int32_t len = 1; len <= 16; len++) total += counts[len];
   for (int32_t k = 0; k < total; k++) {
     if (seen[symbols[k]]) {  // a symbol listed twice: no pass-over entries
-      std::memset(t.ac_skip, 0, sizeof t.ac_skip);
+      std::fill(std::begin(t.ac_skip), std::end(t.ac_skip), AC_SKIP_NONE);
       return;
     }
     seen[symbols[k]] = true;
@@ -335,7 +337,7 @@ void fill_skip_entries(HuffLookup& t, const uint8_t* counts, const uint8_t* symb
   constexpr uint32_t mask = (1u << FAST_BITS) - 1;
   for (uint32_t prefix = 0; prefix <= mask; prefix++) {
     int32_t used = 0, advanced = 0;
-    uint16_t entry = 0;
+    uint16_t entry = AC_SKIP_NONE;
     for (;;) {
       const uint32_t window = (prefix << used) & mask;
       if (window >= short_end) break;
@@ -405,7 +407,7 @@ void prepare_ac_skip(JpegDecoderState& d, int32_t slot) {
   if (huff_counts_fit(d.huff_bits[slot]))
     fill_skip_entries(t, d.huff_bits[slot], d.huff_vals[slot]);
   else
-    std::memset(t.ac_skip, 0, sizeof t.ac_skip);
+    std::fill(std::begin(t.ac_skip), std::end(t.ac_skip), AC_SKIP_NONE);
   t.ac_skip_ready = 1;
 }
 

@@ -70,20 +70,22 @@ inline __attribute__((always_inline)) void decode_block(JpegDecoderState& d, Rea
     // Several terms per lookup where the table's pass-over entry holds them and they stay
     // within the block, term by term otherwise (which also reports a run past position 63 at
     // the term that makes it). A chain that reaches position 64 ends the block there, before
-    // any end-of-block code.
+    // any end-of-block code. `room` is twice the positions left, the entries' own measure.
     const HuffLookup& table = *d.mcu_block_ac_lookup[j];
-    for (int32_t k = 1; k <= 63;) {
+    int32_t room = 2 * 63;
+    while (room > 0) {
       const int32_t entry = reader.ac_skip(table);
-      const int32_t next = k + ((entry >> AC_SKIP_ADVANCE_SHIFT) & 127);
-      const bool ends_block = (entry & AC_SKIP_ENDS_BLOCK) != 0;
-      if (entry != 0 && (next < 64 || (next == 64 && !ends_block))) {
+      const int32_t cost = entry >> AC_SKIP_COST_SHIFT;
+      if (cost <= room) {
         reader.pass_over(entry);
-        if (ends_block) break;
-        k = next;
+        if ((entry & AC_SKIP_ENDS_BLOCK) != 0) break;
+        room -= cost;
         continue;
       }
-      k = decode_ac_terms(d, reader, table, k, k, [](int32_t, int32_t) {}, eob_r);
+      const int32_t k = decode_ac_terms(d, reader, table, 64 - room / 2, 64 - room / 2,
+                                        [](int32_t, int32_t) {}, eob_r);
       if (eob_r >= 0) break;
+      room = 2 * (64 - k);
     }
     d.block_coef_limit[b] = 1;
     return;
