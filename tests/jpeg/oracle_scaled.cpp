@@ -33,14 +33,20 @@ const Sample samples[] = {
      "0: 0-63, 0, 0;\n1: 0-63, 0, 0;\n2: 0-63, 0, 0;\n"},
 };
 
+// The sample's file, made by cjpeg (and jpegtran for a scan script) in this suite's folder;
+// empty, with the reason in error_text, when the tools fail.
+std::vector<uint8_t> sample_jpeg(const Sample& sample, std::string& error_text) {
+    return oracle::make_sample_jpeg(oracle::work_dir("oracle_scaled"), sample.name, sample.width,
+                                    sample.height, sample.cjpeg_options, sample.scan_script,
+                                    error_text);
+}
+
 TEST(ScaledQuality, NoFurtherFromTheBoxFilterThanLibjpegTurbo) {
     const std::string missing = oracle::missing_tools();
     ASSERT_TRUE(missing.empty()) << missing;
     for (const Sample& sample : samples) {
         std::string error_text;
-        const std::vector<uint8_t> jpeg = oracle::make_sample_jpeg(
-            oracle::work_dir("oracle_scaled"), sample.name, sample.width, sample.height,
-            sample.cjpeg_options, sample.scan_script, error_text);
+        const std::vector<uint8_t> jpeg = sample_jpeg(sample, error_text);
         ASSERT_FALSE(jpeg.empty()) << error_text;
         for (const int s : {2, 4, 8}) {
             oracle::ScaledQuality quality;
@@ -70,9 +76,7 @@ TEST(ScaledQuality, OneEighthOfGreyAnd444IsLibjpegTurbosExactly) {
     };
     for (const Sample& sample : exact) {
         std::string error_text;
-        const std::vector<uint8_t> jpeg = oracle::make_sample_jpeg(
-            oracle::work_dir("oracle_scaled"), sample.name, sample.width, sample.height,
-            sample.cjpeg_options, sample.scan_script, error_text);
+        const std::vector<uint8_t> jpeg = sample_jpeg(sample, error_text);
         ASSERT_FALSE(jpeg.empty()) << error_text;
         std::string problem;
         EXPECT_EQ(oracle::samples_differing_from_libjpeg_turbo(jpeg, 8, problem), 0)
